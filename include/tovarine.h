@@ -1,0 +1,96 @@
+/*
+ * tovarine: request parameters and settings persistence for the media servers of the family.
+ *
+ * One header for C and C++ hosts. Hosts call the exports by name and pass arguments by
+ * position, so the argument order of every declaration here is binding, and so is the byte
+ * layout of MediaRequest.
+ */
+#ifndef TOVARINE_H
+#define TOVARINE_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(TOVARINE_BUILDING)
+#    define TOVARINE_API
+#  else
+#    define TOVARINE_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define TOVARINE_API __attribute__((visibility("default")))
+#else
+#  define TOVARINE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * The media clip server's request record. Host-owned; the reader writes only the fields named
+ * below and never a reserved field or anything after cpid. Offsets in bytes are given for each
+ * field; the record has no padding of its own.
+ */
+typedef struct MediaRequest {
+    int32_t media_kind;        /*   0: 1 video, 2 audio ("mediatype") */
+    char media_file[256];      /*   4: "mediafile", at most 255 characters and a NUL */
+    int32_t start_msec;        /* 260: "startmsec" */
+    int32_t stop_msec;         /* 264: "stopmsec" */
+    float burst;               /* 268: "doburst", narrowed to 32 bits */
+    uint8_t reserved1[4];      /* 272: host */
+    int32_t looping;           /* 276: "looping" */
+    uint8_t reserved2[8];      /* 280: host */
+    double frame_rate;         /* 288: "framerate" */
+    int32_t width;             /* 296: "width" */
+    int32_t height;            /* 300: "height" */
+    int32_t quality;           /* 304: "quality" */
+    uint8_t reserved3[8];      /* 308: host */
+    int32_t video_section[4];  /* 316: copy of features, send time, group value, cpid */
+    uint8_t reserved4[20];     /* 332: host */
+    int32_t segment;           /* 352: "segment" */
+    uint8_t reserved5[8];      /* 356: host */
+    int32_t channel;           /* 364: "channel", as a number */
+    uint8_t reserved6[4];      /* 368: host */
+    int32_t audio_section[4];  /* 372: copy of features, send time, group value, cpid */
+    uint8_t reserved7[4];      /* 388: host */
+    int32_t features;          /* 392: "features" */
+    int32_t send_time;         /* 396: "sendtime" */
+    int32_t group_value;       /* 400: host's; copied into a section, never written */
+    int32_t cpid;              /* 404: "cpid" */
+} MediaRequest;
+
+/* Replaces the instance selector and returns the previous one. 0: settings calls ask the user;
+ * any other value: silent, and only the saved instance with that place is used. */
+TOVARINE_API int32_t f9832144782(int32_t new_selector);
+
+/* Looks a parameter up by name (exact, case-sensitive); returns the first matching value or
+ * NULL. The pointer is valid until the list is released. */
+TOVARINE_API char *f385562(const char *name, int32_t count, char **names, char **values);
+
+/* Live video request: server, device, framerate, timeout (seconds in, milliseconds out),
+ * Mozilla client flag (set to 1 only), features, sendtime, sendstate, cpid, slide_show.
+ * Returns 0. Outputs whose parameter is absent, and NULL outputs, are not written. */
+TOVARINE_API int32_t f3121538644(const char *text, int32_t *server, int32_t *device,
+                                 double *framerate, int32_t *timeout, int32_t *mozilla,
+                                 int32_t *features, int32_t *sendtime, int32_t *sendstate,
+                                 int32_t *cpid, int32_t *slide_show);
+
+/* Segment/channel stream request: server, segment, channel flag ("R"/"r" first gives 1),
+ * sendstate, timeout (milliseconds), features, sendtime, cpid. Returns 0. */
+TOVARINE_API int32_t f373279(const char *text, int32_t *server, int32_t *segment,
+                             int32_t *channel, int32_t *sendstate, int32_t *timeout,
+                             int32_t *features, int32_t *sendtime, int32_t *cpid);
+
+/* Camera control request: each buffer receives its decoded value as text, at most 1023
+ * characters and a NUL (buffers need 1024 bytes). Returns 0. */
+TOVARINE_API int32_t f3221538674(const char *text, char *model, char *camera, char *device,
+                                 char *number, char *speed, char *command, char *button);
+
+/* Media clip request into the host's record. Returns 0. */
+TOVARINE_API int32_t f39260000417E(const char *text, MediaRequest *record);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* TOVARINE_H */

@@ -1,0 +1,30 @@
+// The helper operations the request and settings code relies on: text helpers and value
+// decoding (and, with the settings, the value codecs). One internal interface; nothing here is
+// exported.
+#pragma once
+
+#include <cstddef>
+
+namespace tovarine::helpers {
+
+// Nonzero when `text` begins with `prefix`, ASCII letters compared without regard to case
+// (HTTP field names are case-insensitive). An empty prefix matches every text.
+int HasPrefix(const char *text, const char *prefix);
+
+// Word separators: space, tab, CR, LF, VT and FF.
+inline bool IsWordSeparator(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// The start of the next word: skips the rest of the current word, then the separators after
+// it (from a separator, only the separators). Always advances unless already at the NUL, and
+// returns a pointer to the terminating NUL at the end of the text.
+const char *NextWord(const char *text);
+
+// Decodes a parameter value in place in one left-to-right pass: "+" becomes a space, "%" and
+// two hex digits become that byte except "%00", which stays as it is; any other "%" stays.
+// Decoded bytes are never decoded again. The value only shrinks. Returns its new length.
+size_t DecodeValue(char *value, size_t length);
+size_t DecodeValue(char *value);
+
+}  // namespace tovarine::helpers

@@ -1,0 +1,139 @@
+// The numeric conversions the readers apply to parameter values. Both read exactly their
+// grammar, independent of the process's locale.
+#include <charconv>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "request/parameter_list.h"
+
+namespace tovarine {
+namespace {
+
+inline bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+inline bool IsExponentLetter(char c) { return c == 'e' || c == 'E' || c == 'd' || c == 'D'; }
+
+}  // namespace
+
+int32_t ConvertInteger(const char *value) {
+    if (value == nullptr) return 0;
+    const char *p = value;
+    while (IsSpace(*p)) ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    // Accumulate as a negative number so that the minimum is reachable; stop growing once
+    // the magnitude is past the range (the remaining digits are still read, not used).
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    for (; IsDigit(*p); ++p) {
+        if (magnitude <= kLimit) magnitude = magnitude * 10 + (*p - '0');
+    }
+    if (negative) return magnitude >= kLimit ? std::numeric_limits<int32_t>::min()
+                                             : static_cast<int32_t>(-magnitude);
+    return magnitude >= kLimit ? std::numeric_limits<int32_t>::max()
+                               : static_cast<int32_t>(magnitude);
+}
+
+double ConvertDecimal(const char *value) {
+    if (value == nullptr) return 0.0;
+    const char *p = value;
+    while (IsSpace(*p)) ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+
+    // Validate the span of the number by the grammar; the standard parser then only converts.
+    const char *const begin = p;
+    const char *int_digits_end = p;
+    while (IsDigit(*int_digits_end)) ++int_digits_end;
+    const size_t int_digits = static_cast<size_t>(int_digits_end - begin);
+    const char *end = int_digits_end;
+    size_t frac_digits = 0;
+    if (*end == '.') {
+        const char *q = end + 1;
+        while (IsDigit(*q)) ++q;
+        frac_digits = static_cast<size_t>(q - end - 1);
+        if (int_digits + frac_digits > 0) end = q;
+    }
+    if (int_digits + frac_digits == 0) return 0.0;
+    const char *exponent_letter = nullptr;
+    if (IsExponentLetter(*end)) {
+        const char *q = end + 1;
+        if (*q == '+' || *q == '-') ++q;
+        if (IsDigit(*q)) {
+            exponent_letter = end;
+            while (IsDigit(*q)) ++q;
+            end = q;
+        }
+    }
+
+    double result = 0.0;
+    std::from_chars_result parsed{};
+    if (exponent_letter != nullptr && (*exponent_letter == 'd' || *exponent_letter == 'D')) {
+        // "d" means "e": convert the mantissa and the exponent as one text with "e" in place.
+        // Only the characters up to the letter's position change; the copy is made from the
+        // two pieces, so no text longer than the value is needed.
+        const size_t length = static_cast<size_t>(end - begin);
+        char small[128];
+        char *copy = length <= sizeof small ? small : new (std::nothrow) char[length];
+        if (copy == nullptr) return 0.0;
+        std::memcpy(copy, begin, length);
+        copy[exponent_letter - begin] = 'e';
+        parsed = std::from_chars(copy, copy + length, result, std::chars_format::general);
+        if (copy != small) delete[] copy;
+    } else {
+        parsed = std::from_chars(begin, end, result, std::chars_format::general);
+    }
+    if (parsed.ec == std::errc::result_out_of_range) {
+        // Beyond the range of a double: an infinity when the number is large, a zero when it
+        // is tiny. Its first significant digit decides which: count its decimal position.
+        const char *first = begin;
+        int64_t position = 0;  // decimal exponent of the first significant digit, plus one
+        while (first < int_digits_end && *first == '0') ++first;
+        if (first < int_digits_end) {
+            position = int_digits_end - first;
+        } else {
+            const char *f = int_digits_end + 1;
+            while (f < end && *f == '0') ++f, --position;
+        }
+        int64_t exponent = 0;
+        if (exponent_letter != nullptr) {
+            const char *q = exponent_letter + 1;
+            const bool exp_negative = *q == '-';
+            if (*q == '+' || *q == '-') ++q;
+            for (; q < end; ++q) {
+                if (exponent < 100000000) exponent = exponent * 10 + (*q - '0');
+            }
+            if (exp_negative) exponent = -exponent;
+        }
+        result = position + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    }
+    return negative ? -result : result;
+}
+
+int32_t SaturatingMultiply(int32_t value, int32_t factor) {
+    const int64_t product = int64_t{value} * factor;
+    if (product > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (product < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(product);
+}
+
+float NarrowToFloat(double value) {
+    // Halfway between FLT_MAX and the next power of two: from here on, rounding to nearest
+    // gives infinity; below it, FLT_MAX.
+    constexpr double kOverflow = static_cast<double>(FLT_MAX) + 0x1p103;
+    if (std::isnan(value)) return std::numeric_limits<float>::quiet_NaN();
+    if (value >= kOverflow) return std::numeric_limits<float>::infinity();
+    if (value <= -kOverflow) return -std::numeric_limits<float>::infinity();
+    if (value > FLT_MAX) return FLT_MAX;
+    if (value < -FLT_MAX) return -FLT_MAX;
+    return static_cast<float>(value);
+}
+
+}  // namespace tovarine

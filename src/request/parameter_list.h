@@ -1,0 +1,53 @@
+// A request's parameters: count slots, with a name array and a value array of count pointers
+// each, all in blocks of the local heap that the list owns.
+#pragma once
+
+#include <cstdint>
+
+namespace tovarine {
+
+// Splits the parameter part of `text` (up to the first blank) into name and value pairs and
+// stores the new list through the three outputs. Values are decoded; names are not. When local
+// memory cannot be had the list is empty: count 0 and both arrays null. Returns 0.
+int32_t BuildParameterList(const char *text, int32_t *count, char ***names, char ***values);
+
+// Frees every string of the list and both arrays. Returns 0.
+int32_t ReleaseParameterList(int32_t count, char **names, char **values);
+
+// Owns one list for the length of a reader call.
+class ParameterList {
+public:
+    explicit ParameterList(const char *text) { BuildParameterList(text, &count_, &names_, &values_); }
+    ~ParameterList() { ReleaseParameterList(count_, names_, values_); }
+    ParameterList(const ParameterList &) = delete;
+    ParameterList &operator=(const ParameterList &) = delete;
+
+    // The first value whose name equals `name`, or null.
+    const char *Find(const char *name) const;
+
+    int32_t count() const { return count_; }
+    char **names() const { return names_; }
+    char **values() const { return values_; }
+
+private:
+    int32_t count_ = 0;
+    char **names_ = nullptr;
+    char **values_ = nullptr;
+};
+
+// Integer conversion: leading white space, an optional sign, decimal digits; no digits gives 0.
+// Values beyond the signed 32-bit range saturate at its bounds.
+int32_t ConvertInteger(const char *value);
+
+// Decimal conversion: leading white space, optional sign, digits with an optional "." (digits
+// on at least one side), an optional exponent (e, E, d or D, optional sign, digits). No number
+// gives 0.0; beyond the range of a double gives an infinity, underflow a zero of that sign.
+double ConvertDecimal(const char *value);
+
+// Saturating product, used for the time-out (seconds to milliseconds).
+int32_t SaturatingMultiply(int32_t value, int32_t factor);
+
+// The 32-bit value nearest to `value`; infinity beyond the range of a float.
+float NarrowToFloat(double value);
+
+}  // namespace tovarine
