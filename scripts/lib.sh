@@ -1,0 +1,41 @@
+# shellcheck shell=bash
+# Shared by the scripts in this folder; source it, don't run it.
+
+# Debian packages a build, its tests and the tools need. Add new ones here.
+TOVARINE_PACKAGES=(
+    cmake g++ make pkg-config binutils
+    libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
+)
+
+# The repository root, whichever folder the script was started from.
+# shellcheck disable=SC2034  # used by the scripts that source this file
+TOVARINE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Installs whichever of TOVARINE_PACKAGES is missing; touches apt not at all when none is.
+tovarine_install_packages() {
+    if ! command -v dpkg-query >/dev/null 2>&1; then
+        echo "lib.sh: no dpkg-query here; assuming ${TOVARINE_PACKAGES[*]} are available" >&2
+        return 0
+    fi
+    local missing=() package status
+    for package in "${TOVARINE_PACKAGES[@]}"; do
+        status="$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)"
+        [[ "$status" == "install ok installed" ]] || missing+=("$package")
+    done
+    if ((${#missing[@]} == 0)); then
+        return 0
+    fi
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=()
+    if ((EUID != 0)); then
+        sudo=(sudo)
+    fi
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# Configures the default preset in build/default.
+tovarine_configure() {
+    cmake --preset default
+}

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what the build needs, then configures, builds and tests the default preset.
+set -euo pipefail
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+cd "$TOVARINE_ROOT"
+
+tovarine_install_packages
+tovarine_configure
+cmake --build --preset default -j"$(nproc)"
+ctest --preset default
