@@ -1,0 +1,85 @@
+// The command-line host as a user runs it: what it prints and how it exits.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+// Runs the tool with `args` (shell words) and `input` as standard input, from a file.
+Result RunTool(const std::string &args, const std::string &input = "") {
+    const std::string in = ::testing::TempDir() + "tool_in",
+                      err = ::testing::TempDir() + "tool_err";
+    std::ofstream(in, std::ios::binary) << input;
+    FILE *pipe = popen(("'" TOVARINE_TOOL "' " + args + " <" + in + " 2>" + err).c_str(), "r");
+    Result result{};
+    char chunk[4096];
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        result.out.append(chunk, got);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ostringstream text;
+    text << std::ifstream(err).rdbuf();
+    result.err = text.str();
+    return result;
+}
+
+TEST(ToolRead, PrintsExactlyTheOutputsTheReaderWrote) {
+    const struct {
+        const char *args, *input, *out;
+    } cases[] = {
+        // A raw request: parameters from the target, the client flag from the header lines.
+        {"read live",
+         "GET /live?server=2&timeout=3&framerate=7.5 HTTP/1.1\r\nHost: a.example.net\r\n"
+         "User-Agent: Mozilla/5.0 (X11)\r\n\r\n",
+         "server=2\nframerate=7.5\ntimeout=3000\nmozilla=1\n"},
+        // No "?" in the target: nothing from the header lines is taken for a parameter.
+        {"read live -", "GET /live HTTP/1.0\r\nX-Note: server=5\r\nUser-Agent: recorder/1\r\n\r\n",
+         ""},
+        {"read live 'server='", "", "server=0\n"},
+        // Values equal to a preset are still told apart from absent ones.
+        {"read live", "device=-2147483648&cpid=2147483647\n",
+         "device=-2147483648\ncpid=2147483647\n"},
+        {"read stream 'channel=r&segment=9'", "", "segment=9\nchannel=1\n"},
+        {"read camera", "button=up%2Bleft&model=PT+9&speed=&command=stop\r\n",
+         "model=PT 9\nspeed=\ncommand=stop\nbutton=up+left\n"},
+        {"read clip", "mediatype=video&features=7&cpid=12&doburst=0.1\r\n",
+         "media_kind=1\nburst=0.1\nvideo_section=7,-,0,12\nfeatures=7\ncpid=12\n"},
+    };
+    for (const auto &c : cases) {
+        const Result result = RunTool(c.args, c.input);
+        EXPECT_EQ(result.status, 0) << c.args;
+        EXPECT_EQ(result.out, c.out) << c.args << " <<< " << c.input;
+        EXPECT_EQ(result.err, "") << c.args;
+    }
+}
+
+TEST(ToolRead, JsonEscapesTextAndMarksNonFiniteNumbers) {
+    EXPECT_EQ(RunTool("--json read camera 'model=a%22b%5C%01%E9&speed='").out,
+              "{\"model\":\"a\\\"b\\\\\\u0001\\u00e9\",\"speed\":\"\"}\n");
+    EXPECT_EQ(RunTool("read live --json 'server=3&framerate=-1e999'").out,
+              "{\"server\":3,\"framerate\":\"-inf\"}\n");
+}
+
+TEST(ToolCommandLine, RejectsABadCommandLineWithOneLineAndStatus2) {
+    for (const char *args :
+         {"", "bogus", "read", "read video x", "read live a b", "read live --frob"}) {
+        const Result result = RunTool(args);
+        EXPECT_EQ(result.status, 2) << args;
+        EXPECT_EQ(result.out, "") << args;
+        EXPECT_TRUE(result.err.starts_with("tovarine: ") &&
+                    result.err.ends_with("try 'tovarine --help'\n") &&
+                    result.err.find('\n') == result.err.size() - 1)
+            << args << ": " << result.err;
+    }
+}
+
+}  // namespace
