@@ -1,0 +1,848 @@
+// The registry stand-in: keys and values kept in an SQLite store shared by every process of the
+// user, behind the Win32 registry calls with their semantics and error codes.
+//
+// The store is the file named by TOVARINE_REGISTRY, else
+// ${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db. The name is read when the first call
+// of the process opens the store; the folders leading to it are made (mode 0700) and the file is
+// made (mode 0600) when missing, and an empty file is a new store. A failed open is not
+// remembered: the next call tries again.
+//
+// Journal: WAL with synchronous=FULL. Every write is one transaction, synced before the call
+// returns, so a process killed at any point leaves the old state or the new one; readers in other
+// processes are not held up by a writer, and writers wait for each other (busy timeout 10 s).
+// Read-modify-write sequences start with BEGIN IMMEDIATE so that two processes cannot interleave.
+//
+// Errors of the store:
+//   ERROR_CANTOPEN          the file or a folder on its way cannot be made or opened;
+//   ERROR_BADDB             the file is not an SQLite database, or one of another layout;
+//   ERROR_REGISTRY_CORRUPT  the database is damaged;
+//   ERROR_CANTREAD / ERROR_CANTWRITE  other failures reading or writing (I/O, disk full,
+//                           read-only file, lock wait timed out).
+// A file that is not a store is only read, never written: nothing that writes (journal mode,
+// schema) is issued before a read has found a database with a valid header.
+//
+// Keys: one table of keys (parent id, name as created, upper-cased name for matching and
+// ordering, class, last-write time as a FILETIME count) and one of values (key id, name,
+// upper-cased name, type, bytes). Names match ASCII case-insensitively and subkeys enumerate in
+// upper-case byte order, as Windows compares names. Values enumerate in the order they were first
+// set. Ids are never reused, so a handle to a deleted key gives ERROR_KEY_DELETED.
+//
+// Paths are backslash-separated. NULL or "" names the key itself (for HKEY_CURRENT_USER,
+// RegOpenKeyExA then hands back HKEY_CURRENT_USER itself); one trailing backslash is ignored; a
+// leading backslash gives ERROR_BAD_PATHNAME, an empty name between two backslashes and a name
+// longer than 255 characters give ERROR_INVALID_PARAMETER.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "registry_store.h"
+#include "win32.h"
+
+namespace {
+
+constexpr uint64_t kHandleMagic = 0x7476'6B65'7968'6E64ull;  // "tvkeyhnd"
+constexpr int64_t kRootId = 1;                               // HKEY_CURRENT_USER's row
+constexpr size_t kMaxKeyNameChars = 255;
+constexpr size_t kMaxValueNameChars = 16383;
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int64_t kSchemaVersion = 1;
+constexpr DWORD kRegMultiSz = 7;
+
+// Statements, kept prepared for the life of the connection.
+constexpr const char kBegin[] = "BEGIN IMMEDIATE";
+constexpr const char kCommit[] = "COMMIT";
+constexpr const char kRollback[] = "ROLLBACK";
+constexpr const char kDataVersion[] = "PRAGMA data_version";
+constexpr const char kKeyExists[] = "SELECT 1 FROM keys WHERE id = ?1";
+constexpr const char kFindChild[] = "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2";
+constexpr const char kParentOf[] = "SELECT parent FROM keys WHERE id = ?1";
+constexpr const char kHasChild[] = "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1";
+constexpr const char kInsertKey[] =
+    "INSERT INTO keys (parent, name, folded, class, last_write) VALUES (?1, ?2, ?3, ?4, ?5)";
+constexpr const char kTouchKey[] = "UPDATE keys SET last_write = ?2 WHERE id = ?1";
+constexpr const char kDeleteKey[] = "DELETE FROM keys WHERE id = ?1";
+constexpr const char kListKeys[] =
+    "SELECT name, class, last_write FROM keys WHERE parent = ?1 ORDER BY folded";
+constexpr const char kGetValue[] = "SELECT type, data FROM vals WHERE key_id = ?1 AND folded = ?2";
+constexpr const char kSetValue[] =
+    "INSERT INTO vals (key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT (key_id, folded) DO UPDATE SET type = excluded.type, data = excluded.data";
+constexpr const char kDeleteValue[] = "DELETE FROM vals WHERE key_id = ?1 AND folded = ?2";
+constexpr const char kDeleteValues[] = "DELETE FROM vals WHERE key_id = ?1";
+constexpr const char kListValues[] =
+    "SELECT name, type, data FROM vals WHERE key_id = ?1 ORDER BY rowid";
+
+constexpr const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS keys ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " parent INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " folded TEXT NOT NULL,"
+    " class TEXT NOT NULL DEFAULT '',"
+    " last_write INTEGER NOT NULL,"
+    " UNIQUE (parent, folded));"  // also the index subkeys are listed in order by
+    "CREATE TABLE IF NOT EXISTS vals ("
+    " key_id INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " folded TEXT NOT NULL,"
+    " type INTEGER NOT NULL,"
+    " data BLOB NOT NULL,"
+    " PRIMARY KEY (key_id, folded));";
+
+// A list read from the store, served to successive enumeration calls. `stamp` tells whether the
+// store changed since: the process's write count and the connection's data version, which moves
+// when another connection commits.
+struct Stamp {
+    uint64_t epoch = 0;
+    int64_t data_version = -1;
+    bool operator==(const Stamp &) const = default;
+};
+
+struct SubkeyEntry {
+    std::string name;
+    std::string key_class;
+    int64_t last_write;
+};
+
+struct ValueEntry {
+    std::string name;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+template <typename Entry>
+struct Snapshot {
+    bool taken = false;
+    Stamp stamp;
+    std::vector<Entry> entries;
+};
+
+struct KeyHandle {
+    uint64_t magic = kHandleMagic;
+    int64_t id = 0;
+    Snapshot<SubkeyEntry> subkeys;
+    Snapshot<ValueEntry> values;
+};
+
+struct Store {
+    sqlite3 *db = nullptr;
+    pid_t pid = 0;  // the process that opened the connection
+    std::unordered_map<const char *, sqlite3_stmt *> statements;
+};
+
+struct Globals {
+    std::mutex mutex;
+    Store store;
+    std::unordered_set<KeyHandle *> handles;
+    KeyHandle root{kHandleMagic, kRootId, {}, {}};
+    uint64_t epoch = 1;  // moves with every write of this process and every (re)open
+    int64_t steps = 0;
+    std::vector<sqlite3 *> inherited;  // connections of a parent process, never to be used
+};
+
+// Never destroyed: registry calls may come from other threads while the process exits.
+Globals &G() {
+    static Globals *const globals = new Globals;
+    return *globals;
+}
+
+LONG MapError(int rc, bool writing) {
+    switch (rc & 0xFF) {
+        case SQLITE_NOTADB:
+            return ERROR_BADDB;
+        case SQLITE_CORRUPT:
+            return ERROR_REGISTRY_CORRUPT;
+        case SQLITE_CANTOPEN:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return ERROR_CANTOPEN;
+        case SQLITE_NOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case SQLITE_READONLY:
+        case SQLITE_FULL:
+            return ERROR_CANTWRITE;
+        default:
+            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+    }
+}
+
+int64_t Now() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    constexpr int64_t kEpochDelta = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
+    return (static_cast<int64_t>(now.tv_sec) + kEpochDelta) * 10000000 + now.tv_nsec / 100;
+}
+
+std::string Fold(std::string_view name) {
+    std::string folded(name);
+    for (char &c : folded) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return folded;
+}
+
+// One use of a cached statement; resets it and counts its work when done.
+class Query {
+public:
+    Query(Store &store, const char *sql) {
+        auto found = store.statements.find(sql);
+        if (found != store.statements.end()) {
+            stmt_ = found->second;
+            return;
+        }
+        rc_ = sqlite3_prepare_v3(store.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+        if (rc_ != SQLITE_OK) {
+            sqlite3_finalize(stmt_);
+            stmt_ = nullptr;
+            return;
+        }
+        store.statements.emplace(sql, stmt_);
+    }
+    ~Query() {
+        if (stmt_ == nullptr) return;
+        G().steps += sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_VM_STEP, 1);
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+
+    Query &Bind(int i, int64_t v) {
+        if (stmt_ && rc_ == SQLITE_OK) rc_ = sqlite3_bind_int64(stmt_, i, v);
+        return *this;
+    }
+    Query &Bind(int i, std::string_view v) {
+        if (stmt_ && rc_ == SQLITE_OK)
+            rc_ =
+                sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Query &BindBlob(int i, const void *data, size_t bytes) {
+        static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
+        if (stmt_ && rc_ == SQLITE_OK)
+            rc_ = sqlite3_bind_blob(stmt_, i, bytes ? data : &kEmpty, static_cast<int>(bytes),
+                                    SQLITE_TRANSIENT);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(stmt_); }
+    // Runs a statement that returns no rows; SQLITE_DONE on success.
+    int Run() {
+        int rc = Step();
+        while (rc == SQLITE_ROW) rc = sqlite3_step(stmt_);
+        return rc;
+    }
+
+    int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+    std::string Text(int col) const {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, col));
+        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
+                    : std::string();
+    }
+    std::vector<BYTE> Blob(int col) const {
+        const auto *data = static_cast<const BYTE *>(sqlite3_column_blob(stmt_, col));
+        return std::vector<BYTE>(data, data + sqlite3_column_bytes(stmt_, col));
+    }
+
+private:
+    sqlite3_stmt *stmt_ = nullptr;
+    int rc_ = SQLITE_OK;
+};
+
+int Run(Store &store, const char *sql) { return Query(store, sql).Run(); }
+
+// A write transaction, rolled back unless committed.
+class Transaction {
+public:
+    explicit Transaction(Store &store) : store_(store) {}
+    ~Transaction() {
+        if (!sqlite3_get_autocommit(store_.db)) Run(store_, kRollback);
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    LONG Begin() {
+        const int rc = Run(store_, kBegin);
+        return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
+    }
+    LONG Commit() {
+        const int rc = Run(store_, kCommit);
+        if (rc != SQLITE_DONE) return MapError(rc, true);
+        ++G().epoch;
+        return ERROR_SUCCESS;
+    }
+
+private:
+    Store &store_;
+};
+
+void CloseConnection(Store &store) {
+    for (auto &[sql, stmt] : store.statements) sqlite3_finalize(stmt);
+    store.statements.clear();
+    if (store.db) sqlite3_close_v2(store.db);
+    store.db = nullptr;
+    ++G().epoch;
+}
+
+std::string StorePath() {
+    const char *named = std::getenv("TOVARINE_REGISTRY");
+    if (named && *named) return named;
+    std::string config;
+    const char *xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') {
+        config = xdg;
+    } else {
+        const char *home = std::getenv("HOME");
+        std::string home_dir = home && *home ? home : "";
+        if (home_dir.empty()) {
+            passwd entry{};
+            passwd *found = nullptr;
+            std::vector<char> buffer(16384);
+            if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+                found->pw_dir)
+                home_dir = found->pw_dir;
+        }
+        if (home_dir.empty()) return {};
+        config = home_dir + "/.config";
+    }
+    return config + "/tovarine/registry.db";
+}
+
+// mkdir -p of the folder holding `path`, new folders with mode 0700.
+bool MakeFolders(const std::string &path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        const std::string folder = path.substr(0, slash);
+        if (mkdir(folder.c_str(), 0700) == 0) continue;
+        struct stat st {};
+        if (errno != EEXIST || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    }
+    return true;
+}
+
+// The store's layout version and the number of objects in its schema.
+LONG ReadLayout(Store &store, int64_t *version, int64_t *objects) {
+    Query query(store,
+                "SELECT (SELECT user_version FROM pragma_user_version),"
+                " (SELECT count(*) FROM sqlite_master)");
+    const int rc = query.Step();
+    if ((rc & 0xFF) == SQLITE_IOERR) return ERROR_CANTOPEN;
+    if (rc != SQLITE_ROW) return MapError(rc, false);
+    *version = query.Int(0);
+    *objects = query.Int(1);
+    return ERROR_SUCCESS;
+}
+
+// Makes the tables and the root key in an empty database, inside the caller's transaction.
+LONG LayOut(Store &store) {
+    int rc = sqlite3_exec(store.db, kSchema, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) return MapError(rc, true);
+    rc = Query(store,
+               "INSERT INTO keys (id, parent, name, folded, last_write)"
+               " VALUES (?1, 0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER', ?2)")
+             .Bind(1, kRootId)
+             .Bind(2, Now())
+             .Run();
+    if (rc != SQLITE_DONE) return MapError(rc, true);
+    const std::string version = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
+    rc = sqlite3_exec(store.db, version.c_str(), nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? ERROR_SUCCESS : MapError(rc, true);
+}
+
+LONG OpenConnection(Store &store) {
+    const std::string path = StorePath();
+    if (path.empty() || !MakeFolders(path)) return ERROR_CANTOPEN;
+    // Made here rather than by SQLite for its mode; never truncated. Also turns away folders.
+    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return ERROR_CANTOPEN;
+    close(fd);
+
+    int rc =
+        sqlite3_open_v2(path.c_str(), &store.db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) return ERROR_CANTOPEN;
+    store.pid = getpid();
+    sqlite3_extended_result_codes(store.db, 1);
+    sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
+
+    // Reads first: they check the header and the layout without writing anything, so that a
+    // file that is not a store, or a database of something else, is left as it is.
+    int64_t version = 0, objects = 0;
+    if (LONG err = ReadLayout(store, &version, &objects)) return err;
+    if (version == 0 ? objects != 0 : version != kSchemaVersion) return ERROR_BADDB;
+
+    // Some file systems cannot share WAL's index; the journal mode then stays as it was, which
+    // is as safe with synchronous=FULL. A busy store keeps the mode another process gave it.
+    rc = Run(store, "PRAGMA journal_mode=WAL");
+    if (rc != SQLITE_DONE && (rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_READONLY)
+        return MapError(rc, true);
+    rc = Run(store, "PRAGMA synchronous=FULL");
+    if (rc != SQLITE_DONE) return MapError(rc, false);
+
+    if (version == 0) {
+        // Laid out once, under the write lock: another process may have done it meanwhile.
+        Transaction txn(store);
+        if (LONG err = txn.Begin()) return err;
+        if (LONG err = ReadLayout(store, &version, &objects)) return err;
+        if (version == 0) {
+            if (objects != 0) return ERROR_BADDB;
+            if (LONG err = LayOut(store)) return err;
+            if (LONG err = txn.Commit()) return err;
+        } else if (version != kSchemaVersion) {
+            return ERROR_BADDB;
+        }
+    }
+    Query root(store, kKeyExists);
+    rc = root.Bind(1, kRootId).Step();
+    if (rc == SQLITE_DONE) return ERROR_BADDB;
+    return rc == SQLITE_ROW ? ERROR_SUCCESS : MapError(rc, false);
+}
+
+LONG EnsureOpen(Globals &g) {
+    Store &store = g.store;
+    if (store.db && store.pid == getpid()) return ERROR_SUCCESS;
+    if (store.db) {
+        // Inherited across fork: SQLite connections must not be used, nor closed, in the child.
+        g.inherited.push_back(store.db);
+        store.db = nullptr;
+        store.statements.clear();
+    }
+    const LONG err = OpenConnection(store);
+    if (err != ERROR_SUCCESS) CloseConnection(store);
+    ++g.epoch;
+    return err;
+}
+
+LONG Resolve(Globals &g, HKEY key, KeyHandle **handle) {
+    if (key == HKEY_CURRENT_USER) {
+        *handle = &g.root;
+        return ERROR_SUCCESS;
+    }
+    auto *candidate = reinterpret_cast<KeyHandle *>(key);
+    if (!g.handles.contains(candidate) || candidate->magic != kHandleMagic)
+        return ERROR_INVALID_HANDLE;
+    *handle = candidate;
+    return ERROR_SUCCESS;
+}
+
+// Checks the handle and opens the store: the start of every call that reads or writes.
+LONG Begin(Globals &g, HKEY key, KeyHandle **handle) {
+    if (LONG err = Resolve(g, key, handle)) return err;
+    return EnsureOpen(g);
+}
+
+LONG SplitPath(const char *path, std::vector<std::string_view> *parts) {
+    parts->clear();
+    if (path == nullptr || *path == '\0') return ERROR_SUCCESS;
+    std::string_view rest(path);
+    if (rest.front() == '\\') return ERROR_BAD_PATHNAME;
+    if (rest.back() == '\\') rest.remove_suffix(1);
+    for (;;) {
+        const size_t cut = rest.find('\\');
+        const std::string_view part = rest.substr(0, cut);
+        if (part.empty() || part.size() > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
+        parts->push_back(part);
+        if (cut == std::string_view::npos) return ERROR_SUCCESS;
+        rest.remove_prefix(cut + 1);
+    }
+}
+
+// ERROR_SUCCESS when the key exists, ERROR_KEY_DELETED when it does not.
+LONG CheckKey(Store &store, int64_t id) {
+    Query query(store, kKeyExists);
+    const int rc = query.Bind(1, id).Step();
+    if (rc == SQLITE_ROW) return ERROR_SUCCESS;
+    return rc == SQLITE_DONE ? ERROR_KEY_DELETED : MapError(rc, false);
+}
+
+LONG FindChild(Store &store, int64_t parent, std::string_view name, int64_t *child) {
+    Query query(store, kFindChild);
+    const int rc = query.Bind(1, parent).Bind(2, Fold(name)).Step();
+    if (rc == SQLITE_ROW) {
+        *child = query.Int(0);
+        return ERROR_SUCCESS;
+    }
+    return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : MapError(rc, false);
+}
+
+// Follows `parts` down from `start`. A missing first step under a deleted key is reported as
+// the deletion.
+LONG Walk(Store &store, int64_t start, const std::vector<std::string_view> &parts, int64_t *id) {
+    if (parts.empty()) {
+        if (LONG err = CheckKey(store, start)) return err;
+    }
+    int64_t at = start;
+    for (const std::string_view part : parts) {
+        const int64_t above = at;
+        const LONG err = FindChild(store, above, part, &at);
+        if (err == ERROR_FILE_NOT_FOUND && above == start) {
+            if (LONG gone = CheckKey(store, start)) return gone;
+        }
+        if (err) return err;
+    }
+    *id = at;
+    return ERROR_SUCCESS;
+}
+
+LONG TouchKey(Store &store, int64_t id) {
+    const int rc = Query(store, kTouchKey).Bind(1, id).Bind(2, Now()).Run();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
+}
+
+// Registers a new handle; the set's entry is made before the handle is let go of.
+HKEY Adopt(Globals &g, std::unique_ptr<KeyHandle> handle) {
+    g.handles.insert(handle.get());
+    return reinterpret_cast<HKEY>(handle.release());
+}
+
+LONG NewHandle(Globals &g, int64_t id, HKEY *result) {
+    auto handle = std::make_unique<KeyHandle>();
+    handle->id = id;
+    *result = Adopt(g, std::move(handle));
+    return ERROR_SUCCESS;
+}
+
+LONG CurrentStamp(Globals &g, Stamp *stamp) {
+    Query query(g.store, kDataVersion);
+    const int rc = query.Step();
+    if (rc != SQLITE_ROW) return MapError(rc, false);
+    *stamp = Stamp{g.epoch, query.Int(0)};
+    return ERROR_SUCCESS;
+}
+
+// Brings the handle's list up to date: read afresh at index 0, when never read, or when the store
+// changed since; otherwise served as it is, so that enumerating n entries reads the list once.
+template <typename Entry, typename Load>
+LONG Refresh(Globals &g, Snapshot<Entry> &snapshot, DWORD index, int64_t id, Load load) {
+    Stamp stamp;
+    if (LONG err = CurrentStamp(g, &stamp)) return err;
+    if (index != 0 && snapshot.taken && snapshot.stamp == stamp) return ERROR_SUCCESS;
+    snapshot.taken = false;
+    snapshot.entries.clear();
+    if (LONG err = load(snapshot.entries)) return err;
+    if (snapshot.entries.empty()) {
+        if (LONG err = CheckKey(g.store, id)) return err;
+    }
+    snapshot.stamp = stamp;
+    snapshot.taken = true;
+    return ERROR_SUCCESS;
+}
+
+// Copies `text` and its NUL into a buffer of *chars characters, or gives ERROR_MORE_DATA.
+LONG CopyName(const std::string &text, LPSTR buffer, LPDWORD chars) {
+    if (text.size() >= *chars) return ERROR_MORE_DATA;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    *chars = static_cast<DWORD>(text.size());
+    return ERROR_SUCCESS;
+}
+
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == kRegMultiSz;
+}
+
+// Win32 data rules: size only when `data` is null, ERROR_MORE_DATA with the size needed when the
+// buffer is short. A string stored without its NUL is handed back terminated when there is room.
+LONG CopyData(DWORD type, const std::vector<BYTE> &value, LPBYTE data, LPDWORD bytes) {
+    if (bytes == nullptr) return ERROR_SUCCESS;
+    const auto size = static_cast<DWORD>(value.size());
+    if (data == nullptr) {
+        *bytes = size;
+        return ERROR_SUCCESS;
+    }
+    if (*bytes < size) {
+        *bytes = size;
+        return ERROR_MORE_DATA;
+    }
+    if (size) std::memcpy(data, value.data(), size);
+    if (IsStringType(type) && (size == 0 || value.back() != 0) && *bytes > size) data[size] = 0;
+    *bytes = size;
+    return ERROR_SUCCESS;
+}
+
+// Runs `body` under the registry's lock; C++ failures become Win32 codes at the boundary.
+template <typename Body>
+LONG Locked(Body body) noexcept {
+    try {
+        Globals &g = G();
+        std::lock_guard lock(g.mutex);
+        return body(g);
+    } catch (const std::bad_alloc &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return ERROR_INVALID_PARAMETER;
+    }
+}
+
+}  // namespace
+
+namespace tovarine::registry {
+
+void CloseStore() {
+    Globals &g = G();
+    std::lock_guard lock(g.mutex);
+    if (g.store.db && g.store.pid != getpid()) {
+        g.inherited.push_back(g.store.db);
+        g.store.db = nullptr;
+        g.store.statements.clear();
+    }
+    CloseConnection(g.store);
+}
+
+int64_t TakeStatementSteps() {
+    Globals &g = G();
+    std::lock_guard lock(g.mutex);
+    const int64_t steps = g.steps;
+    g.steps = 0;
+    return steps;
+}
+
+}  // namespace tovarine::registry
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
+    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;  // what a failed call leaves
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        std::vector<std::string_view> parts;
+        if (LONG err = SplitPath(sub_key, &parts)) return err;
+        if (LONG err = Begin(g, key, &handle)) return err;
+        int64_t id = 0;
+        if (LONG err = Walk(g.store, handle->id, parts, &id)) return err;
+        if (parts.empty() && key == HKEY_CURRENT_USER) {
+            *result = HKEY_CURRENT_USER;
+            return ERROR_SUCCESS;
+        }
+        return NewHandle(g, id, result);
+    });
+}
+
+LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR key_class, DWORD, REGSAM, void *,
+                     PHKEY result, LPDWORD disposition) {
+    if (result == nullptr || sub_key == nullptr) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        std::vector<std::string_view> parts;
+        if (LONG err = SplitPath(sub_key, &parts)) return err;
+        if (LONG err = Begin(g, key, &handle)) return err;
+        Store &store = g.store;
+        auto opened = std::make_unique<KeyHandle>();
+        // Opening an existing key takes no write lock; making one does, and looks again under it.
+        LONG err = Walk(store, handle->id, parts, &opened->id);
+        if (err == ERROR_SUCCESS) {
+            *result = Adopt(g, std::move(opened));
+            if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
+            return ERROR_SUCCESS;
+        }
+        if (err != ERROR_FILE_NOT_FOUND) return err;
+        Transaction txn(store);
+        if ((err = txn.Begin()) || (err = CheckKey(store, handle->id))) return err;
+        const int64_t now = Now();
+        int64_t id = handle->id;
+        bool created = false;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const int64_t parent = id;
+            err = FindChild(store, parent, parts[i], &id);
+            if (err == ERROR_SUCCESS) continue;
+            if (err != ERROR_FILE_NOT_FOUND) return err;
+            // The class goes to the key named; the keys made on the way to it have none.
+            const bool last = i + 1 == parts.size();
+            const int rc = Query(store, kInsertKey)
+                               .Bind(1, parent)
+                               .Bind(2, parts[i])
+                               .Bind(3, Fold(parts[i]))
+                               .Bind(4, std::string_view(last && key_class ? key_class : ""))
+                               .Bind(5, now)
+                               .Run();
+            if (rc != SQLITE_DONE) return MapError(rc, true);
+            id = sqlite3_last_insert_rowid(store.db);
+            if (!created) {
+                if (LONG touch = TouchKey(store, parent)) return touch;
+            }
+            created = true;
+        }
+        opened->id = id;
+        if (created && (err = txn.Commit())) return err;
+        *result = Adopt(g, std::move(opened));
+        if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegCloseKey(HKEY key) {
+    if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
+    return Locked([&](Globals &g) -> LONG {
+        auto *handle = reinterpret_cast<KeyHandle *>(key);
+        if (g.handles.erase(handle) == 0) return ERROR_INVALID_HANDLE;
+        handle->magic = 0;
+        delete handle;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_chars, LPDWORD reserved,
+                   LPSTR key_class, LPDWORD class_chars, PFILETIME last_write) {
+    if (name == nullptr || name_chars == nullptr || reserved != nullptr ||
+        (key_class != nullptr && class_chars == nullptr))
+        return ERROR_INVALID_PARAMETER;
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        if (LONG err = Begin(g, key, &handle)) return err;
+        auto load = [&](std::vector<SubkeyEntry> &entries) -> LONG {
+            Query query(g.store, kListKeys);
+            query.Bind(1, handle->id);
+            int rc;
+            while ((rc = query.Step()) == SQLITE_ROW)
+                entries.push_back({query.Text(0), query.Text(1), query.Int(2)});
+            return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, false);
+        };
+        if (LONG err = Refresh(g, handle->subkeys, index, handle->id, load)) return err;
+        if (index >= handle->subkeys.entries.size()) return ERROR_NO_MORE_ITEMS;
+        const SubkeyEntry &entry = handle->subkeys.entries[index];
+        if (entry.name.size() >= *name_chars) return ERROR_MORE_DATA;
+        if (key_class && entry.key_class.size() >= *class_chars) return ERROR_MORE_DATA;
+        CopyName(entry.name, name, name_chars);
+        if (key_class) CopyName(entry.key_class, key_class, class_chars);
+        if (last_write) {
+            const auto time = static_cast<uint64_t>(entry.last_write);
+            last_write->dwLowDateTime = static_cast<uint32_t>(time);
+            last_write->dwHighDateTime = static_cast<uint32_t>(time >> 32);
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_chars, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD data_bytes) {
+    if (name == nullptr || name_chars == nullptr || reserved != nullptr ||
+        (data != nullptr && data_bytes == nullptr))
+        return ERROR_INVALID_PARAMETER;
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        if (LONG err = Begin(g, key, &handle)) return err;
+        auto load = [&](std::vector<ValueEntry> &entries) -> LONG {
+            Query query(g.store, kListValues);
+            query.Bind(1, handle->id);
+            int rc;
+            while ((rc = query.Step()) == SQLITE_ROW)
+                entries.push_back({query.Text(0), static_cast<DWORD>(query.Int(1)), query.Blob(2)});
+            return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, false);
+        };
+        if (LONG err = Refresh(g, handle->values, index, handle->id, load)) return err;
+        if (index >= handle->values.entries.size()) return ERROR_NO_MORE_ITEMS;
+        const ValueEntry &entry = handle->values.entries[index];
+        if (LONG err = CopyName(entry.name, name, name_chars)) return err;
+        if (type) *type = entry.type;
+        return CopyData(entry.type, entry.data, data, data_bytes);
+    });
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD data_bytes) {
+    if (reserved != nullptr || (data != nullptr && data_bytes == nullptr))
+        return ERROR_INVALID_PARAMETER;
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        if (LONG err = Begin(g, key, &handle)) return err;
+        Query query(g.store, kGetValue);
+        const int rc = query.Bind(1, handle->id).Bind(2, Fold(name ? name : "")).Step();
+        if (rc == SQLITE_DONE) {
+            const LONG err = CheckKey(g.store, handle->id);
+            return err ? err : ERROR_FILE_NOT_FOUND;
+        }
+        if (rc != SQLITE_ROW) return MapError(rc, false);
+        const auto stored_type = static_cast<DWORD>(query.Int(0));
+        if (type) *type = stored_type;
+        return CopyData(stored_type, query.Blob(1), data, data_bytes);
+    });
+}
+
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, DWORD data_bytes) {
+    const std::string_view value_name(name ? name : "");
+    if ((data == nullptr && data_bytes != 0) || data_bytes > INT32_MAX ||
+        value_name.size() > kMaxValueNameChars)
+        return ERROR_INVALID_PARAMETER;
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        if (LONG err = Begin(g, key, &handle)) return err;
+        Transaction txn(g.store);
+        if (LONG err = txn.Begin()) return err;
+        if (LONG err = CheckKey(g.store, handle->id)) return err;
+        const int rc = Query(g.store, kSetValue)
+                           .Bind(1, handle->id)
+                           .Bind(2, value_name)
+                           .Bind(3, Fold(value_name))
+                           .Bind(4, static_cast<int64_t>(type))
+                           .BindBlob(5, data, data_bytes)
+                           .Run();
+        if (rc != SQLITE_DONE) return MapError(rc, true);
+        if (LONG err = TouchKey(g.store, handle->id)) return err;
+        return txn.Commit();
+    });
+}
+
+LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
+    if (sub_key == nullptr) return ERROR_INVALID_PARAMETER;
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        std::vector<std::string_view> parts;
+        if (LONG err = SplitPath(sub_key, &parts)) return err;
+        if (LONG err = Begin(g, key, &handle)) return err;
+        Store &store = g.store;
+        Transaction txn(store);
+        if (LONG err = txn.Begin()) return err;
+        int64_t id = 0, parent = 0;
+        if (LONG err = Walk(store, handle->id, parts, &id)) return err;
+        if (id == kRootId) return ERROR_ACCESS_DENIED;
+        {
+            Query children(store, kHasChild);
+            const int rc = children.Bind(1, id).Step();
+            if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+            if (rc != SQLITE_DONE) return MapError(rc, false);
+        }
+        {
+            Query query(store, kParentOf);
+            const int rc = query.Bind(1, id).Step();
+            if (rc != SQLITE_ROW) return MapError(rc, false);
+            parent = query.Int(0);
+        }
+        int rc = Query(store, kDeleteValues).Bind(1, id).Run();
+        if (rc == SQLITE_DONE) rc = Query(store, kDeleteKey).Bind(1, id).Run();
+        if (rc != SQLITE_DONE) return MapError(rc, true);
+        if (LONG err = TouchKey(store, parent)) return err;
+        return txn.Commit();
+    });
+}
+
+LONG RegDeleteValueA(HKEY key, LPCSTR name) {
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        if (LONG err = Begin(g, key, &handle)) return err;
+        Store &store = g.store;
+        Transaction txn(store);
+        if (LONG err = txn.Begin()) return err;
+        if (LONG err = CheckKey(store, handle->id)) return err;
+        const int rc =
+            Query(store, kDeleteValue).Bind(1, handle->id).Bind(2, Fold(name ? name : "")).Run();
+        if (rc != SQLITE_DONE) return MapError(rc, true);
+        if (sqlite3_changes(store.db) == 0) return ERROR_FILE_NOT_FOUND;
+        if (LONG err = TouchKey(store, handle->id)) return err;
+        return txn.Commit();
+    });
+}

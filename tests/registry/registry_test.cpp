@@ -1,0 +1,322 @@
+// The POSIX registry: Win32 behaviour of keys and values, and one store shared by processes.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/posix/registry_store.h"
+#include "platform/posix/win32.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tovarine::registry::CloseStore;
+using Names = std::vector<std::string>;
+const HKEY kUser = HKEY_CURRENT_USER;
+
+LONG Create(const char *path, HKEY *key, HKEY parent = kUser, const char *key_class = nullptr,
+            DWORD *disposition = nullptr) {
+    return RegCreateKeyExA(parent, path, 0, const_cast<char *>(key_class), 0, KEY_ALL_ACCESS,
+                           nullptr, key, disposition);
+}
+LONG Open(const char *path, HKEY *key, HKEY parent = kUser) {
+    return RegOpenKeyExA(parent, path, 0, KEY_READ, key);
+}
+LONG Set(HKEY key, const char *name, DWORD type, const void *data, DWORD bytes) {
+    return RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), bytes);
+}
+LONG Query(HKEY key, const char *name, void *data, DWORD *bytes, DWORD *type = nullptr) {
+    return RegQueryValueExA(key, name, nullptr, type, static_cast<BYTE *>(data), bytes);
+}
+LONG EnumKey(HKEY key, DWORD index, char *name, DWORD *chars, char *key_class = nullptr,
+             DWORD *class_chars = nullptr, FILETIME *time = nullptr) {
+    return RegEnumKeyExA(key, index, name, chars, nullptr, key_class, class_chars, time);
+}
+
+Names Subkeys(HKEY key) {
+    Names names;
+    char name[256];
+    for (DWORD chars = sizeof name; EnumKey(key, names.size(), name, &chars) == 0;
+         chars = sizeof name)
+        names.emplace_back(name, chars);
+    return names;
+}
+
+std::string Contents(const fs::path &path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+// Runs each body in its own child process, all at once; true when every one succeeded.
+bool RunInChildren(const std::vector<std::function<bool()>> &bodies) {
+    CloseStore();  // no connection crosses a fork
+    std::vector<pid_t> children;
+    for (const auto &body : bodies)
+        if (const pid_t pid = fork(); pid == 0)
+            _exit(body() ? 0 : 1);
+        else
+            children.push_back(pid);
+    bool all = true;
+    for (const pid_t pid : children) {
+        int status = 0;
+        all = waitpid(pid, &status, 0) == pid && WIFEXITED(status) && !WEXITSTATUS(status) && all;
+    }
+    return all;
+}
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/tovarine-registry-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        dir_ = folder;
+        UseStore(dir_ / "registry.db");
+    }
+    void TearDown() override {
+        CloseStore();
+        fs::remove_all(dir_);
+    }
+    static void UseStore(const fs::path &path) {
+        setenv("TOVARINE_REGISTRY", path.c_str(), 1);
+        CloseStore();
+    }
+    fs::path dir_;
+};
+
+TEST_F(Registry, KeysMatchCaseInsensitivelyKeepTheirCaseAndEnumerateInUpperCaseOrder) {
+    HKEY parent = nullptr, key = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(Create("Software\\Order", &parent, kUser, nullptr, &disposition), 0);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    for (const char *name : {"beta", "Alpha", "GAMMA", "_x"}) {
+        ASSERT_EQ(Create(name, &key, parent, "cls"), 0);
+        RegCloseKey(key);
+    }
+    ASSERT_EQ(Create("SOFTWARE\\order\\ALPHA", &key, kUser, nullptr, &disposition), 0);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    RegCloseKey(key);
+    EXPECT_EQ(Subkeys(parent), (Names{"Alpha", "beta", "GAMMA", "_x"}));
+    char name[16], key_class[16];
+    DWORD name_chars = sizeof name, class_chars = sizeof key_class;
+    FILETIME time{};
+    ASSERT_EQ(EnumKey(parent, 0, name, &name_chars, key_class, &class_chars, &time), 0);
+    EXPECT_STREQ(key_class, "cls");
+    EXPECT_GT((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime,
+              132223104000000000ull);  // 2020-01-01
+    EXPECT_EQ(EnumKey(parent, 4, name, &name_chars), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(Open("Software\\Missing", &key), ERROR_FILE_NOT_FOUND);
+    // No path: a new handle to the same key, except HKEY_CURRENT_USER, which hands back itself.
+    ASSERT_EQ(Open(nullptr, &key, parent), 0);
+    EXPECT_NE(key, parent);
+    EXPECT_EQ(Subkeys(key).size(), 4u);
+    RegCloseKey(key);
+    EXPECT_EQ(Open("", &key), 0);
+    EXPECT_EQ(key, kUser);
+    RegCloseKey(parent);
+}
+
+TEST_F(Registry, NamesAndClassesNeedRoomForTheirTerminator) {
+    const struct {
+        size_t name_length;
+        DWORD name_chars;
+        size_t class_length;
+        DWORD class_chars;
+        LONG expected;
+    } cases[] = {{127, 128, 0, 1, 0},
+                 {128, 128, 0, 1, ERROR_MORE_DATA},
+                 {128, 129, 0, 1, 0},
+                 {3, 16, 5, 5, ERROR_MORE_DATA},
+                 {3, 16, 5, 6, 0}};
+    int n = 0;
+    for (const auto &c : cases) {
+        HKEY parent = nullptr, key = nullptr;
+        const std::string child(c.name_length, 'n'), key_class(c.class_length, 'c');
+        ASSERT_EQ(Create(("Sizes\\" + std::to_string(++n)).c_str(), &parent), 0);
+        ASSERT_EQ(Create(child.c_str(), &key, parent, key_class.c_str()), 0);
+        std::vector<char> name(c.name_chars), class_text(c.class_chars);
+        DWORD name_chars = c.name_chars, class_chars = c.class_chars;
+        EXPECT_EQ(EnumKey(parent, 0, name.data(), &name_chars, class_text.data(), &class_chars),
+                  c.expected)
+            << "case " << n;
+        EXPECT_TRUE(c.expected || name_chars == c.name_length) << "case " << n;
+        RegCloseKey(key);
+        RegCloseKey(parent);
+    }
+}
+
+TEST_F(Registry, PathsFollowWin32Rules) {
+    const std::string too_long(256, 'k');
+    const struct {
+        std::string path;
+        LONG expected;
+    } cases[] = {{"Path\\a\\", 0},
+                 {"\\Path", ERROR_BAD_PATHNAME},
+                 {"Path\\\\b", ERROR_INVALID_PARAMETER},
+                 {std::string(255, 'k'), 0},
+                 {too_long, ERROR_INVALID_PARAMETER},
+                 {"Path\\" + too_long, ERROR_INVALID_PARAMETER}};
+    for (const auto &c : cases) {
+        HKEY key = nullptr;
+        EXPECT_EQ(Create(c.path.c_str(), &key), c.expected) << c.path;
+        if (c.expected == 0) RegCloseKey(key);
+        EXPECT_EQ(Open(c.path.c_str(), &key), c.expected) << c.path;
+        if (c.expected == 0) RegCloseKey(key);
+    }
+    HKEY path = nullptr;
+    ASSERT_EQ(Open("PATH", &path), 0);
+    EXPECT_EQ(Subkeys(path), Names{"a"});
+    RegCloseKey(path);
+}
+
+TEST_F(Registry, ValuesRoundTripWithWin32SizeRules) {
+    HKEY key = nullptr;
+    ASSERT_EQ(Create("Values", &key), 0);
+    const DWORD number = 0x12345678;
+    ASSERT_EQ(Set(key, "Text", REG_SZ, "hello", 6), 0);
+    ASSERT_EQ(Set(key, "Number", REG_DWORD, &number, sizeof number), 0);
+    ASSERT_EQ(Set(key, nullptr, REG_SZ, "def", 3), 0);  // without its NUL
+    char data[16];
+    DWORD type = 0, bytes = 3;
+    EXPECT_EQ(Query(key, "TEXT", data, &bytes, &type), ERROR_MORE_DATA);
+    EXPECT_EQ(bytes, 6u);
+    EXPECT_EQ(type, REG_SZ);
+    std::memset(data, 'x', sizeof data);
+    bytes = sizeof data;
+    EXPECT_EQ(Query(key, "", data, &bytes), 0);
+    EXPECT_EQ(bytes, 3u);
+    EXPECT_STREQ(data, "def");
+    EXPECT_EQ(Query(key, "Missing", nullptr, &bytes), ERROR_FILE_NOT_FOUND);
+    // Replacing keeps the value's place and name; values enumerate in the order first set.
+    ASSERT_EQ(Set(key, "NUMBER", REG_BINARY, "hello", 2), 0);
+    Names names;
+    char name[16];
+    for (DWORD chars = sizeof name;
+         RegEnumValueA(key, names.size(), name, &chars, nullptr, nullptr, nullptr, nullptr) == 0;
+         chars = sizeof name)
+        names.emplace_back(name, chars);
+    EXPECT_EQ(names, (Names{"Text", "Number", ""}));
+    DWORD name_chars = sizeof name;
+    bytes = 1;
+    EXPECT_EQ(RegEnumValueA(key, 1, name, &name_chars, nullptr, &type,
+                            reinterpret_cast<BYTE *>(data), &bytes),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(bytes, 2u);
+    EXPECT_EQ(RegDeleteValueA(key, "text"), 0);
+    EXPECT_EQ(RegDeleteValueA(key, "Text"), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+}
+
+TEST_F(Registry, DeletedKeysAndClosedHandles) {
+    HKEY child = nullptr, again = nullptr;
+    ASSERT_EQ(Create("Del\\Child", &child), 0);
+    ASSERT_EQ(Set(child, "v", REG_BINARY, "x", 1), 0);
+    EXPECT_EQ(RegDeleteKeyA(kUser, "Del"), ERROR_ACCESS_DENIED);  // it has a subkey
+    EXPECT_EQ(RegDeleteKeyA(kUser, "del\\CHILD"), 0);
+    EXPECT_EQ(RegDeleteKeyA(kUser, "Del\\Child"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteKeyA(kUser, "Del"), 0);
+    ASSERT_EQ(Create("Del\\Child", &again), 0);  // a new key, which the old handle does not reach
+    EXPECT_EQ(Query(again, "v", nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Query(child, "v", nullptr, nullptr), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(child), 0);
+    EXPECT_EQ(RegCloseKey(child), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(Set(child, "v", REG_NONE, nullptr, 0), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(kUser), 0);
+    EXPECT_EQ(RegDeleteKeyA(kUser, ""), ERROR_ACCESS_DENIED);
+    RegCloseKey(again);
+}
+
+// Two processes write at once; this one then reads their values from a store it opens again.
+TEST_F(Registry, ProcessesWritingAtOnceLoseNothing) {
+    constexpr DWORD kValues = 200;
+    auto writer = [](DWORD p) {
+        return [p] {
+            HKEY key = nullptr;
+            bool ok = Create(("Writer" + std::to_string(p)).c_str(), &key) == 0;
+            for (DWORD i = 0, data = p * 1000; ok && i < kValues; ++i, ++data)
+                ok = Set(key, std::to_string(i).c_str(), REG_DWORD, &data, sizeof data) == 0;
+            return ok && RegCloseKey(key) == 0;
+        };
+    };
+    ASSERT_TRUE(RunInChildren({writer(0), writer(1)}));
+    for (DWORD p = 0; p < 2; ++p) {
+        HKEY key = nullptr;
+        ASSERT_EQ(Open(("Writer" + std::to_string(p)).c_str(), &key), 0);
+        for (DWORD i = 0; i < kValues; ++i) {
+            DWORD data = 0, bytes = sizeof data;
+            EXPECT_EQ(Query(key, std::to_string(i).c_str(), &data, &bytes), 0);
+            EXPECT_EQ(data, p * 1000 + i);
+        }
+        RegCloseKey(key);
+    }
+}
+
+TEST_F(Registry, UnusableStoresFailWithoutBeingTouched) {
+    const fs::path text = dir_ / "text.db", folder = dir_ / "folder.db", foreign = dir_ / "x.db";
+    std::ofstream(text) << "not a registry\n";
+    std::ofstream(dir_ / "long.db") << std::string(8192, 'x');
+    fs::create_directory(folder);
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE other (x)", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    HKEY key = nullptr;  // a store whose first page is then overwritten
+    ASSERT_EQ(Create("Software", &key), 0);
+    RegCloseKey(key);
+    CloseStore();
+    std::fstream(dir_ / "registry.db", std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(100)
+        .write(std::string(3000, '\xFF').data(), 3000);
+    const struct {
+        fs::path store;
+        LONG expected;
+    } cases[] = {{text, ERROR_BADDB},      {dir_ / "long.db", ERROR_BADDB},
+                 {foreign, ERROR_BADDB},   {dir_ / "registry.db", ERROR_REGISTRY_CORRUPT},
+                 {folder, ERROR_CANTOPEN}, {text / "under.db", ERROR_CANTOPEN}};
+    for (const auto &c : cases) {
+        UseStore(c.store);
+        const bool file = fs::is_regular_file(c.store);
+        const std::string before = file ? Contents(c.store) : "";
+        const auto written = file ? fs::last_write_time(c.store) : fs::file_time_type{};
+        EXPECT_EQ(Open("Software", &key), c.expected) << c.store;
+        EXPECT_EQ(Create("Software", &key), c.expected) << c.store;
+        EXPECT_EQ(Set(kUser, "v", REG_NONE, nullptr, 0), c.expected) << c.store;
+        if (!file) continue;
+        EXPECT_TRUE(Contents(c.store) == before) << c.store;  // not printed: binary
+        EXPECT_EQ(fs::last_write_time(c.store), written) << c.store;
+    }
+    // A failed open is not remembered: once the file in the way is gone, the next call succeeds.
+    fs::remove(text);
+    ASSERT_EQ(Create("Software", &key), 0);
+    RegCloseKey(key);
+}
+
+TEST_F(Registry, ThousandsOfSubkeysEnumerateWithLinearWork) {
+    constexpr int kCount = 2000;
+    HKEY parent = nullptr, key = nullptr;
+    ASSERT_EQ(Create("Many", &parent), 0);
+    Names expected(kCount);
+    for (int i = kCount - 1; i >= 0; --i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "k%04d", i);
+        ASSERT_EQ(Create(name, &key, parent), 0);
+        RegCloseKey(key);
+        expected[i] = name;
+    }
+    tovarine::registry::TakeStatementSteps();
+    EXPECT_EQ(Subkeys(parent), expected);
+    // Reading the list once is a few dozen steps a key; a query per index would take millions.
+    EXPECT_LT(tovarine::registry::TakeStatementSteps(), 100 * kCount);
+    RegCloseKey(parent);
+}
+
+}  // namespace
