@@ -11,6 +11,19 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
+#  include <windows.h>
+#elif !defined(TOVARINE_WIN32_TYPES_DEFINED)
+#  define TOVARINE_WIN32_TYPES_DEFINED
+/* The Windows types of the settings exports, as opaque handles on POSIX. */
+typedef struct HWND__ *HWND;
+typedef struct HKEY__ *HKEY;
+typedef struct _FILETIME {
+    uint32_t dwLowDateTime;
+    uint32_t dwHighDateTime;
+} FILETIME;
+#endif
+
+#if defined(_WIN32)
 #  if defined(TOVARINE_BUILDING)
 #    define TOVARINE_API
 #  else
@@ -59,6 +72,24 @@ typedef struct MediaRequest {
     int32_t cpid;              /* 404: "cpid" */
 } MediaRequest;
 
+/*
+ * One setting of a host's settings table. A table is a contiguous array of descriptors ended by
+ * one whose name is NULL (of that one no other field is read). The library writes only the
+ * scratch fields (NULL again when a settings call returns) and, on a confirmed load, the
+ * variables.
+ *   type 1: text; variable is a char array of `size` bytes holding a NUL-terminated string
+ *   type 3: bytes; `size` raw bytes, stored as 2*size lowercase hex digits
+ *   type 4: signed 32-bit integer (size at least 4), stored in decimal
+ * A descriptor with another type, or a size below what its type needs, is skipped.
+ */
+typedef struct SettingDescriptor {
+    const char *name;  /* setting and registry value name; NULL ends the table */
+    int16_t type;      /* 1, 3 or 4 */
+    int16_t size;      /* bytes of one value */
+    void *variable;    /* the host's variable, at least size bytes */
+    void *scratch;     /* working field of a transfer; never read on entry */
+} SettingDescriptor;
+
 /* Replaces the instance selector and returns the previous one. 0: settings calls ask the user;
  * any other value: silent, and only the saved instance with that place is used. */
 TOVARINE_API int32_t f9832144782(int32_t new_selector);
@@ -88,6 +119,38 @@ TOVARINE_API int32_t f3221538674(const char *text, char *model, char *camera, ch
 
 /* Media clip request into the host's record. Returns 0. */
 TOVARINE_API int32_t f39260000417E(const char *text, MediaRequest *record);
+
+/* Transfers one settings table to (save != 0) or from (save == 0) the registry key at key_path
+ * below HKEY_CURRENT_USER, after listing every change in a Yes/No box (silent when the instance
+ * selector is nonzero). A save returns 1; a load returns 1 when something was listed and
+ * confirmed, else 0. */
+TOVARINE_API int32_t qy63B1(HWND owner, const char *key_path, SettingDescriptor *table,
+                            int32_t save);
+
+/* Saves the table into a new instance key "NAME n" under the open settings root. Returns 0. */
+TOVARINE_API int32_t qy75BB(HKEY settings_root, HWND owner, const char *settings_name,
+                            SettingDescriptor *table, char *name_buffer, uint32_t name_capacity,
+                            char *class_buffer, uint32_t class_capacity, FILETIME *last_write);
+
+/* Loads (save == 0) or saves the table by settings name. Returns the Win32 error code of
+ * opening the settings root, else that of closing it (0). */
+TOVARINE_API int32_t qy189C(HWND owner, const char *settings_name, SettingDescriptor *table,
+                            int32_t save);
+
+/* qy189C with save 0 and 1. */
+TOVARINE_API int32_t qy45AF(HWND owner, const char *settings_name, SettingDescriptor *table);
+TOVARINE_API int32_t qy70EE(HWND owner, const char *settings_name, SettingDescriptor *table);
+
+#if !defined(_WIN32)
+/* POSIX only: who shows the library's message boxes. The handler returns what a Windows
+ * message box would: IDOK 1, IDYES 6, IDNO 7, or 0 when the box could not be shown (a Yes/No
+ * box then counts as No). With no handler (or after NULL is installed) the library asks on the
+ * controlling terminal, and a process without one gets 0. */
+typedef int (*tovarine_message_box_handler)(void *context, HWND owner, const char *text,
+                                            const char *caption, unsigned int type);
+TOVARINE_API void tovarine_set_message_box_handler(tovarine_message_box_handler handler,
+                                                   void *context);
+#endif
 
 #ifdef __cplusplus
 } /* extern "C" */

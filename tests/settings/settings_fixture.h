@@ -1,0 +1,116 @@
+// Test support for the settings: a fresh registry store per test, a recording message-box
+// handler with scripted answers, the selector at 0, a heap guard, and registry helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "heap_guard.h"
+#include "platform/platform.h"
+#include "platform/posix/registry_store.h"
+#include "tovarine.h"
+
+namespace tovarine::testing {
+
+inline constexpr char kRoot[] = "SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
+
+inline SettingDescriptor Setting(const char *name, int16_t type, int16_t size, void *variable) {
+    return {name, type, size, variable, nullptr};
+}
+// Ends the table and presets every scratch field to garbage the library must never read.
+inline std::vector<SettingDescriptor> Table(std::vector<SettingDescriptor> table) {
+    for (auto &setting : table) setting.scratch = reinterpret_cast<void *>(1);
+    table.push_back({});
+    return table;
+}
+inline bool ScratchCleared(const std::vector<SettingDescriptor> &table) {
+    for (const auto &setting : table) if (setting.scratch != nullptr) return false;
+    return true;
+}
+
+// The key at `path` below HKEY_CURRENT_USER, opened or created; null when that fails.
+inline HKEY Key(const std::string &path, bool create) {
+    HKEY key = nullptr;
+    const LONG rc = create ? RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr)
+                           : RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key);
+    return rc == ERROR_SUCCESS ? key : nullptr;
+}
+inline void Put(const std::string &path, const char *name, const std::string &value) {
+    HKEY key = Key(path, true);
+    ASSERT_NE(key, nullptr) << path;
+    EXPECT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                             static_cast<DWORD>(value.size() + 1)), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+inline std::optional<std::string> Get(const std::string &path, const char *name) {
+    std::optional<std::string> value;
+    HKEY key = Key(path, false);
+    BYTE data[4096] = {};
+    DWORD type = 0, bytes = sizeof data - 1;
+    if (key != nullptr && RegQueryValueExA(key, name, nullptr, &type, data, &bytes) == 0 &&
+        type == REG_SZ) {
+        value = reinterpret_cast<char *>(data);
+    }
+    if (key != nullptr) RegCloseKey(key);
+    return value;
+}
+inline std::vector<std::string> Subkeys(const std::string &path) {
+    std::vector<std::string> names;
+    HKEY key = Key(path, false);
+    char name[512];
+    DWORD chars = sizeof name;
+    while (key != nullptr && RegEnumKeyExA(key, static_cast<DWORD>(names.size()), name, &chars,
+                                           nullptr, nullptr, nullptr, nullptr) == 0) {
+        names.emplace_back(name, chars);
+        chars = sizeof name;
+    }
+    if (key != nullptr) RegCloseKey(key);
+    return names;
+}
+
+struct Box { HWND owner; std::string text, caption; unsigned type; };
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string dir = (std::filesystem::temp_directory_path() / "tovarine-settings-XXXXXX");
+        ASSERT_NE(mkdtemp(dir.data()), nullptr);
+        dir_ = dir;
+        setenv("TOVARINE_REGISTRY", (dir_ + "/store.db").c_str(), 1);
+        registry::CloseStore();
+        tovarine_set_message_box_handler(&Record, this);
+        saved_selector_ = f9832144782(0);
+        guard_.emplace();
+    }
+    void TearDown() override {
+        guard_.reset();
+        f9832144782(saved_selector_);
+        tovarine_set_message_box_handler(nullptr, nullptr);
+        registry::CloseStore();
+        std::filesystem::remove_all(dir_);
+    }
+    static int Record(void *self, HWND owner, const char *text, const char *caption, UINT type) {
+        auto &test = *static_cast<SettingsTest *>(self);
+        test.boxes.push_back({owner, text, caption, type});
+        return test.next < test.answers.size() ? test.answers[test.next++] : test.fallback;
+    }
+
+    std::vector<Box> boxes;
+    std::vector<int> answers;  // given in turn, then `fallback`
+    size_t next = 0;
+    int fallback = IDYES;
+
+private:
+    std::string dir_;
+    int32_t saved_selector_ = 0;
+    std::optional<HeapGuard> guard_;
+};
+
+}  // namespace tovarine::testing

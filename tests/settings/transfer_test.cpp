@@ -1,0 +1,164 @@
+// The settings transfer: what is listed, asked, written and assigned, for both directions.
+#include <cstring>
+
+#include "settings_fixture.h"
+
+namespace tovarine::testing {
+namespace {
+
+constexpr char kKey[] = "SOFTWARE\\Zel Inc.\\Transfer";
+using Text = std::optional<std::string>;
+
+struct Host {
+    char name[16] = "alpha";
+    int32_t port = 80;
+    unsigned char mac[2] = {0xab, 0xcd};
+    int32_t skipped = 5, small = 7;  // a type without codec, an integer without room
+    std::vector<SettingDescriptor> table =
+        Table({Setting("Name", 1, 16, name), Setting("Port", 4, 4, &port),
+               Setting("Mac", 3, 2, mac), Setting("Skip", 2, 4, &skipped),
+               Setting("Small", 4, 2, &small)});
+};
+
+// "Name" changed, "Port" missing, "Mac" unchanged; the skipped settings are never read.
+void Store(const std::string &key) {
+    Put(key, "Name", "beta");
+    Put(key, "Mac", "ABcd");
+    Put(key, "Small", "3");
+}
+
+using TransferTest = SettingsTest;
+
+TEST_F(TransferTest, ListsAsksAndAppliesOnlyWhenConfirmed) {
+    const struct { int save, selector, answer; bool confirmed; } cases[] = {
+        {0, 0, IDYES, true}, {0, 0, IDNO, false}, {0, 0, 0, false}, {0, 3, IDNO, true},
+        {1, 0, IDYES, true}, {1, 0, IDNO, false}, {1, 0, 0, false}, {1, -2, IDNO, true}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto &c = cases[i];
+        SCOPED_TRACE(i);
+        const std::string key = kKey + std::to_string(i);
+        Store(key);
+        Host host;
+        boxes.clear();
+        fallback = c.answer;
+        f9832144782(c.selector);
+        EXPECT_EQ(qy63B1(reinterpret_cast<HWND>(0x1234), key.c_str(), host.table.data(), c.save),
+                  c.save || c.confirmed ? 1 : 0);
+        f9832144782(0);
+        EXPECT_TRUE(ScratchCleared(host.table));
+        ASSERT_EQ(boxes.size(), c.selector != 0 ? 0u : 1u);
+        if (c.selector == 0) {
+            EXPECT_EQ(boxes[0].owner, nullptr);
+            EXPECT_EQ(boxes[0].text, c.save
+                                         ? "Name changing from beta to alpha\nPort saving as  80\n"
+                                         : "Name changing from alpha to beta\nPort will be  80\n");
+            EXPECT_EQ(boxes[0].caption, c.save ? "Update Registry?" : "Update from Registry?");
+            EXPECT_EQ(boxes[0].type, 0x24u);
+        }
+        EXPECT_STREQ(host.name, !c.save && c.confirmed ? "beta" : "alpha");
+        EXPECT_EQ(host.port + host.small, 87);
+        const bool written = c.save && c.confirmed;  // then every setting, unchanged ones too
+        EXPECT_EQ(Get(key, "Name"), written ? "alpha" : "beta");
+        EXPECT_EQ(Get(key, "Port"), written ? Text("80") : std::nullopt);
+        EXPECT_EQ(Get(key, "Mac"), written ? "abcd" : "ABcd");
+        EXPECT_EQ(Get(key, "Small"), "3");
+        EXPECT_EQ(Get(key, "Skip"), std::nullopt);
+    }
+}
+
+TEST_F(TransferTest, NothingListedOrNothingToWorkOnAsksNothing) {
+    Host host, other;
+    Put(kKey, "Name", "alpha");
+    Put(kKey, "Port", "80");
+    Put(kKey, "Mac", "ABCD");
+    EXPECT_EQ(qy63B1(nullptr, kKey, host.table.data(), 0), 0);
+    EXPECT_EQ(qy63B1(nullptr, kKey, host.table.data(), 1), 1);
+    EXPECT_EQ(Get(kKey, "Mac"), "ABCD");
+    EXPECT_TRUE(ScratchCleared(host.table));
+    EXPECT_EQ(qy63B1(nullptr, nullptr, other.table.data(), 0), 0);
+    EXPECT_EQ(qy63B1(nullptr, nullptr, other.table.data(), 1), 1);
+    EXPECT_TRUE(ScratchCleared(other.table)) << "scratch left as preset after a null key path";
+    EXPECT_EQ(qy63B1(nullptr, kKey, nullptr, 0), 0);
+    EXPECT_EQ(qy63B1(nullptr, kKey, nullptr, 1), 1);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(TransferTest, LongTablesAndLongValuesAreKeptWhole) {
+    std::vector<int32_t> values(40);
+    std::vector<std::string> names(40);
+    std::vector<SettingDescriptor> settings;
+    std::string expected;
+    for (int i = 0; i < 40; ++i) {
+        names[i] = "Setting_" + std::to_string(i) + std::string(50, 'x');
+        values[i] = i * 1000;
+        expected += names[i] + " will be  " + std::to_string(i * 1000) + "\n";
+        settings.push_back(Setting(names[i].c_str(), 4, 4, &values[i]));
+    }
+    auto table = Table(settings);
+    fallback = IDNO;
+    EXPECT_EQ(qy63B1(nullptr, kKey, table.data(), 0), 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, expected);
+
+    const std::string text(600, 'v');
+    std::vector<char> value(text.c_str(), text.c_str() + 601);
+    auto long_table = Table({Setting("Long", 1, 601, value.data())});
+    f9832144782(1);
+    EXPECT_EQ(qy63B1(nullptr, kKey, long_table.data(), 1), 1);
+    EXPECT_EQ(Get(kKey, "Long"), text);
+    std::strcpy(value.data(), "short");
+    EXPECT_EQ(qy63B1(nullptr, kKey, long_table.data(), 0), 1);
+    EXPECT_EQ(value.data(), text);
+}
+
+TEST_F(TransferTest, FailedWriteIsReportedOnlyWhenAsking) {
+    const std::string key = std::string(kRoot) + "\\" + std::string(300, 'k');
+    ASSERT_EQ(Key(key, true), nullptr);
+    for (int selector : {0, 1}) {
+        Host host;
+        boxes.clear();
+        f9832144782(selector);
+        EXPECT_EQ(qy63B1(nullptr, key.c_str(), host.table.data(), 1), 1);
+        f9832144782(0);
+        EXPECT_TRUE(ScratchCleared(host.table));
+        ASSERT_EQ(boxes.size(), selector == 0 ? 2u : 0u);
+        if (selector != 0) continue;
+        EXPECT_EQ(boxes[1].owner, nullptr);
+        EXPECT_EQ(boxes[1].caption, "Update Registry");
+        EXPECT_EQ(boxes[1].type, 0x10u);
+        EXPECT_EQ(boxes[1].text, "Could not save Name\nCould not save Port\nCould not save Mac\n");
+    }
+}
+
+TEST_F(TransferTest, SurvivesEveryAllocationFailure) {
+    for (int save : {0, 1}) {
+        int run = 0;
+        std::string key = kKey + std::to_string(save) + "_0";
+        Store(key);
+        Host host;
+        boxes.clear();
+        auto call = [&] { qy63B1(nullptr, key.c_str(), host.table.data(), save); };
+        ForEachAllocationFailure(call, [&](int64_t n) {
+            SCOPED_TRACE(n);
+            EXPECT_TRUE(ScratchCleared(host.table));
+            const bool asked = !boxes.empty(), told = boxes.size() > 1;  // every answer is Yes
+            // The first allocation is the scratch value of "Name": it is then not listed.
+            EXPECT_TRUE(n != 1 || (asked && boxes[0].text.find("Name") == std::string::npos));
+            if (save) {
+                EXPECT_TRUE(Get(key, "Name") == (asked ? "alpha" : "beta") || told);
+                EXPECT_TRUE(Get(key, "Port") == (asked ? Text("80") : std::nullopt) || told);
+            } else {
+                const std::string name = host.name;
+                EXPECT_TRUE(name == "alpha" || (asked && n != 1 && name == "beta")) << name;
+                EXPECT_EQ(host.port, 80);
+            }
+            key = kKey + std::to_string(save) + "_" + std::to_string(++run);
+            Store(key);
+            std::strcpy(host.name, "alpha");
+            boxes.clear();
+        });
+    }
+}
+
+}  // namespace
+}  // namespace tovarine::testing
