@@ -31,4 +31,7 @@ struct Command {
 // "read KIND [TEXT]": runs one of the request readers.
 extern const Command kReadCommand;
 
+// "settings init|list|show": the settings root and the saved instances below it.
+extern const Command kSettingsCommand;
+
 }  // namespace tovarine_tool

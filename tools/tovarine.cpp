@@ -12,7 +12,7 @@ namespace tovarine_tool {
 namespace {
 
 // The command groups, in the order the usage text lists them.
-const Command *const kCommands[] = {&kReadCommand};
+const Command *const kCommands[] = {&kReadCommand, &kSettingsCommand};
 
 void PrintUsage(std::FILE *out) {
     std::fputs(
@@ -40,7 +40,10 @@ void PrintUsage(std::FILE *out) {
         "\nExamples:\n"
         "  tovarine read live 'server=2&device=1&timeout=30'\n"
         "  tovarine read live --json < captured-request.txt\n"
-        "\nExit status: 0 on success, 1 when input or output fails, 2 for a bad command line.\n",
+        "  tovarine settings list 'Sample Server'\n"
+        "  tovarine settings show 'Sample Server 0'\n"
+        "\nExit status: 0 on success, 1 when input or output fails or the registry lacks what\n"
+        "is asked for, 2 for a bad command line.\n",
         out);
 }
 

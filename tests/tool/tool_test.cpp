@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -81,5 +83,67 @@ TEST(ToolCommandLine, RejectsABadCommandLineWithOneLineAndStatus2) {
             << args << ": " << result.err;
     }
 }
+
+#ifdef SAMPLE_SERVER
+// Each test has a registry store of its own, in a fresh directory.
+class ToolSettings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string dir = ::testing::TempDir() + "tool_settings_XXXXXX";
+        ASSERT_NE(mkdtemp(dir.data()), nullptr);
+        dir_ = dir;
+        setenv("TOVARINE_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("TOVARINE_REGISTRY");
+        std::filesystem::remove_all(dir_);
+    }
+    std::string dir_;
+};
+
+TEST_F(ToolSettings, NeedsTheRootWhichInitCreatesOnce) {
+    for (const char *args : {"settings list", "settings list Sample", "settings show 'A 0'"}) {
+        const Result missing = RunTool(args);
+        EXPECT_EQ(missing.status, 1) << args;
+        EXPECT_EQ(missing.out, "") << args;
+        EXPECT_NE(missing.err.find("'tovarine settings init'"), std::string::npos) << missing.err;
+    }
+    const char root[] = "HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers\n";
+    EXPECT_EQ(RunTool("settings init").out, std::string("created ") + root);
+    EXPECT_EQ(RunTool("settings init").out, std::string("already there: ") + root);
+    const Result empty = RunTool("settings list");
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "");
+}
+
+TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    // A second server whose name the first one's is no prefix of, and the reverse.
+    ASSERT_EQ(std::system("'" SAMPLE_SERVER "' >/dev/null"), 0);
+    ASSERT_EQ(std::system("'" SAMPLE_SERVER "' Samples >/dev/null"), 0);
+    const struct {
+        const char *args;
+        int status;
+        const char *out;
+    } cases[] = {
+        {"settings list", 0, "Sample Server 0\nSamples 0\n"},
+        {"settings list Sample", 0, "1\tSample Server 0\n2\tSamples 0\n"},
+        {"settings list sAMPLEs", 0, "1\tSamples 0\n"},
+        {"settings list 'Sample Server 0 '", 0, ""},
+        {"settings show 'Sample Server 0'", 0,
+         "port=9090\ntitle=Sample Server, east wing\nkey=5a1700c39e4201ff\n"},
+        {"--json settings show 'Samples 0'", 0,
+         "{\"port\":\"9090\",\"title\":\"Sample Server, east wing\","
+         "\"key\":\"5a1700c39e4201ff\"}\n"},
+        {"settings show 'Sample Server 1'", 1, ""},
+        {"settings show 'sample server'", 1, ""},
+    };
+    for (const auto &c : cases) {
+        const Result result = RunTool(c.args);
+        EXPECT_EQ(result.status, c.status) << c.args << ": " << result.err;
+        EXPECT_EQ(result.out, c.out) << c.args;
+    }
+}
+#endif
 
 }  // namespace

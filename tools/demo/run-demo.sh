@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The library's demonstration: feeds real-looking requests of each server kind through the
-# command-line host and shows, per request, what the matching reader produced.
+# command-line host and shows, per request, what the matching reader produced; then lets the
+# sample server (built beside the tool) keep its settings in a registry store of its own.
 #
 # Usage: run-demo.sh TOOL_PATH
-# Exits 0 when every request went through, non-zero as soon as the tool fails.
+# Exits 0 when every step went through, non-zero as soon as the tool or the sample fails.
 set -euo pipefail
 
 if [[ $# -ne 1 ]]; then
@@ -64,5 +65,37 @@ demo "Media clip, video" clip 6-clip-video.http
 printf "\n=== A bare query, given on the command line ===\n\$ tovarine read stream 'server=3&channel=r&timeout=1'\n"
 show_outputs read stream 'server=3&channel=r&timeout=1'
 
+# The settings: a fresh store, the settings root as an installer creates it, the sample server
+# saving and loading through the library, and what the store holds afterwards.
+sample=$(dirname "$tool")/sample_server
+if [[ ! -x $sample ]]; then
+    echo "run-demo.sh: no sample server beside the tool ('$sample')" >&2
+    exit 1
+fi
+store=$(mktemp -d)
+trap 'rm -rf "$store"' EXIT
+export TOVARINE_REGISTRY=$store/registry.db
+
+# step SHOWN COMMAND...: shows SHOWN as the command line, runs COMMAND and shows its output.
+step() {
+    local shown=$1 output
+    shift
+    printf '$ %s\n' "$shown"
+    if ! output=$("$@" 2>&1); then
+        sed 's/^/  /' <<<"$output"
+        echo "run-demo.sh: failed: $shown" >&2
+        exit 1
+    fi
+    [[ -z $output ]] || sed 's/^/  /' <<<"$output"
+}
+
+printf '\n=== Settings, in a fresh registry store ===\n'
+echo "\$ export TOVARINE_REGISTRY=\$(mktemp -d)/registry.db"
+step "tovarine settings init" "$tool" settings init
+step "sample_server" "$sample"
+step "tovarine settings list" "$tool" settings list
+step "tovarine settings list Sample" "$tool" settings list Sample
+step "tovarine settings show 'Sample Server 0'" "$tool" settings show "Sample Server 0"
+
 echo
-echo "Every request went through."
+echo "Every request and every settings step went through."
