@@ -5,6 +5,9 @@
 TOVARINE_PACKAGES=(
     cmake g++ make pkg-config binutils
     libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
+    # The Windows DLL: the cross toolchain, GoogleTest's sources to build for it, and Wine with
+    # a virtual X display to run its tests (reg.exe is one of Wine's own programs).
+    g++-mingw-w64-x86-64 googletest wine64 xvfb xauth
 )
 
 # The repository root, whichever folder the script was started from.
@@ -38,4 +41,12 @@ tovarine_install_packages() {
 # Configures the default preset in build/default.
 tovarine_configure() {
     cmake --preset default
+}
+
+# Cross-builds the windows preset in build/windows and runs its tests: the DLL's export table,
+# and the test program under Wine.
+tovarine_test_windows() {
+    cmake --preset windows
+    cmake --build --preset windows -j"$(nproc)"
+    ctest --preset windows
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the build needs, then configures, builds and tests the default preset.
+# Installs what the build needs, then configures, builds and tests the default preset, then the
+# Windows DLL (cross-built, its tests run under Wine).
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -9,3 +10,7 @@ tovarine_install_packages
 tovarine_configure
 cmake --build --preset default -j"$(nproc)"
 ctest --preset default
+
+started=$SECONDS
+tovarine_test_windows
+echo "Windows stage: $((SECONDS - started)) s"

@@ -8,7 +8,6 @@ namespace tovarine::testing {
 namespace {
 
 const std::string kPrefix = std::string(kRoot) + "\\";
-const HWND kOwner = reinterpret_cast<HWND>(0x1234);
 std::string Port(size_t k) { return std::to_string(1000 + k); }
 
 class InstancesTest : public SettingsTest {
@@ -19,6 +18,7 @@ protected:
         ASSERT_NE(root, nullptr);
         RegCloseKey(root);
     }
+    const HWND kOwner = owner_window.get();
     int32_t port = 80;
     std::vector<SettingDescriptor> table = Table({Setting("Port", 4, 4, &port)});
 };
@@ -105,6 +105,7 @@ TEST_F(InstancesTest, NoInstanceOrNoRoot) {
 }
 
 TEST_F(InstancesTest, SurvivesEveryAllocationFailure) {
+    TOVARINE_SKIP_UNLESS_ALLOCATIONS_CAN_FAIL();
     Put(kPrefix + "Srv 0", "Port", "1");
     Put(kPrefix + "Srv 1", "Port", "2");
     for (int save : {0, 1}) {

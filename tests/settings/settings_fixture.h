@@ -1,19 +1,15 @@
-// Test support for the settings: a fresh registry store per test, a recording message-box
-// handler with scripted answers, the selector at 0, a heap guard, and registry helpers.
+// Test support for the settings: a fresh registry per test, recorded message boxes with
+// scripted answers, an owner window, the selector at 0, a heap guard, and registry helpers.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "heap_guard.h"
 #include "platform/platform.h"
-#include "platform/posix/registry_store.h"
+#include "test_platform.h"
 #include "tovarine.h"
 
 namespace tovarine::testing {
@@ -75,40 +71,34 @@ inline std::vector<std::string> Subkeys(const std::string &path) {
     return names;
 }
 
-struct Box { HWND owner; std::string text, caption; unsigned type; };
-
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string dir = (std::filesystem::temp_directory_path() / "tovarine-settings-XXXXXX");
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
-        dir_ = dir;
-        setenv("TOVARINE_REGISTRY", (dir_ + "/store.db").c_str(), 1);
-        registry::CloseStore();
-        tovarine_set_message_box_handler(&Record, this);
+        registry_.emplace();
+        ASSERT_TRUE(registry_->ready());
+        answerer_.emplace([this](const Box &box) {
+            boxes.push_back(box);
+            return next < answers.size() ? answers[next++] : fallback;
+        });
         saved_selector_ = f9832144782(0);
         guard_.emplace();
     }
     void TearDown() override {
         guard_.reset();
         f9832144782(saved_selector_);
-        tovarine_set_message_box_handler(nullptr, nullptr);
-        registry::CloseStore();
-        std::filesystem::remove_all(dir_);
-    }
-    static int Record(void *self, HWND owner, const char *text, const char *caption, UINT type) {
-        auto &test = *static_cast<SettingsTest *>(self);
-        test.boxes.push_back({owner, text, caption, type});
-        return test.next < test.answers.size() ? test.answers[test.next++] : test.fallback;
+        answerer_.reset();
+        registry_.reset();
     }
 
+    OwnerWindow owner_window;  // to pass as a host's window
     std::vector<Box> boxes;
     std::vector<int> answers;  // given in turn, then `fallback`
     size_t next = 0;
     int fallback = IDYES;
 
 private:
-    std::string dir_;
+    std::optional<FreshRegistry> registry_;
+    std::optional<BoxAnswerer> answerer_;
     int32_t saved_selector_ = 0;
     std::optional<HeapGuard> guard_;
 };

@@ -42,7 +42,7 @@ TEST_F(TransferTest, ListsAsksAndAppliesOnlyWhenConfirmed) {
         boxes.clear();
         fallback = c.answer;
         f9832144782(c.selector);
-        EXPECT_EQ(qy63B1(reinterpret_cast<HWND>(0x1234), key.c_str(), host.table.data(), c.save),
+        EXPECT_EQ(qy63B1(owner_window.get(), key.c_str(), host.table.data(), c.save),
                   c.save || c.confirmed ? 1 : 0);
         f9832144782(0);
         EXPECT_TRUE(ScratchCleared(host.table));
@@ -131,6 +131,7 @@ TEST_F(TransferTest, FailedWriteIsReportedOnlyWhenAsking) {
 }
 
 TEST_F(TransferTest, SurvivesEveryAllocationFailure) {
+    TOVARINE_SKIP_UNLESS_ALLOCATIONS_CAN_FAIL();
     for (int save : {0, 1}) {
         int run = 0;
         std::string key = kKey + std::to_string(save) + "_0";

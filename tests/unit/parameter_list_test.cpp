@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "heap_guard.h"
+#include "platform/posix/local_heap.h"
 #include "request/parameter_list.h"
+#include "test_platform.h"
 #include "tovarine.h"
 
 namespace tovarine {
