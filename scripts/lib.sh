@@ -8,6 +8,8 @@ TOVARINE_PACKAGES=(
     # The Windows DLL: the cross toolchain, GoogleTest's sources to build for it, and Wine with
     # a virtual X display to run its tests (reg.exe is one of Wine's own programs).
     g++-mingw-w64-x86-64 googletest wine64 xvfb xauth
+    # The fuzzers: clang, and its runtimes with libFuzzer (a package clang only recommends).
+    clang clang-14 libclang-rt-14-dev
 )
 
 # The repository root, whichever folder the script was started from.
@@ -49,4 +51,14 @@ tovarine_test_windows() {
     cmake --preset windows
     cmake --build --preset windows -j"$(nproc)"
     ctest --preset windows
+}
+
+# Builds the sanitizer preset $1 (asan: AddressSanitizer, leaks and UndefinedBehaviorSanitizer;
+# tsan: ThreadSanitizer) in build/$1 and runs the native suites under it. The test presets set
+# the sanitizers' options; any finding fails its test. They leave out interface.install: its
+# consumer is built without sanitizers, and a sanitized library cannot be loaded into it.
+tovarine_test_sanitizer() {
+    cmake --preset "$1"
+    cmake --build --preset "$1" -j"$(nproc)"
+    ctest --preset "$1"
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the build needs, then configures, builds and tests the default preset, then the
-# Windows DLL (cross-built, its tests run under Wine).
+# Installs what the build needs, then configures, builds and tests the default preset, then
+# fuzzes the request readers and the settings calls for a minute each (scripts/fuzz.sh), then the
+# same suites under AddressSanitizer with UndefinedBehaviorSanitizer and under ThreadSanitizer,
+# then the Windows DLL (cross-built, its tests run under Wine).
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -10,6 +12,18 @@ tovarine_install_packages
 tovarine_configure
 cmake --build --preset default -j"$(nproc)"
 ctest --preset default
+
+started=$SECONDS
+bash scripts/fuzz.sh 60
+echo "Fuzz stage: $((SECONDS - started)) s"
+
+started=$SECONDS
+tovarine_test_sanitizer asan
+echo "ASan+UBSan stage: $((SECONDS - started)) s"
+
+started=$SECONDS
+tovarine_test_sanitizer tsan
+echo "TSan stage: $((SECONDS - started)) s"
 
 started=$SECONDS
 tovarine_test_windows
