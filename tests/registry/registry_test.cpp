@@ -306,7 +306,7 @@ TEST_F(Registry, ThousandsOfSubkeysEnumerateWithLinearWork) {
     ASSERT_EQ(Create("Many", &parent), 0);
     Names expected(kCount);
     for (int i = kCount - 1; i >= 0; --i) {
-        char name[8];
+        char name[16];
         std::snprintf(name, sizeof name, "k%04d", i);
         ASSERT_EQ(Create(name, &key, parent), 0);
         RegCloseKey(key);

@@ -1,6 +1,8 @@
 // Saved instances: which instance key a load or save by settings name uses, when the user is
 // asked, and where a new instance goes.
 #include <algorithm>
+#include <functional>
+#include <set>
 
 #include "settings_fixture.h"
 
@@ -9,6 +11,7 @@ namespace {
 
 const std::string kPrefix = std::string(kRoot) + "\\";
 std::string Port(size_t k) { return std::to_string(1000 + k); }
+constexpr uint32_t kEnumChars = 128;
 
 class InstancesTest : public SettingsTest {
 protected:
@@ -104,13 +107,85 @@ TEST_F(InstancesTest, NoInstanceOrNoRoot) {
     EXPECT_EQ(Key(kRoot, false), nullptr);
 }
 
+// Each failed allocation of a call by settings name, all boxes answered Yes, ends in one of the
+// listed outcomes (returned, boxes shown, every instance's Port, the host's port), and each of
+// them is reached: an instance whose path cannot be built is passed over and the next one is
+// offered; a transfer that lists nothing saves nothing; a notice that cannot be built is not
+// shown; a new instance whose name cannot be built is not made.
 TEST_F(InstancesTest, SurvivesEveryAllocationFailure) {
     TOVARINE_SKIP_UNLESS_ALLOCATIONS_CAN_FAIL();
-    Put(kPrefix + "Srv 0", "Port", "1");
-    Put(kPrefix + "Srv 1", "Port", "2");
-    for (int save : {0, 1}) {
-        ForEachAllocationFailure([&] { qy189C(kOwner, "Srv", table.data(), save); },
-                                 [&](int64_t n) { EXPECT_TRUE(ScratchCleared(table)) << n; });
+    const std::vector<std::string> two = {"Srv 0", "Srv 1"};
+    const std::string up = "[Update Registry?: Port ", keys = "Srv 0=1 Srv 1=2 ",
+                      failed = "][Update Registry: Could not save Port\n] ";
+    const std::set<std::string> load = {
+        "0 [Update from Registry?: Port changing from 80 to 2\n] " + keys + "80>2",
+        "0 [Update from Registry?: Port will be  80\n] " + keys + "80"};
+    const std::set<std::string> save = {
+        "0 " + up + "changing from 2 to 80\n] Srv 0=1 Srv 1=80 80", "0 " + keys + "80",
+        "0 " + up + "saving as  80\n] Srv 0=80 Srv 1=2 80",
+        "0 " + up + "changing from 1 to 80\n" + failed + keys + "80"};
+    const auto new_instance = [&] {
+        HKEY root = Key(kRoot, false);
+        char name[kEnumChars], key_class[kEnumChars];
+        FILETIME written{};
+        const int32_t rc = qy75BB(root, kOwner, "Srv", table.data(), name, kEnumChars, key_class,
+                                  kEnumChars, &written);
+        RegCloseKey(root);
+        return rc;
+    };
+    const struct {
+        std::string call;
+        std::function<int32_t()> run;
+        int selector;
+        std::vector<std::string> keys;
+        std::set<std::string> outcomes;
+    } walks[] = {
+        {"qy189C load", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 0, two, load},
+        {"qy189C save", [&] { return qy189C(kOwner, "Srv", table.data(), 1); }, 0, two, save},
+        {"qy45AF", [&] { return qy45AF(kOwner, "Srv", table.data()); }, 0, two, load},
+        {"qy70EE", [&] { return qy70EE(kOwner, "Srv", table.data()); }, 0, two, save},
+        {"qy189C load, no instance", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 0,
+         {}, {"0 80"}},
+        {"qy189C save, no instance", [&] { return qy189C(kOwner, "Srv", table.data(), 1); }, 0,
+         {}, {"0 80", "0 " + up + "saving as  80\n" + failed + "80"}},
+        {"qy189C load, selector 2", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 2,
+         two, {"0 " + keys + "80"}},
+        {"qy75BB", new_instance, 0, two, {"0 " + keys + "80", "0 " + up + "saving as  80\n" +
+                                                                failed + keys + "80"}},
+    };
+    for (const auto &walk : walks) {
+        SCOPED_TRACE(walk.call);
+        int32_t rc = -1;
+        std::set<std::string> seen;
+        const auto reset = [&] {
+            for (const auto &key : Subkeys(kRoot)) {
+                RegDeleteKeyA(HKEY_CURRENT_USER, (kPrefix + key).c_str());
+            }
+            for (size_t k = 0; k < walk.keys.size(); ++k) {
+                Put(kPrefix + walk.keys[k], "Port", std::to_string(k + 1));
+            }
+            port = 80;
+            table[0].scratch = reinterpret_cast<void *>(1);
+            boxes.clear();
+        };
+        reset();
+        f9832144782(walk.selector);
+        const int64_t sites = ForEachAllocationFailure([&] { rc = walk.run(); }, [&](int64_t n) {
+            EXPECT_TRUE(ScratchCleared(table)) << n;
+            std::string outcome = std::to_string(rc) + " ";
+            for (const Box &box : boxes) outcome += "[" + box.caption + ": " + box.text + "]";
+            outcome += boxes.empty() ? "" : " ";
+            for (const auto &key : Subkeys(kRoot)) {
+                outcome += key + "=" + Get(kPrefix + key, "Port").value_or("-") + " ";
+            }
+            outcome += port == 80 ? "80" : "80>" + std::to_string(port);
+            EXPECT_TRUE(walk.outcomes.contains(outcome)) << "allocation " << n << ": " << outcome;
+            seen.insert(outcome);
+            reset();
+        });
+        f9832144782(0);
+        EXPECT_EQ(seen, walk.outcomes);
+        RecordAllocationSites(walk.call, sites);
     }
 }
 

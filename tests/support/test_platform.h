@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,6 +40,14 @@ bool AllocationFailuresInjectable();
 // AllocationFailuresInjectable(); elsewhere it fails the test.
 int64_t ForEachAllocationFailure(const std::function<void()> &call,
                                  const std::function<void(int64_t)> &check);
+
+// Records how many allocation sites a walk of `call` covered: a property of the running test
+// (in its XML report) and a line of its output.
+inline void RecordAllocationSites(const std::string &call, int64_t sites) {
+    ::testing::Test::RecordProperty("allocation_sites " + call, std::to_string(sites));
+    std::printf("[  SITES   ] %s: %lld allocation sites\n", call.c_str(),
+                static_cast<long long>(sites));
+}
 
 // Skips the calling test where allocations cannot be made to fail.
 #define TOVARINE_SKIP_UNLESS_ALLOCATIONS_CAN_FAIL()           \

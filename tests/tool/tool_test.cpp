@@ -1,6 +1,7 @@
 // The command-line host as a user runs it: what it prints and how it exits.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +19,10 @@ struct Result {
 
 // Runs the tool with `args` (shell words) and `input` as standard input, from a file.
 Result RunTool(const std::string &args, const std::string &input = "") {
-    const std::string in = ::testing::TempDir() + "tool_in",
-                      err = ::testing::TempDir() + "tool_err";
+    // Named by process, so that test cases run in parallel don't share the files.
+    const std::string tag = std::to_string(getpid());
+    const std::string in = ::testing::TempDir() + "tool_in." + tag,
+                      err = ::testing::TempDir() + "tool_err." + tag;
     std::ofstream(in, std::ios::binary) << input;
     FILE *pipe = popen(("'" TOVARINE_TOOL "' " + args + " <" + in + " 2>" + err).c_str(), "r");
     Result result{};
@@ -31,6 +34,8 @@ Result RunTool(const std::string &args, const std::string &input = "") {
     std::ostringstream text;
     text << std::ifstream(err).rdbuf();
     result.err = text.str();
+    std::remove(in.c_str());
+    std::remove(err.c_str());
     return result;
 }
 

@@ -48,6 +48,7 @@ Slot S(T &field) { return {&field, sizeof field}; }
 using Slots = std::vector<Slot>;
 
 struct Live {
+    static constexpr const char *kName = "f3121538644 (live)";
     struct Out {
         double framerate;
         int32_t server, device, timeout, mozilla, features, sendtime, sendstate, cpid, slide_show;
@@ -66,6 +67,7 @@ struct Live {
 };
 
 struct Segment {
+    static constexpr const char *kName = "f373279 (stream)";
     struct Out { int32_t server, segment, channel, sendstate, timeout, features, sendtime, cpid; };
     static int32_t Call(const char *t, const Slots &s) {
         return f373279(t, s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7]);
@@ -80,6 +82,7 @@ struct Segment {
 
 enum { kModel, kCamera, kDevice, kNumber, kSpeed, kCommand, kButton };
 struct Camera {
+    static constexpr const char *kName = "f3221538674 (camera)";
     struct Out { struct { char text[1024]; unsigned char guard[64]; } buffer[7]; };
     static int32_t Call(const char *t, const Slots &s) {
         return f3221538674(t, s[0], s[1], s[2], s[3], s[4], s[5], s[6]);
@@ -98,6 +101,7 @@ void Put(Camera::Out &o, int which, const std::string &value) {
 }
 
 struct Clip {
+    static constexpr const char *kName = "f39260000417E (clip)";
     using Out = MediaRequest;
     static int32_t Call(const char *t, const Slots &s) { return f39260000417E(t, s[0]); }
     static constexpr const char *kFull =
@@ -248,6 +252,7 @@ TYPED_TEST(ReaderAll, NoLocalMemoryWritesNothing) {
             ExpectBytes(got, want);
         });
     EXPECT_GT(sites, 2);
+    tovarine::testing::RecordAllocationSites(R::kName, sites);
 }
 
 template <class R>

@@ -16,6 +16,7 @@ std::atomic<int64_t> g_fail_at{0};      // 0: no single failure injected
 std::atomic<int64_t> g_fail_from{0};    // 0: no lasting failure injected
 std::atomic<int64_t> g_live_blocks{0};
 std::atomic<int64_t> g_live_bytes{0};
+std::atomic<int64_t> g_peak_bytes{0};
 
 // Each block carries its size in front of it, so LocalFree can keep the byte count.
 constexpr size_t kHeader = alignof(std::max_align_t) > sizeof(size_t) ? alignof(std::max_align_t)
@@ -41,6 +42,8 @@ void FailFromNthAllocation(int64_t nth) {
 int64_t Allocations() { return g_allocations.load(); }
 int64_t LiveBlocks() { return g_live_blocks.load(); }
 int64_t LiveBytes() { return g_live_bytes.load(); }
+int64_t PeakBytes() { return g_peak_bytes.load(); }
+void ResetPeak() { g_peak_bytes.store(g_live_bytes.load()); }
 
 void ResetCounters() {
     g_fail_at.store(0);
@@ -62,7 +65,14 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
     if (raw == nullptr) return nullptr;
     std::memcpy(raw, &bytes, sizeof bytes);
     g_live_blocks.fetch_add(1, std::memory_order_relaxed);
-    g_live_bytes.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
+    const int64_t live =
+        g_live_bytes.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed) +
+        static_cast<int64_t>(bytes);
+    // Raise the peak only when this block takes the count past it: one load in the usual case.
+    int64_t peak = g_peak_bytes.load(std::memory_order_relaxed);
+    while (live > peak &&
+           !g_peak_bytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+    }
     return raw + kHeader;
 }
 

@@ -1,5 +1,6 @@
-// Test controls of the POSIX local heap. Not part of the library's interface: only tests that
-// link the library's objects directly use them, to inject allocation failures and count blocks.
+// Test controls of the POSIX local heap. Not part of the library's interface: only tests and
+// benchmarks that link the library's objects directly use them, to inject allocation failures,
+// count blocks and measure the peak.
 #pragma once
 
 #include <cstdint>
@@ -23,5 +24,11 @@ int64_t LiveBytes();
 
 // Clears the allocation count and any injected failure.
 void ResetCounters();
+
+// The highest LiveBytes since the last ResetPeak (or since the start of the process).
+int64_t PeakBytes();
+
+// Starts a new peak from the current LiveBytes.
+void ResetPeak();
 
 }  // namespace tovarine::local_heap

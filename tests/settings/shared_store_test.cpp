@@ -1,0 +1,247 @@
+// The settings calls on the POSIX store that processes share: several processes saving and
+// loading at once, one killed in the middle of its saves, and a store that cannot be used.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "platform/posix/registry_store.h"
+#include "settings_fixture.h"
+
+namespace tovarine::testing {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char *kNames[] = {"Text", "Number", "Bytes", "Label", "Count"};
+
+// The stored text of setting i of a host saved with counter c. Each tells its counter, and most
+// change length with it, so that a torn value cannot pass for a whole one.
+std::string Stored(int i, int64_t c) {
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(c));
+    const std::string label = std::string(c % 11 + 1, static_cast<char>('a' + c % 26));
+    const std::string texts[] = {"round " + std::to_string(c) + " " + std::string(c % 23, '*'),
+                                 std::to_string(c), hex, label + "-" + std::to_string(c),
+                                 std::to_string(-c)};
+    return texts[i];
+}
+// The counters the key's settings hold: -1 for a missing value, -2 for a text Stored() never
+// makes.
+std::vector<int64_t> Counters(const std::string &key) {
+    std::vector<int64_t> counters;
+    for (int i = 0; i < 5; ++i) {
+        const std::string text = Get(key, kNames[i]).value_or("");
+        const size_t at = i == 0 ? 6 : i == 3 ? text.rfind('-') + 1 : i == 4 ? 1 : 0;
+        const int64_t c = std::strtoll(text.c_str() + std::min(at, text.size()), nullptr,
+                                       i == 2 ? 16 : 10);
+        counters.push_back(!Get(key, kNames[i]) ? -1 : c >= 0 && Stored(i, c) == text ? c : -2);
+    }
+    return counters;
+}
+
+// A host's five settings, one of each kind, holding what a save with counter c stores.
+struct Host {
+    char text[64] = "", label[32] = "";
+    int32_t number = 0, count = 0;
+    unsigned char bytes[8] = {};
+    std::vector<SettingDescriptor> table =
+        Table({Setting(kNames[0], 1, 64, text), Setting(kNames[1], 4, 4, &number),
+               Setting(kNames[2], 3, 8, bytes), Setting(kNames[3], 1, 32, label),
+               Setting(kNames[4], 4, 4, &count)});
+    explicit Host(int64_t c) : number(static_cast<int32_t>(c)), count(static_cast<int32_t>(-c)) {
+        std::snprintf(text, sizeof text, "%s", Stored(0, c).c_str());
+        std::snprintf(label, sizeof label, "%s", Stored(3, c).c_str());
+        for (int k = 0; k < 8; ++k) bytes[k] = static_cast<unsigned char>(c >> (56 - 8 * k));
+    }
+    Host(const Host &) = delete;
+    bool Holds(const Host &o) const {
+        return std::strcmp(text, o.text) == 0 && std::strcmp(label, o.label) == 0 &&
+               number == o.number && count == o.count && std::memcmp(bytes, o.bytes, 8) == 0;
+    }
+};
+
+using SharedStoreTest = SettingsTest;
+
+// One child process: each round saves into its first instance (silent, selector 1), loads it
+// back, and saves a new instance (selector -1, or qy75BB itself). Its exit status tells what
+// failed: 1 a call, 2 a load.
+int SaveAndLoadRounds(const std::string &name, int64_t first, int rounds) {
+    for (int64_t c = first; c < first + rounds; ++c) {
+        Host saved(c), loaded(0), added(c + 500);
+        f9832144782(1);
+        if (qy70EE(nullptr, name.c_str(), saved.table.data()) != 0 ||
+            qy45AF(nullptr, name.c_str(), loaded.table.data()) != 0)
+            return 1;
+        if (!loaded.Holds(saved)) return 2;
+        f9832144782(-1);
+        HKEY root = Key(kRoot, false);
+        char buffer[128], key_class[128];
+        FILETIME written{};
+        const int32_t rc = c % 2 != 0 ? qy189C(nullptr, name.c_str(), added.table.data(), 1)
+                                      : qy75BB(root, nullptr, name.c_str(), added.table.data(),
+                                               buffer, 128, key_class, 128, &written);
+        if (RegCloseKey(root) != ERROR_SUCCESS || rc != 0) return 1;
+    }
+    return 0;
+}
+
+TEST_F(SharedStoreTest, ProcessesSavingDifferentSettingsAtOnceLoseNothing) {
+    constexpr int kChildren = 4, kRounds = 20;
+    const std::string prefix = std::string(kRoot) + "\\", names[] = {"Ada", "Bo", "Cy", "Di"};
+    RegCloseKey(Key(kRoot, true));
+    registry::CloseStore();  // no connection crosses a fork
+    std::vector<pid_t> children;
+    for (int p = 0; p < kChildren; ++p) {
+        const pid_t pid = fork();
+        if (pid == 0) _exit(SaveAndLoadRounds(names[p], p * 1000, kRounds));
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = -1;
+        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "wait status " << status << " (exit 1: a call failed, 2: a load differed)";
+    }
+    // Each child's first instance holds its last save; each new instance it made is there, whole.
+    for (int p = 0; p < kChildren; ++p) {
+        std::multiset<int64_t> made, expected;
+        for (const auto &key : Subkeys(kRoot)) {
+            if (key.rfind(names[p] + " ", 0) != 0 || key == names[p] + " 0") continue;
+            const auto counters = Counters(prefix + key);
+            EXPECT_EQ(counters, std::vector<int64_t>(5, counters[0])) << key;
+            made.insert(counters[0]);
+        }
+        for (int64_t c = p * 1000; c < p * 1000 + kRounds; ++c) expected.insert(c + 500);
+        EXPECT_EQ(made, expected) << names[p];
+        EXPECT_EQ(Counters(prefix + names[p] + " 0"),
+                  std::vector<int64_t>(5, p * 1000 + kRounds - 1));
+    }
+}
+
+std::string IntegrityOf(const char *path) {
+    sqlite3 *db = nullptr;
+    std::string result = "cannot open";
+    if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_exec(db, "PRAGMA integrity_check", [](void *out, int, char **row, char **) {
+            *static_cast<std::string *>(out) = row[0] != nullptr ? row[0] : "";
+            return 0;
+        }, &result, nullptr);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
+// A child saves an ever-counting table into one key until it is killed at a random moment. The
+// store then opens cleanly and every value is whole: the old one, or one of the child's. Values
+// are written one by one in table order, so those it wrote fall from c to c - 1 at most once.
+TEST_F(SharedStoreTest, ProcessKilledDuringSavesLeavesWholeValues) {
+    const std::string key = "SOFTWARE\\Zel Inc.\\Killed";
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    std::vector<int64_t> before(5, -1);
+    int mixed = 0, progressed = 0;
+    for (int64_t round = 0, first = 0; round < 10; ++round, first += 1000000) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round));
+        registry::CloseStore();
+        const pid_t child = fork();
+        if (child == 0) {
+            f9832144782(1);
+            for (int64_t c = first;; ++c) qy63B1(nullptr, key.c_str(), Host(c).table.data(), 1);
+        }
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution(20, 120)(random)));
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(IntegrityOf(std::getenv("TOVARINE_REGISTRY")), "ok");
+        const std::vector<int64_t> after = Counters(key);
+        std::set<int64_t> written;
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_TRUE(after[i] == before[i] || after[i] >= first) << kNames[i] << after[i];
+            EXPECT_TRUE(i == 0 || after[i] <= after[i - 1]) << kNames[i];
+            if (after[i] >= first) written.insert(after[i]);
+        }
+        EXPECT_TRUE(written.size() < 2 || *written.rbegin() == *written.begin() + 1);
+        mixed += std::set<int64_t>(after.begin(), after.end()).size() > 1;
+        progressed += !written.empty();
+        before = after;
+    }
+    EXPECT_GE(progressed, 5) << "the child was mostly killed before it saved anything";
+    std::printf("[  KILLS   ] 10 kills, %d after a save began, %d left mixed values\n", progressed,
+                mixed);
+    Host loaded(0);  // and the settings calls load what is there
+    f9832144782(1);
+    qy63B1(nullptr, key.c_str(), loaded.table.data(), 0);
+    EXPECT_EQ(loaded.number, std::max<int64_t>(before[1], 0));
+}
+
+// The folder's entries, each with its bytes when it is a file.
+std::set<std::string> Listing(const fs::path &dir) {
+    std::set<std::string> listing;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        std::ostringstream bytes;
+        if (entry.is_regular_file()) bytes << std::ifstream(entry.path(), std::ios::binary).rdbuf();
+        listing.insert(entry.path().string() + "\n" + bytes.str());
+    }
+    return listing;
+}
+
+// A store that cannot be used: the calls by settings name fail with its error and show
+// nothing; a transfer finds every value missing, and a confirmed save is told it could not
+// save. The store's folder, and the file when there is one, are left as they were.
+TEST_F(SharedStoreTest, UnusableStoreFailsCleanlyAndIsLeftAsItWas) {
+    const fs::path dir = fs::path(std::getenv("TOVARINE_REGISTRY")).parent_path();
+    const std::string key = std::string(kRoot) + "\\Srv 0";
+    Put(key, "Number", "5");  // a store, then damaged
+    registry::CloseStore();
+    std::fstream(dir / "store.db", std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(100)
+        .write(std::string(3000, '\xFF').data(), 3000);
+    std::ofstream(dir / "text.db") << "not a registry\n";
+    fs::create_directory(dir / "folder.db");
+    std::vector<std::pair<fs::path, LONG>> faults = {
+        {dir / "store.db", ERROR_REGISTRY_CORRUPT}, {dir / "text.db", ERROR_BADDB},
+        {dir / "folder.db", ERROR_CANTOPEN}, {dir / "text.db" / "under.db", ERROR_CANTOPEN}};
+    if (geteuid() != 0) {  // permission bits do not hold root back
+        std::ofstream(dir / "locked.db") << "";
+        fs::permissions(dir / "locked.db", fs::perms::none);
+        faults.emplace_back(dir / "locked.db", ERROR_CANTOPEN);
+    }
+    for (const auto &[store, error] : faults) {
+        SCOPED_TRACE(store);
+        setenv("TOVARINE_REGISTRY", store.c_str(), 1);
+        registry::CloseStore();
+        const std::set<std::string> listing = Listing(dir);
+        Host host(7);
+        boxes.clear();
+        EXPECT_EQ(qy189C(nullptr, "Srv", host.table.data(), 0), error);
+        EXPECT_EQ(qy189C(nullptr, "Srv", host.table.data(), 1), error);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(qy63B1(nullptr, key.c_str(), host.table.data(), 0), 1);
+        EXPECT_EQ(qy63B1(nullptr, key.c_str(), host.table.data(), 1), 1);
+        EXPECT_TRUE(host.Holds(Host(7)) && ScratchCleared(host.table));
+        ASSERT_EQ(boxes.size(), 3u);
+        EXPECT_EQ(boxes[0].text.substr(0, 24), "Text will be  round 7 **");
+        EXPECT_EQ(boxes[1].text.substr(0, 25), "Text saving as  round 7 *");
+        EXPECT_EQ(boxes[2].caption + ": " + boxes[2].text,
+                  "Update Registry: Could not save Text\nCould not save Number\nCould not save "
+                  "Bytes\nCould not save Label\nCould not save Count\n");
+        EXPECT_TRUE(Listing(dir) == listing) << "the store's folder changed";  // binary: not shown
+        EXPECT_TRUE(!fs::is_directory(store) || fs::is_empty(store));
+    }
+}
+
+}  // namespace
+}  // namespace tovarine::testing
