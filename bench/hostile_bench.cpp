@@ -1,0 +1,147 @@
+// Hostile request texts at growing sizes through each reader. Time per byte and the local heap's
+// peak per byte of text should both stay flat from 1 KB to 16 MB.
+//   params      "p0=v0&p1=v1&..." with every name the readers look up at the end
+//   equals      "server" + "=" x N + "1", one parameter
+//   ampersands  "&" x N, N + 1 empty slots
+//   headers     "?server=1 HTTP/1.1\r\n", lines of words, the User-Agent line last
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/posix/local_heap.h"
+#include "tovarine.h"
+
+namespace {
+
+enum class Shape { kParams, kEquals, kAmpersands, kHeaders };
+
+constexpr char kReaderNames[] =
+    "&server=1&device=2&framerate=25&timeout=30&features=3&sendtime=4&sendstate=5&cpid=6"
+    "&slide_show=7&segment=8&channel=R&model=m&camera=c&number=9&speed=10&command=go&button=b"
+    "&mediafile=clip.avi&startmsec=0&stopmsec=100&looping=1&doburst=1.5&width=640&height=480"
+    "&quality=90&mediatype=V";
+
+// Exactly `size` bytes of the shape.
+std::string Build(Shape shape, size_t size) {
+    std::string text;
+    text.reserve(size);
+    switch (shape) {
+    case Shape::kParams: {
+        const std::string tail = kReaderNames;  // starts with "&": a cut pair stays apart
+        for (size_t i = 0; text.size() < size - tail.size(); ++i) {
+            text += 'p' + std::to_string(i) + "=v" + std::to_string(i) + '&';
+        }
+        text.resize(size - tail.size());
+        text += tail;
+        break;
+    }
+    case Shape::kEquals:
+        text = "server" + std::string(size - 7, '=') + "1";
+        break;
+    case Shape::kAmpersands:
+        text.assign(size, '&');
+        break;
+    case Shape::kHeaders: {
+        const std::string line = "X-Pad: word word word word word word word word\r\n";
+        const std::string last = "User-Agent: Mozilla/5.0\r\n";
+        text = "?server=1 HTTP/1.1\r\n";
+        while (text.size() + line.size() + last.size() <= size) text += line;
+        text.append(size - last.size() - text.size(), ' ');
+        text += last;
+        break;
+    }
+    }
+    return text;
+}
+
+// Each input is built once per size, outside the timed loop.
+const std::string &Input(Shape shape, size_t size) {
+    static std::map<std::pair<Shape, size_t>, std::string> inputs;
+    auto [it, added] = inputs.try_emplace({shape, size});
+    if (added) it->second = Build(shape, size);
+    return it->second;
+}
+
+// Minor page faults of the process so far: first touches of memory the C heap had to map.
+long PageFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+struct Outputs {
+    int32_t number[10] = {};
+    double decimal = 0;
+    char text[7][1024] = {};
+    MediaRequest record = {};
+};
+using Reader = void (*)(const char *, Outputs &);
+
+void Live(const char *t, Outputs &o) {
+    int32_t *n = o.number;
+    f3121538644(t, &n[0], &n[1], &o.decimal, &n[2], &n[3], &n[4], &n[5], &n[6], &n[7], &n[8]);
+}
+void Stream(const char *t, Outputs &o) {
+    int32_t *n = o.number;
+    f373279(t, &n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6], &n[7]);
+}
+void Camera(const char *t, Outputs &o) {
+    f3221538674(t, o.text[0], o.text[1], o.text[2], o.text[3], o.text[4], o.text[5], o.text[6]);
+}
+void Clip(const char *t, Outputs &o) { f39260000417E(t, &o.record); }
+
+void Run(benchmark::State &state, Shape shape, Reader reader, size_t size) {
+    namespace heap = tovarine::local_heap;
+    const std::string &text = Input(shape, size);
+    auto outputs = std::make_unique<Outputs>();
+    const int64_t base = heap::LiveBytes();
+    heap::ResetPeak();
+    const long faults = PageFaults();
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        reader(text.c_str(), *outputs);
+        benchmark::ClobberMemory();
+    }
+    const std::chrono::duration<double, std::nano> elapsed =
+        std::chrono::steady_clock::now() - start;
+    const auto bytes = static_cast<double>(text.size());
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+    // Wall time of the loop, as in the Time column, per byte read.
+    state.counters["ns_per_byte"] =
+        elapsed.count() / (static_cast<double>(state.iterations()) * bytes);
+    const auto peak = static_cast<double>(heap::PeakBytes() - base);
+    state.counters["peak_bytes"] = peak;
+    state.counters["peak_ratio"] = peak / bytes;
+    state.counters["faults"] = benchmark::Counter(static_cast<double>(PageFaults() - faults),
+                                                  benchmark::Counter::kAvgIterations);
+}
+
+[[maybe_unused]] const bool registered = [] {
+    const std::pair<const char *, Shape> shapes[] = {{"params", Shape::kParams},
+                                                     {"equals", Shape::kEquals},
+                                                     {"ampersands", Shape::kAmpersands},
+                                                     {"headers", Shape::kHeaders}};
+    const std::pair<const char *, Reader> readers[] = {
+        {"live", Live}, {"stream", Stream}, {"camera", Camera}, {"clip", Clip}};
+    for (const auto &[shape_name, shape] : shapes) {
+        for (const auto &[reader_name, reader] : readers) {
+            for (const size_t size : {1u << 10, 16u << 10, 256u << 10, 1u << 20, 16u << 20}) {
+                const std::string name = std::string("hostile/") + shape_name + '/' +
+                                         reader_name + '/' + std::to_string(size);
+                auto *b = benchmark::RegisterBenchmark(name.c_str(), Run, shape, reader, size);
+                b->Unit(benchmark::kMicrosecond);
+                // A 16 MB call takes milliseconds: a few of them are enough.
+                if (size >= (16u << 20)) b->Iterations(3); else b->MinTime(0.2);
+            }
+        }
+    }
+    return true;
+}();
+
+}  // namespace
