@@ -38,8 +38,10 @@ const char *NextWord(const char *text) {
 }
 
 size_t DecodeValue(char *value, size_t length) {
-    size_t out = 0;
+    // Most values hold nothing to decode: leave them as they are, NUL included.
     size_t in = 0;
+    while (in < length && value[in] != '%' && value[in] != '+') ++in;
+    size_t out = in;
     while (in < length) {
         const unsigned char c = static_cast<unsigned char>(value[in]);
         if (c == '+') {

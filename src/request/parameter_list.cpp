@@ -11,13 +11,6 @@
 namespace tovarine {
 namespace {
 
-// A new zero-filled string block holding `length` characters of `from` and a NUL.
-char *CopyText(const char *from, size_t length) {
-    auto *copy = static_cast<char *>(LocalAlloc(LMEM_ZEROINIT, length + 1));
-    if (copy != nullptr) std::memcpy(copy, from, length);
-    return copy;
-}
-
 const char *FindLast(const char *begin, const char *end, char c) {
     for (const char *p = end; p != begin;) {
         if (*--p == c) return p;
@@ -25,8 +18,24 @@ const char *FindLast(const char *begin, const char *end, char c) {
     return nullptr;
 }
 
+// Calls visit(name, equals, end) for each parameter of [pos, part_end) that holds "=": the
+// name runs from `name` to its last "=", the value from after it to `end`. Finding the last "="
+// first keeps a parameter of many "=" linear.
+template <class Visit>
+void ForEachPair(const char *pos, const char *part_end, Visit visit) {
+    while (pos < part_end) {
+        const auto *amp =
+            static_cast<const char *>(std::memchr(pos, '&', static_cast<size_t>(part_end - pos)));
+        const char *const param_end = amp != nullptr ? amp : part_end;
+        if (const char *equals = FindLast(pos, param_end, '=')) visit(pos, equals, param_end);
+        pos = param_end + 1;
+    }
+}
+
 }  // namespace
 
+// The list lives in one zero-filled local-heap block: the names array, the values array, then
+// every name and value string with its NUL. Releasing the names array releases all of it.
 int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_out,
                            char ***values_out) {
     *count_out = 0;
@@ -38,53 +47,44 @@ int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_o
 
     // One slot more than there are "&", the leading ones included.
     size_t ampersands = 0;
-    for (const char *p = text; (p = static_cast<const char *>(
-                                    std::memchr(p, '&', static_cast<size_t>(part_end - p)))) != nullptr;
+    for (const char *p = text; (p = static_cast<const char *>(std::memchr(
+                                    p, '&', static_cast<size_t>(part_end - p)))) != nullptr;
          ++p) {
         ++ampersands;
     }
     if (ampersands >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return 0;
     const auto count = static_cast<int32_t>(ampersands + 1);
-    const size_t array_bytes = static_cast<size_t>(count) * sizeof(char *);
 
-    auto **names = static_cast<char **>(LocalAlloc(LMEM_ZEROINIT, array_bytes));
-    auto **values = static_cast<char **>(LocalAlloc(LMEM_ZEROINIT, array_bytes));
-    if (names == nullptr || values == nullptr) {
-        LocalFree(names);
-        LocalFree(values);
-        return 0;
-    }
+    const char *start = text;
+    while (start != part_end && (*start == '?' || *start == '&')) ++start;
 
-    const char *pos = text;
-    while (pos != part_end && (*pos == '?' || *pos == '&')) ++pos;
+    // Every pair's name and value, each with its NUL, take no more than the parameter part plus
+    // two bytes a pair; size the block exactly.
+    size_t string_bytes = 0;
+    ForEachPair(start, part_end, [&](const char *name, const char *, const char *end) {
+        string_bytes += static_cast<size_t>(end - name) + 1;  // name NUL value NUL, "=" dropped
+    });
+    const size_t array_bytes = 2 * static_cast<size_t>(count) * sizeof(char *);
+    if (string_bytes > std::numeric_limits<size_t>::max() - array_bytes) return 0;
+    void *block = LocalAlloc(LMEM_ZEROINIT, array_bytes + string_bytes);
+    if (block == nullptr) return 0;  // no local memory: the list has no parameters
 
-    // Each parameter runs to the next "&". One with "=" is a pair: the name is everything
-    // before its last "=", the value everything after it. Finding the last "=" first keeps a
-    // parameter of many "=" linear.
+    auto **names = static_cast<char **>(block);
+    char **values = names + count;
+    char *strings = reinterpret_cast<char *>(values + count);
     int32_t slot = 0;
-    while (pos < part_end) {
-        const auto *amp =
-            static_cast<const char *>(std::memchr(pos, '&', static_cast<size_t>(part_end - pos)));
-        const char *const param_end = amp != nullptr ? amp : part_end;
-        const char *const equals = FindLast(pos, param_end, '=');
-        if (equals != nullptr) {
-            char *name = CopyText(pos, static_cast<size_t>(equals - pos));
-            char *value = name == nullptr ? nullptr
-                                          : CopyText(equals + 1,
-                                                     static_cast<size_t>(param_end - equals - 1));
-            if (value == nullptr) {
-                // Out of local memory: the list is treated as having no parameters.
-                LocalFree(name);
-                ReleaseParameterList(count, names, values);
-                return 0;
-            }
-            helpers::DecodeValue(value, static_cast<size_t>(param_end - equals - 1));
-            names[slot] = name;
-            values[slot] = value;
-            ++slot;
-        }
-        pos = param_end + 1;
-    }
+    ForEachPair(start, part_end, [&](const char *name, const char *equals, const char *end) {
+        const auto name_length = static_cast<size_t>(equals - name);
+        const auto value_length = static_cast<size_t>(end - equals - 1);
+        std::memcpy(strings, name, name_length);
+        names[slot] = strings;
+        strings += name_length + 1;
+        std::memcpy(strings, equals + 1, value_length);
+        values[slot] = strings;
+        strings += value_length + 1;
+        helpers::DecodeValue(values[slot], value_length);
+        ++slot;
+    });
 
     *count_out = count;
     *names_out = names;
@@ -93,17 +93,20 @@ int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_o
 }
 
 int32_t ReleaseParameterList(int32_t count, char **names, char **values) {
-    for (int32_t i = 0; i < count; ++i) {
-        if (names != nullptr) LocalFree(names[i]);
-        if (values != nullptr) LocalFree(values[i]);
-    }
+    // The strings and the values array live in the names array's block.
+    (void)count;
+    (void)values;
     LocalFree(names);
-    LocalFree(values);
     return 0;
 }
 
 const char *ParameterList::Find(const char *name) const {
-    return f385562(name, count_, names_, values_);
+    // Pairs fill the slots from 0 upward and every slot after the last one is empty, so the
+    // search ends at the first empty slot with the same result as the exported lookup.
+    for (int32_t i = 0; i < count_ && names_[i] != nullptr; ++i) {
+        if (std::strcmp(names_[i], name) == 0) return values_[i];
+    }
+    return nullptr;
 }
 
 }  // namespace tovarine

@@ -1,5 +1,6 @@
 // A request's parameters: count slots, with a name array and a value array of count pointers
-// each, all in blocks of the local heap that the list owns.
+// each, and every name and value string, all in one zero-filled local-heap block that the list
+// owns (the names array is its start).
 #pragma once
 
 #include <cstdint>

@@ -31,14 +31,12 @@ TEST(ParameterList, SplitsAndDecodes) {
         ParameterList list(text.c_str());
         text.assign(text.size(), '#');  // nothing may point into the caller's text
         ASSERT_EQ(list.count(), static_cast<int32_t>(slots.size()));
-        int64_t pairs = 0;
         for (int32_t i = 0; i < list.count(); ++i) {
             const auto [name, value] = slots[static_cast<size_t>(i)];
-            pairs += name != nullptr;
             EXPECT_STREQ(list.names()[i], name) << "slot " << i;  // both null when empty
             EXPECT_STREQ(list.values()[i], value) << "slot " << i;
         }
-        EXPECT_EQ(local_heap::Allocations(), 2 + 2 * pairs);  // two arrays, a block per string
+        EXPECT_EQ(local_heap::Allocations(), 1);  // arrays and strings share one block
     }
 }
 
@@ -63,7 +61,7 @@ TEST(ParameterList, ManyEqualsSignsTakeConstantBlocks) {
     ASSERT_EQ(list.count(), 1);
     EXPECT_EQ(list.names()[0], std::string(199999, '='));
     EXPECT_STREQ(list.values()[0], "x");
-    EXPECT_EQ(local_heap::Allocations(), 4);
+    EXPECT_EQ(local_heap::Allocations(), 1);
 }
 
 TEST(ParameterList, NoLocalMemoryGivesEmptyList) {
@@ -78,7 +76,7 @@ TEST(ParameterList, NoLocalMemoryGivesEmptyList) {
             ReleaseParameterList(count, names, values);
         },
         [&](int64_t n) { EXPECT_TRUE(empty) << "allocation " << n << " failed"; });
-    EXPECT_EQ(sites, 2 + 2 * 3);
+    EXPECT_EQ(sites, 1);
     EXPECT_EQ(count, 5);  // the last run had no failure
 }
 
