@@ -58,12 +58,9 @@ int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_o
     const char *start = text;
     while (start != part_end && (*start == '?' || *start == '&')) ++start;
 
-    // Every pair's name and value, each with its NUL, take no more than the parameter part plus
-    // two bytes a pair; size the block exactly.
-    size_t string_bytes = 0;
-    ForEachPair(start, part_end, [&](const char *name, const char *, const char *end) {
-        string_bytes += static_cast<size_t>(end - name) + 1;  // name NUL value NUL, "=" dropped
-    });
+    // Each pair's name and value with their NULs take the parameter's characters plus one (its
+    // "=" makes room for one NUL), so the parameter part plus one byte holds them all.
+    const size_t string_bytes = static_cast<size_t>(part_end - start) + 1;
     const size_t array_bytes = 2 * static_cast<size_t>(count) * sizeof(char *);
     if (string_bytes > std::numeric_limits<size_t>::max() - array_bytes) return 0;
     void *block = LocalAlloc(LMEM_ZEROINIT, array_bytes + string_bytes);
@@ -103,8 +100,10 @@ int32_t ReleaseParameterList(int32_t count, char **names, char **values) {
 const char *ParameterList::Find(const char *name) const {
     // Pairs fill the slots from 0 upward and every slot after the last one is empty, so the
     // search ends at the first empty slot with the same result as the exported lookup.
+    // Most names differ in their first character: test it before comparing the rest.
+    const char first = name[0];
     for (int32_t i = 0; i < count_ && names_[i] != nullptr; ++i) {
-        if (std::strcmp(names_[i], name) == 0) return values_[i];
+        if (names_[i][0] == first && std::strcmp(names_[i], name) == 0) return values_[i];
     }
     return nullptr;
 }

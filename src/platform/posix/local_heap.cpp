@@ -18,9 +18,22 @@ std::atomic<int64_t> g_live_blocks{0};
 std::atomic<int64_t> g_live_bytes{0};
 std::atomic<int64_t> g_peak_bytes{0};
 
-// Each block carries its size in front of it, so LocalFree can keep the byte count.
-constexpr size_t kHeader = alignof(std::max_align_t) > sizeof(size_t) ? alignof(std::max_align_t)
-                                                                       : sizeof(size_t);
+// Counting costs a few atomic read-modify-writes a block, which a host should not pay on every
+// request: it starts with the first use of a test control, and from then on each block records
+// whether it was counted, so blocks made before that are never uncounted.
+std::atomic<bool> g_tracking{false};
+
+void StartTracking() { g_tracking.store(true, std::memory_order_relaxed); }
+
+// Each block carries its size and whether it was counted in front of it.
+struct BlockHeader {
+    size_t bytes;
+    bool tracked;
+};
+constexpr size_t kHeader = alignof(std::max_align_t) > sizeof(BlockHeader)
+                               ? alignof(std::max_align_t)
+                               : 2 * sizeof(size_t);
+static_assert(sizeof(BlockHeader) <= kHeader);
 
 bool InjectedFailure() {
     const int64_t n = g_allocations.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -32,20 +45,23 @@ bool InjectedFailure() {
 }  // namespace
 
 void FailNthAllocation(int64_t nth) {
+    StartTracking();
     g_fail_at.store(nth <= 0 ? 0 : g_allocations.load() + nth);
 }
 
 void FailFromNthAllocation(int64_t nth) {
+    StartTracking();
     g_fail_from.store(nth <= 0 ? 0 : g_allocations.load() + nth);
 }
 
-int64_t Allocations() { return g_allocations.load(); }
-int64_t LiveBlocks() { return g_live_blocks.load(); }
-int64_t LiveBytes() { return g_live_bytes.load(); }
-int64_t PeakBytes() { return g_peak_bytes.load(); }
-void ResetPeak() { g_peak_bytes.store(g_live_bytes.load()); }
+int64_t Allocations() { StartTracking(); return g_allocations.load(); }
+int64_t LiveBlocks() { StartTracking(); return g_live_blocks.load(); }
+int64_t LiveBytes() { StartTracking(); return g_live_bytes.load(); }
+int64_t PeakBytes() { StartTracking(); return g_peak_bytes.load(); }
+void ResetPeak() { StartTracking(); g_peak_bytes.store(g_live_bytes.load()); }
 
 void ResetCounters() {
+    StartTracking();
     g_fail_at.store(0);
     g_fail_from.store(0);
     g_allocations.store(0);
@@ -56,14 +72,17 @@ void ResetCounters() {
 using namespace tovarine::local_heap;
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
-    if (InjectedFailure()) return nullptr;
+    const bool tracked = g_tracking.load(std::memory_order_relaxed);
+    if (tracked && InjectedFailure()) return nullptr;
     if (bytes > SIZE_MAX - kHeader) return nullptr;
     // The C heap may hand out null for a zero-byte request; the local heap never does.
     const size_t total = kHeader + (bytes == 0 ? 1 : bytes);
     auto *raw = static_cast<unsigned char *>((flags & LMEM_ZEROINIT) ? std::calloc(1, total)
                                                                      : std::malloc(total));
     if (raw == nullptr) return nullptr;
-    std::memcpy(raw, &bytes, sizeof bytes);
+    const BlockHeader header{bytes, tracked};
+    std::memcpy(raw, &header, sizeof header);
+    if (!tracked) return raw + kHeader;
     g_live_blocks.fetch_add(1, std::memory_order_relaxed);
     const int64_t live =
         g_live_bytes.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed) +
@@ -79,10 +98,12 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
 HLOCAL LocalFree(HLOCAL block) {
     if (block == nullptr) return nullptr;
     unsigned char *raw = static_cast<unsigned char *>(block) - kHeader;
-    size_t bytes;
-    std::memcpy(&bytes, raw, sizeof bytes);
-    g_live_blocks.fetch_sub(1, std::memory_order_relaxed);
-    g_live_bytes.fetch_sub(static_cast<int64_t>(bytes), std::memory_order_relaxed);
+    BlockHeader header;
+    std::memcpy(&header, raw, sizeof header);
+    if (header.tracked) {
+        g_live_blocks.fetch_sub(1, std::memory_order_relaxed);
+        g_live_bytes.fetch_sub(static_cast<int64_t>(header.bytes), std::memory_order_relaxed);
+    }
     std::free(raw);
     return nullptr;
 }

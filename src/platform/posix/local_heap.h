@@ -1,6 +1,7 @@
 // Test controls of the POSIX local heap. Not part of the library's interface: only tests and
 // benchmarks that link the library's objects directly use them, to inject allocation failures,
-// count blocks and measure the peak.
+// count blocks and measure the peak. Counting starts with the first call of any of them, so a
+// host that never calls them pays nothing for it.
 #pragma once
 
 #include <cstdint>
