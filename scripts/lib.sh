@@ -10,6 +10,8 @@ TOVARINE_PACKAGES=(
     g++-mingw-w64-x86-64 googletest wine64 xvfb xauth
     # The fuzzers: clang, and its runtimes with libFuzzer (a package clang only recommends).
     clang clang-14 libclang-rt-14-dev
+    # The benchmarks: the URL libraries the readers are compared with, and gnuplot for the plot.
+    liburiparser-dev libboost-url1.81-dev gnuplot-nox
 )
 
 # The repository root, whichever folder the script was started from.
