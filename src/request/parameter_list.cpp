@@ -100,10 +100,14 @@ int32_t ReleaseParameterList(int32_t count, char **names, char **values) {
 const char *ParameterList::Find(const char *name) const {
     // Pairs fill the slots from 0 upward and every slot after the last one is empty, so the
     // search ends at the first empty slot with the same result as the exported lookup.
-    // Most names differ in their first character: test it before comparing the rest.
-    const char first = name[0];
+    // Each value follows its name's NUL in the list's block, so a name's length is known without
+    // reading it: compare lengths first, then the bytes.
+    const size_t length = std::strlen(name);
     for (int32_t i = 0; i < count_ && names_[i] != nullptr; ++i) {
-        if (names_[i][0] == first && std::strcmp(names_[i], name) == 0) return values_[i];
+        if (static_cast<size_t>(values_[i] - names_[i]) == length + 1 &&
+            std::memcmp(names_[i], name, length) == 0) {
+            return values_[i];
+        }
     }
     return nullptr;
 }
