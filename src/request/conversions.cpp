@@ -20,16 +20,22 @@ inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 inline bool IsExponentLetter(char c) { return c == 'e' || c == 'E' || c == 'd' || c == 'D'; }
 
+// Skips the leading white space and one optional sign of a number; tells whether it was "-".
+const char *SkipSpaceAndSign(const char *p, bool *negative) {
+    while (IsSpace(*p)) ++p;
+    *negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    return p;
+}
+
 }  // namespace
 
 int32_t ConvertInteger(const char *value) {
     if (value == nullptr) return 0;
-    const char *p = value;
-    while (IsSpace(*p)) ++p;
-    const bool negative = *p == '-';
-    if (*p == '+' || *p == '-') ++p;
-    // Accumulate as a negative number so that the minimum is reachable; stop growing once
-    // the magnitude is past the range (the remaining digits are still read, not used).
+    bool negative = false;
+    const char *p = SkipSpaceAndSign(value, &negative);
+    // Accumulate the magnitude in 64 bits, so that the minimum is reachable; stop growing once
+    // it is past the range (the remaining digits are still read, not used).
     constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
     int64_t magnitude = 0;
     for (; IsDigit(*p); ++p) {
@@ -43,10 +49,8 @@ int32_t ConvertInteger(const char *value) {
 
 double ConvertDecimal(const char *value) {
     if (value == nullptr) return 0.0;
-    const char *p = value;
-    while (IsSpace(*p)) ++p;
-    const bool negative = *p == '-';
-    if (*p == '+' || *p == '-') ++p;
+    bool negative = false;
+    const char *p = SkipSpaceAndSign(value, &negative);
 
     // Validate the span of the number by the grammar; the standard parser then only converts.
     const char *const begin = p;
