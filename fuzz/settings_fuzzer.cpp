@@ -20,11 +20,12 @@
 #include "platform/platform.h"
 #include "platform/posix/local_heap.h"
 #include "request_model.h"
+#include "settings/settings_root.h"
 #include "tovarine.h"
 
 namespace {
 
-const std::string kRoot = "SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
+const std::string kRoot = tovarine::kSettingsRootPath;
 
 [[noreturn]] void Fail(const char *what, int line) {
     std::fprintf(stderr, "settings_fuzzer.cpp:%d: %s\n", line, what);

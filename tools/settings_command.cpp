@@ -13,15 +13,17 @@
 #include <vector>
 
 #include "command.h"
+#include "settings/settings_root.h"
 #include "report.h"
 
 namespace tovarine_tool {
 namespace {
 
-constexpr char kSettingsRoot[] = "SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
-constexpr char kRootName[] = "HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
+using tovarine::kSettingsRootPath;
+constexpr const char *kSettingsRoot = kSettingsRootPath;
+constexpr const char *kRootName = tovarine::kSettingsRootFullName;
 // The library enumerates instance keys with buffers of this many characters.
-constexpr DWORD kEnumChars = 128;
+constexpr DWORD kEnumChars = tovarine::kSubkeyNameChars;
 
 std::runtime_error Failure(const std::string &what, LONG rc) {
     return std::runtime_error(what + " (error " + std::to_string(rc) + ")");

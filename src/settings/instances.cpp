@@ -5,13 +5,14 @@
 #include "module/helpers.h"
 #include "module/module_state.h"
 #include "settings/local_text.h"
+#include "settings/settings_root.h"
 #include "settings/settings_table.h"
 
 namespace tovarine {
 namespace {
 
-constexpr char kSettingsRoot[] = "SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
-constexpr DWORD kEnumChars = 128;
+constexpr const char *kSettingsRoot = kSettingsRootPath;
+constexpr DWORD kEnumChars = kSubkeyNameChars;
 
 // Enumerates the subkeys of `key` from index 0 until a call fails (the end, or a name or class
 // that does not fit its buffer), handing each name to `visit`; `visit` returns false to stop.

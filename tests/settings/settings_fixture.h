@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "settings/settings_root.h"
 #include "test_platform.h"
 #include "tovarine.h"
 
 namespace tovarine::testing {
 
-inline constexpr char kRoot[] = "SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
+inline constexpr const char *kRoot = kSettingsRootPath;
 
 inline SettingDescriptor Setting(const char *name, int16_t type, int16_t size, void *variable) {
     return {name, type, size, variable, nullptr};
