@@ -11,7 +11,7 @@ namespace {
 
 const std::string kPrefix = std::string(kRoot) + "\\";
 std::string Port(size_t k) { return std::to_string(1000 + k); }
-constexpr uint32_t kEnumChars = 128;
+constexpr uint32_t kEnumChars = kSubkeyNameChars;
 
 class InstancesTest : public SettingsTest {
 protected:
@@ -28,7 +28,7 @@ protected:
 
 TEST_F(InstancesTest, PicksOffersAndCreatesInstances) {
     const std::vector<std::string> three = {"Srv 0", "Srv 1", "Srv 2"}, one = {"Srv 0"};
-    const std::string long_key(200, 'A');
+    const std::string long_key(255, 'A');
     const struct {
         std::vector<std::string> keys;  // created in this order, holding Port 1000, 1001, ...
         const char *name;
@@ -45,15 +45,17 @@ TEST_F(InstancesTest, PicksOffersAndCreatesInstances) {
         {three, "Srv", 1, 3, {}, 0, "Srv 2"},      {three, "Srv", 0, 4, {}, 0, ""},
         {three, "Srv", 1, 4, {}, 0, "Srv 3"},      {three, "Srv", 0, -1, {}, 0, ""},
         {three, "Srv", 1, -1, {}, 0, "Srv 3"},
-        {{"Camera 0"}, "Cam", 0, 0, {IDYES}, 1, "Camera 0"},      // the name is a prefix
-        {{"camera 0"}, "CAM", 1, 0, {IDYES}, 1, "camera 0"},
-        {{"Srv b", "srv a"}, "SRV", 0, 1, {}, 0, "srv a"},         // case-insensitive order
+        // Only "NAME digits" belongs to NAME: a name that begins another claims nothing.
+        {{"Camera 0"}, "Cam", 1, 0, {IDYES}, 1, "Cam 0"},
+        {{"Box Test 0", "Box 0x", "Box  1", "Box 1"}, "box", 1, 1, {}, 0, "Box 1"},
+        {{"Box Test 0", "Box 1"}, "Box", 0, 0, {IDYES}, 1, "Box 1"},
+        {{"Srv 9", "srv 10"}, "SRV", 0, 1, {}, 0, "srv 10"},       // case-insensitive order
         {{"Alpha 0", "Beta 0"}, "Alpha", 1, 2, {}, 0, "Alpha 2"},  // numbered by all subkeys
         {{"Srv 1"}, "Srv", 1, 5, {}, 0, "Srv 2"},                  // "Srv 1" is taken
-        // A name too long for the 128-character buffer ends the enumeration: "Srv 0" after it
-        // is not seen, and the new instance steps past it instead of landing in it.
-        {{long_key, "Srv 0"}, "Srv", 0, 1, {}, 0, ""},
-        {{long_key, "Srv 0"}, "Srv", 1, 0, {IDYES}, 1, "Srv 1"},
+        // A long subkey name hides nothing after it.
+        {{long_key, "Srv 0"}, "Srv", 0, 1, {}, 0, "Srv 0"},
+        {{long_key, "Srv 0"}, "Srv", 1, 0, {IDYES}, 1, "Srv 0"},
+        {{long_key, "Srv 0"}, "Srv", 1, -1, {}, 0, "Srv 2"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto &c = cases[i];
@@ -150,8 +152,10 @@ TEST_F(InstancesTest, SurvivesEveryAllocationFailure) {
          {}, {"0 80", "0 " + up + "saving as  80\n" + failed + "80"}},
         {"qy189C load, selector 2", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 2,
          two, {"0 " + keys + "80"}},
+        // A new instance whose key cannot be looked up is not written there, but in the next.
         {"qy75BB", new_instance, 0, two, {"0 " + keys + "80", "0 " + up + "saving as  80\n" +
-                                                                failed + keys + "80"}},
+                                                                failed + keys + "80",
+                                          "0 " + up + "saving as  80\n] " + keys + "Srv 3=80 80"}},
     };
     for (const auto &walk : walks) {
         SCOPED_TRACE(walk.call);

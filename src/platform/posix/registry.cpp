@@ -133,11 +133,26 @@ struct Snapshot {
     std::vector<Entry> entries;
 };
 
+// A value set through a handle and not yet committed.
+struct PendingValue {
+    std::string name;
+    std::string folded;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
 struct KeyHandle {
     uint64_t magic = kHandleMagic;
-    int64_t id = 0;
+    int64_t id = 0;  // 0 while the key is still to be made (`to_make` below `parent`)
     Snapshot<SubkeyEntry> subkeys;
     Snapshot<ValueEntry> values;
+    // Writes through the handle, committed together at RegFlushKey or RegCloseKey.
+    int64_t parent = 0;
+    std::vector<std::string> to_make;
+    std::string key_class;
+    std::vector<PendingValue> pending;
+    std::unordered_map<std::string, size_t> pending_at;  // folded name -> index in `pending`
+    bool HasPending() const { return id == 0 || !pending.empty(); }
 };
 
 struct Store {
@@ -150,7 +165,7 @@ struct Globals {
     std::mutex mutex;
     Store store;
     std::unordered_set<KeyHandle *> handles;
-    KeyHandle root{kHandleMagic, kRootId, {}, {}};
+    KeyHandle root{kHandleMagic, kRootId, {}, {}, 0, {}, {}, {}, {}};
     uint64_t epoch = 1;  // moves with every write of this process and every (re)open
     int64_t steps = 0;
     std::vector<sqlite3 *> inherited;  // connections of a parent process, never to be used
@@ -281,10 +296,15 @@ public:
         const int rc = Run(store_, kBegin);
         return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
     }
+    // Commits, then copies the committed pages from the write-ahead log into the store file,
+    // so that the file alone holds every value once no call is running. A checkpoint that
+    // cannot finish (a reader in another process still needs older pages) is left to the next
+    // commit: what is committed is durable in the log either way.
     LONG Commit() {
         const int rc = Run(store_, kCommit);
         if (rc != SQLITE_DONE) return MapError(rc, true);
         ++G().epoch;
+        sqlite3_wal_checkpoint_v2(store_.db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         return ERROR_SUCCESS;
     }
 
@@ -441,8 +461,18 @@ LONG Resolve(Globals &g, HKEY key, KeyHandle **handle) {
     return ERROR_SUCCESS;
 }
 
-// Checks the handle and opens the store: the start of every call that reads or writes.
+LONG CommitPending(Globals &g, KeyHandle &handle);
+
+// Checks the handle and opens the store: the start of every call that reads or writes. The
+// handle's own uncommitted writes are committed first, so that the call sees them in the store.
 LONG Begin(Globals &g, HKEY key, KeyHandle **handle) {
+    if (LONG err = Resolve(g, key, handle)) return err;
+    if (LONG err = EnsureOpen(g)) return err;
+    return (*handle)->HasPending() ? CommitPending(g, **handle) : ERROR_SUCCESS;
+}
+
+// The start of the calls that work on a handle's uncommitted writes: no commit first.
+LONG BeginBuffered(Globals &g, HKEY key, KeyHandle **handle) {
     if (LONG err = Resolve(g, key, handle)) return err;
     return EnsureOpen(g);
 }
@@ -505,6 +535,67 @@ LONG TouchKey(Store &store, int64_t id) {
     return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
 }
 
+// Commits what was written through the handle in one transaction: the key and the keys on the
+// way to it when they are still to be made, then every value set through it. All of it becomes
+// visible at once, or, when the commit fails or the process dies first, none of it. On failure
+// the writes stay pending.
+LONG CommitPending(Globals &g, KeyHandle &handle) {
+    if (!handle.HasPending()) return ERROR_SUCCESS;
+    Store &store = g.store;
+    Transaction txn(store);
+    if (LONG err = txn.Begin()) return err;
+    const int64_t now = Now();
+    int64_t id = handle.id;
+    if (id == 0) {
+        if (LONG err = CheckKey(store, handle.parent)) return err;
+        id = handle.parent;
+        bool created = false;
+        for (size_t i = 0; i < handle.to_make.size(); ++i) {
+            const int64_t parent = id;
+            const std::string &part = handle.to_make[i];
+            LONG err = FindChild(store, parent, part, &id);
+            if (err == ERROR_SUCCESS) continue;  // made meanwhile by another handle or process
+            if (err != ERROR_FILE_NOT_FOUND) return err;
+            const bool last = i + 1 == handle.to_make.size();
+            const int rc = Query(store, kInsertKey)
+                               .Bind(1, parent)
+                               .Bind(2, part)
+                               .Bind(3, Fold(part))
+                               .Bind(4, std::string_view(last ? handle.key_class : std::string()))
+                               .Bind(5, now)
+                               .Run();
+            if (rc != SQLITE_DONE) return MapError(rc, true);
+            id = sqlite3_last_insert_rowid(store.db);
+            if (!created) {
+                if (LONG touch = TouchKey(store, parent)) return touch;
+            }
+            created = true;
+        }
+    } else if (LONG err = CheckKey(store, id)) {
+        return err;
+    }
+    for (const PendingValue &value : handle.pending) {
+        const int rc = Query(store, kSetValue)
+                           .Bind(1, id)
+                           .Bind(2, value.name)
+                           .Bind(3, value.folded)
+                           .Bind(4, static_cast<int64_t>(value.type))
+                           .BindBlob(5, value.data.data(), value.data.size())
+                           .Run();
+        if (rc != SQLITE_DONE) return MapError(rc, true);
+    }
+    if (!handle.pending.empty()) {
+        if (LONG err = TouchKey(store, id)) return err;
+    }
+    if (LONG err = txn.Commit()) return err;
+    handle.id = id;
+    handle.to_make.clear();
+    handle.key_class.clear();
+    handle.pending.clear();
+    handle.pending_at.clear();
+    return ERROR_SUCCESS;
+}
+
 // Registers a new handle; the set's entry is made before the handle is let go of.
 HKEY Adopt(Globals &g, std::unique_ptr<KeyHandle> handle) {
     g.handles.insert(handle.get());
@@ -526,13 +617,15 @@ LONG CurrentStamp(Globals &g, Stamp *stamp) {
     return ERROR_SUCCESS;
 }
 
-// Brings the handle's list up to date: read afresh at index 0, when never read, or when the store
-// changed since; otherwise served as it is, so that enumerating n entries reads the list once.
+// Brings the handle's list up to date: read afresh at index 0 or when never read; otherwise
+// served as it is, so that enumerating n entries reads the list once. The list is read in one
+// statement, so an enumeration from index 0 walks one consistent state of the key, whatever
+// other handles and processes commit meanwhile.
 template <typename Entry, typename Load>
 LONG Refresh(Globals &g, Snapshot<Entry> &snapshot, DWORD index, int64_t id, Load load) {
+    if (index != 0 && snapshot.taken) return ERROR_SUCCESS;
     Stamp stamp;
     if (LONG err = CurrentStamp(g, &stamp)) return err;
-    if (index != 0 && snapshot.taken && snapshot.stamp == stamp) return ERROR_SUCCESS;
     snapshot.taken = false;
     snapshot.entries.clear();
     if (LONG err = load(snapshot.entries)) return err;
@@ -643,56 +736,61 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR key_class, DWORD, RE
         if (LONG err = Begin(g, key, &handle)) return err;
         Store &store = g.store;
         auto opened = std::make_unique<KeyHandle>();
-        // Opening an existing key takes no write lock; making one does, and looks again under it.
-        LONG err = Walk(store, handle->id, parts, &opened->id);
-        if (err == ERROR_SUCCESS) {
-            *result = Adopt(g, std::move(opened));
-            if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
-            return ERROR_SUCCESS;
+        if (parts.empty()) {
+            if (LONG err = CheckKey(store, handle->id)) return err;
+            opened->id = handle->id;
         }
-        if (err != ERROR_FILE_NOT_FOUND) return err;
-        Transaction txn(store);
-        if ((err = txn.Begin()) || (err = CheckKey(store, handle->id))) return err;
-        const int64_t now = Now();
-        int64_t id = handle->id;
-        bool created = false;
+        // Follows the path as far as it exists; the rest is made when the handle's writes are
+        // committed, together with them, so that a new key never shows up half-written.
+        int64_t at = handle->id;
         for (size_t i = 0; i < parts.size(); ++i) {
-            const int64_t parent = id;
-            err = FindChild(store, parent, parts[i], &id);
-            if (err == ERROR_SUCCESS) continue;
-            if (err != ERROR_FILE_NOT_FOUND) return err;
-            // The class goes to the key named; the keys made on the way to it have none.
-            const bool last = i + 1 == parts.size();
-            const int rc = Query(store, kInsertKey)
-                               .Bind(1, parent)
-                               .Bind(2, parts[i])
-                               .Bind(3, Fold(parts[i]))
-                               .Bind(4, std::string_view(last && key_class ? key_class : ""))
-                               .Bind(5, now)
-                               .Run();
-            if (rc != SQLITE_DONE) return MapError(rc, true);
-            id = sqlite3_last_insert_rowid(store.db);
-            if (!created) {
-                if (LONG touch = TouchKey(store, parent)) return touch;
+            int64_t child = 0;
+            const LONG err = FindChild(store, at, parts[i], &child);
+            if (err == ERROR_FILE_NOT_FOUND) {
+                if (i == 0) {
+                    if (LONG gone = CheckKey(store, at)) return gone;
+                }
+                opened->parent = at;
+                for (size_t k = i; k < parts.size(); ++k) opened->to_make.emplace_back(parts[k]);
+                opened->key_class = key_class != nullptr ? key_class : "";
+                break;
             }
-            created = true;
+            if (err) return err;
+            at = child;
+            if (i + 1 == parts.size()) opened->id = at;
         }
-        opened->id = id;
-        if (created && (err = txn.Commit())) return err;
+        const bool created = opened->id == 0;
         *result = Adopt(g, std::move(opened));
         if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     });
 }
 
+// Commits the handle's writes, then lets go of it. A commit that fails is reported, and the
+// writes are dropped with the handle.
 LONG RegCloseKey(HKEY key) {
     if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
     return Locked([&](Globals &g) -> LONG {
         auto *handle = reinterpret_cast<KeyHandle *>(key);
-        if (g.handles.erase(handle) == 0) return ERROR_INVALID_HANDLE;
+        if (!g.handles.contains(handle) || handle->magic != kHandleMagic)
+            return ERROR_INVALID_HANDLE;
+        LONG err = ERROR_SUCCESS;
+        if (handle->HasPending()) {
+            err = EnsureOpen(g);
+            if (err == ERROR_SUCCESS) err = CommitPending(g, *handle);
+        }
+        g.handles.erase(handle);
         handle->magic = 0;
         delete handle;
-        return ERROR_SUCCESS;
+        return err;
+    });
+}
+
+LONG RegFlushKey(HKEY key) {
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        return CommitPending(g, *handle);
     });
 }
 
@@ -759,9 +857,16 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        const std::string folded = Fold(name ? name : "");
+        if (const auto at = handle->pending_at.find(folded); at != handle->pending_at.end()) {
+            const PendingValue &value = handle->pending[at->second];
+            if (type) *type = value.type;
+            return CopyData(value.type, value.data, data, data_bytes);
+        }
+        if (handle->id == 0) return ERROR_FILE_NOT_FOUND;  // a key still to be made holds no more
         Query query(g.store, kGetValue);
-        const int rc = query.Bind(1, handle->id).Bind(2, Fold(name ? name : "")).Step();
+        const int rc = query.Bind(1, handle->id).Bind(2, folded).Step();
         if (rc == SQLITE_DONE) {
             const LONG err = CheckKey(g.store, handle->id);
             return err ? err : ERROR_FILE_NOT_FOUND;
@@ -773,6 +878,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
     });
 }
 
+// Through HKEY_CURRENT_USER itself a value is committed at once; through any other handle it
+// joins the handle's writes, committed at RegFlushKey or RegCloseKey.
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, DWORD data_bytes) {
     const std::string_view value_name(name ? name : "");
     if ((data == nullptr && data_bytes != 0) || data_bytes > INT32_MAX ||
@@ -780,7 +887,24 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, 
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        if (handle->id != 0) {
+            if (LONG err = CheckKey(g.store, handle->id)) return err;
+        }
+        if (handle != &g.root) {
+            std::string folded = Fold(value_name);
+            std::vector<BYTE> bytes(data, data + data_bytes);
+            const auto [at, added] = handle->pending_at.emplace(folded, handle->pending.size());
+            if (!added) {
+                PendingValue &value = handle->pending[at->second];  // keeps its first name
+                value.type = type;
+                value.data = std::move(bytes);
+                return ERROR_SUCCESS;
+            }
+            handle->pending.push_back(
+                {std::string(value_name), std::move(folded), type, std::move(bytes)});
+            return ERROR_SUCCESS;
+        }
         Transaction txn(g.store);
         if (LONG err = txn.Begin()) return err;
         if (LONG err = CheckKey(g.store, handle->id)) return err;
