@@ -32,12 +32,14 @@
 // leading backslash gives ERROR_BAD_PATHNAME, an empty name between two backslashes and a name
 // longer than 255 characters give ERROR_INVALID_PARAMETER.
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -170,6 +172,24 @@ struct Globals {
     int64_t steps = 0;
     std::vector<sqlite3 *> inherited;  // connections of a parent process, never to be used
 };
+
+// The process's id, asked of the kernel once per process rather than on every call: a fork
+// clears it in the child.
+std::atomic<pid_t> g_pid{0};
+
+pid_t ProcessId() {
+    static const bool registered = [] {
+        pthread_atfork(nullptr, nullptr, [] { g_pid.store(0, std::memory_order_relaxed); });
+        return true;
+    }();
+    (void)registered;
+    pid_t pid = g_pid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        pid = getpid();
+        g_pid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
 
 // Never destroyed: registry calls may come from other threads while the process exits.
 Globals &G() {
@@ -397,7 +417,7 @@ LONG OpenConnection(Store &store) {
         sqlite3_open_v2(path.c_str(), &store.db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) return ERROR_CANTOPEN;
-    store.pid = getpid();
+    store.pid = ProcessId();
     sqlite3_extended_result_codes(store.db, 1);
     sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
 
@@ -436,7 +456,7 @@ LONG OpenConnection(Store &store) {
 
 LONG EnsureOpen(Globals &g) {
     Store &store = g.store;
-    if (store.db && store.pid == getpid()) return ERROR_SUCCESS;
+    if (store.db && store.pid == ProcessId()) return ERROR_SUCCESS;
     if (store.db) {
         // Inherited across fork: SQLite connections must not be used, nor closed, in the child.
         g.inherited.push_back(store.db);
@@ -689,7 +709,7 @@ namespace tovarine::registry {
 void CloseStore() {
     Globals &g = G();
     std::lock_guard lock(g.mutex);
-    if (g.store.db && g.store.pid != getpid()) {
+    if (g.store.db && g.store.pid != ProcessId()) {
         g.inherited.push_back(g.store.db);
         g.store.db = nullptr;
         g.store.statements.clear();
@@ -888,9 +908,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, 
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
         if (LONG err = BeginBuffered(g, key, &handle)) return err;
-        if (handle->id != 0) {
-            if (LONG err = CheckKey(g.store, handle->id)) return err;
-        }
+        // A key deleted meanwhile is reported by the commit.
         if (handle != &g.root) {
             std::string folded = Fold(value_name);
             std::vector<BYTE> bytes(data, data + data_bytes);
