@@ -80,15 +80,16 @@ bool InstanceExists(const char *subkey) {
 }
 
 // Saves the table into "NAME n", n the first number from `number` up whose key does not exist
-// yet, so that a new instance never lands in an existing one. The search ends after as many
-// numbers as the root had subkeys, and one more; a name that cannot be built ends it too.
+// yet, so that a new instance never lands in an existing one. Each number passed over is a
+// subkey of the settings root, so the search is bounded by their count; a name that cannot be
+// built ends it without a save.
 void SaveIntoNewKey(const char *settings_name, SettingDescriptor *table, DWORD number,
-                    DWORD subkeys, int32_t selector) {
+                    int32_t selector) {
     LocalText subkey;
-    for (DWORD tries = 0;; ++number, ++tries) {
+    for (;; ++number) {
         subkey.Clear();
         subkey.Append(settings_name).Append(" ").AppendNumber(number);
-        if (subkey.failed() || tries > subkeys) return;
+        if (subkey.failed() || number == 0xFFFFFFFFu) return;
         if (!InstanceExists(subkey.c_str())) break;
     }
     TransferInstance(subkey.c_str(), table, true, selector);
@@ -107,7 +108,7 @@ void SaveNewInstance(HKEY counted, const char *settings_name, SettingDescriptor 
                                   class_capacity != 0 ? class_buffer : nullptr, class_capacity,
                                   last_write, [](const char *) { return true; });
     }
-    SaveIntoNewKey(settings_name, table, number, number, selector);
+    SaveIntoNewKey(settings_name, table, number, selector);
 }
 
 int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table,
@@ -133,8 +134,7 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
     char only_match[kEnumChars] = {};
 
     int32_t matches = 0;
-    const DWORD subkeys =
-        EnumerateSubkeys(root, name, kEnumChars, key_class, kEnumChars, &last_write,
+    EnumerateSubkeys(root, name, kEnumChars, key_class, kEnumChars, &last_write,
                          [&](const char *subkey) {
                              if (Belongs(subkey, settings_name)) {
                                  ++matches;
@@ -145,7 +145,7 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
 
     if (matches == 0) {
         if (save) {
-            SaveIntoNewKey(settings_name, table, 0, subkeys, selector);
+            SaveIntoNewKey(settings_name, table, 0, selector);
         } else if (selector == 0) {
             LocalText notice;
             notice.Append("No settings yet saved for ").Append(settings_name);

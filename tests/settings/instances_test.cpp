@@ -89,6 +89,70 @@ TEST_F(InstancesTest, PicksOffersAndCreatesInstances) {
     }
 }
 
+// A new instance never lands in an existing key below the settings root, whatever handle
+// qy75BB enumerates and however small its buffers: a subkey that does not fit them is counted.
+TEST_F(InstancesTest, NewInstanceNeverOverwritesAnExistingOne) {
+    HKEY other = Key(kPrefix + "Other\\Child", true);
+    ASSERT_NE(other, nullptr);
+    RegCloseKey(other);
+    HKEY root = Key(kRoot, false);
+    other = Key(kPrefix + "Other", false);
+    ASSERT_NE(root, nullptr);
+    ASSERT_NE(other, nullptr);
+    const struct {
+        const char *what;
+        HKEY key;
+        uint32_t chars;
+        const char *made;  // the new instance; null: any name not taken before
+    } cases[] = {
+        {"the root, room for every name", root, kEnumChars, "Mine 3"},
+        {"the root, room for no name", root, 4, "Mine 3"},
+        {"another key (one subkey)", other, kEnumChars, "Mine 3"},
+        {"no key", nullptr, kEnumChars, "Mine 0"},
+        {"HKEY_CURRENT_USER", HKEY_CURRENT_USER, kEnumChars, nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto &key : Subkeys(kRoot)) {
+            if (key != "Other") RegDeleteKeyA(HKEY_CURRENT_USER, (kPrefix + key).c_str());
+        }
+        Put(kPrefix + "Mine 1", "Port", "1");
+        Put(kPrefix + "Mine 2", "Port", "2");
+        const std::vector<std::string> before = Subkeys(kRoot);
+        f9832144782(1);
+        char name[kEnumChars], key_class[kEnumChars];
+        FILETIME written{};
+        EXPECT_EQ(qy75BB(c.key, kOwner, "Mine", table.data(), name, c.chars, key_class, c.chars,
+                         &written), 0);
+        f9832144782(0);
+        EXPECT_EQ(Get(kPrefix + "Mine 1", "Port"), "1");
+        EXPECT_EQ(Get(kPrefix + "Mine 2", "Port"), "2");
+        std::vector<std::string> made;
+        for (const auto &key : Subkeys(kRoot)) {
+            if (std::find(before.begin(), before.end(), key) == before.end()) made.push_back(key);
+        }
+        ASSERT_EQ(made.size(), 1u);
+        if (c.made != nullptr) {
+            EXPECT_EQ(made[0], c.made);
+        }
+        EXPECT_EQ(Get(kPrefix + made[0], "Port"), "80");
+    }
+    RegCloseKey(other);
+    RegCloseKey(root);
+}
+
+// A settings name as long as a key name allows (with " 0") saves and loads.
+TEST_F(InstancesTest, LongestSettingsNameSavesAndLoads) {
+    const std::string name(253, 'L');
+    f9832144782(1);
+    EXPECT_EQ(qy70EE(kOwner, name.c_str(), table.data()), 0);
+    port = 1;
+    EXPECT_EQ(qy45AF(kOwner, name.c_str(), table.data()), 0);
+    f9832144782(0);
+    EXPECT_EQ(port, 80);
+    EXPECT_EQ(Subkeys(kRoot), std::vector<std::string>{name + " 0"});
+}
+
 TEST_F(InstancesTest, NoInstanceOrNoRoot) {
     const std::string name(300, 'n');
     EXPECT_EQ(qy45AF(kOwner, name.c_str(), table.data()), 0);
@@ -149,7 +213,8 @@ TEST_F(InstancesTest, SurvivesEveryAllocationFailure) {
         {"qy189C load, no instance", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 0,
          {}, {"0 80"}},
         {"qy189C save, no instance", [&] { return qy189C(kOwner, "Srv", table.data(), 1); }, 0,
-         {}, {"0 80", "0 " + up + "saving as  80\n" + failed + "80"}},
+         {}, {"0 80", "0 " + up + "saving as  80\n" + failed + "80",
+              "0 " + up + "saving as  80\n] Srv 1=80 80"}},
         {"qy189C load, selector 2", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 2,
          two, {"0 " + keys + "80"}},
         // A new instance whose key cannot be looked up is not written there, but in the next.
