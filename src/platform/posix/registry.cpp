@@ -7,10 +7,16 @@
 // made (mode 0600) when missing, and an empty file is a new store. A failed open is not
 // remembered: the next call tries again.
 //
-// Journal: WAL with synchronous=FULL. Every write is one transaction, synced before the call
-// returns, so a process killed at any point leaves the old state or the new one; readers in other
-// processes are not held up by a writer, and writers wait for each other (busy timeout 10 s).
-// Read-modify-write sequences start with BEGIN IMMEDIATE so that two processes cannot interleave.
+// Journal: WAL with synchronous=FULL, and a passive checkpoint after every commit, so that when
+// no call is running the store file alone holds every value. Values set through a key handle
+// other than HKEY_CURRENT_USER, and a key that RegCreateKeyExA has to make, are gathered in the
+// handle and committed together, in one transaction, at RegFlushKey or RegCloseKey (or before
+// any other call through that handle); until then other handles do not see them. A process
+// killed at any point leaves each handle's writes wholly done or not at all. Other writes
+// (through HKEY_CURRENT_USER, deletions) are one transaction each. Readers in other processes
+// are not held up by a writer, and writers wait for each other (busy timeout 10 s); no
+// transaction stays open after a call returns. Read-modify-write sequences start with BEGIN
+// IMMEDIATE so that two processes cannot interleave.
 //
 // Errors of the store:
 //   ERROR_CANTOPEN          the file or a folder on its way cannot be made or opened;
@@ -25,7 +31,8 @@
 // ordering, class, last-write time as a FILETIME count) and one of values (key id, name,
 // upper-cased name, type, bytes). Names match ASCII case-insensitively and subkeys enumerate in
 // upper-case byte order, as Windows compares names. Values enumerate in the order they were first
-// set. Ids are never reused, so a handle to a deleted key gives ERROR_KEY_DELETED.
+// set; an enumeration walks the list read at its index 0. Ids are never reused, so a handle to a
+// deleted key gives ERROR_KEY_DELETED.
 //
 // Paths are backslash-separated. NULL or "" names the key itself (for HKEY_CURRENT_USER,
 // RegOpenKeyExA then hands back HKEY_CURRENT_USER itself); one trailing backslash is ignored; a
