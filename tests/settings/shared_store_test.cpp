@@ -74,6 +74,16 @@ struct Host {
 
 using SharedStoreTest = SettingsTest;
 
+// Waits until the child has written `count` bytes to the pipe (one after each save); false when
+// it ends first.
+bool AwaitSaves(int fd, int count) {
+    char byte;
+    for (int done = 0; done < count; ++done) {
+        if (read(fd, &byte, 1) != 1) return false;
+    }
+    return true;
+}
+
 // One child process: each round saves into its first instance (silent, selector 1), loads it
 // back, and saves a new instance (selector -1, or qy75BB itself). Its exit status tells what
 // failed: 1 a call, 2 a load.
@@ -155,11 +165,20 @@ TEST_F(SharedStoreTest, ProcessKilledDuringSavesLeavesWholeValues) {
     for (int64_t round = 0, first = 0; round < 10; ++round, first += 1000000) {
         SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round));
         registry::CloseStore();
+        int saves[2];
+        ASSERT_EQ(pipe(saves), 0);
         const pid_t child = fork();
         if (child == 0) {
+            close(saves[0]);
             f9832144782(1);
-            for (int64_t c = first;; ++c) qy63B1(nullptr, key.c_str(), Host(c).table.data(), 1);
+            for (int64_t c = first;; ++c) {
+                qy63B1(nullptr, key.c_str(), Host(c).table.data(), 1);
+                if (c == first) (void)!write(saves[1], "s", 1);
+            }
         }
+        close(saves[1]);
+        EXPECT_TRUE(AwaitSaves(saves[0], 1));  // killed after its first save, at a random point
+        close(saves[0]);
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::uniform_int_distribution(20, 120)(random)));
         kill(child, SIGKILL);
@@ -219,16 +238,24 @@ TEST_F(SharedStoreTest, KilledSavesLeaveEveryInstanceWhole) {
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round));
         registry::CloseStore();
+        int saves[2];
+        ASSERT_EQ(pipe(saves), 0);
         const pid_t child = fork();
         if (child == 0) {
+            close(saves[0]);
             for (int32_t c = round * 100000 + 1;; ++c) {
-                f9832144782(c % 4 == 0 ? -1 : 1);  // every fourth save makes a new instance
+                f9832144782(c % 2 == 0 ? -1 : 1);  // every other save makes a new instance
                 qy70EE(nullptr, "Wide", WideHost(c).table.data());
+                (void)!write(saves[1], "s", 1);
             }
         }
+        close(saves[1]);
+        // Killed at a random point after two saves or more.
+        EXPECT_TRUE(AwaitSaves(saves[0], 2));
         std::this_thread::sleep_for(
-            std::chrono::milliseconds(std::uniform_int_distribution(30, 200)(random)));
+            std::chrono::milliseconds(std::uniform_int_distribution(0, 60)(random)));
         kill(child, SIGKILL);
+        close(saves[0]);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_EQ(IntegrityOf(std::getenv("TOVARINE_REGISTRY")), "ok");
