@@ -81,7 +81,11 @@ bool StoredTexts::Read(HKEY key) {
 
 const std::string *StoredTexts::Find(const char *name) const {
     if (name == nullptr) return nullptr;
-    const auto found = texts_.find(Fold(name));
+    folded_.assign(name);
+    for (char &c : folded_) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    const auto found = texts_.find(folded_);
     return found != texts_.end() ? &found->second : nullptr;
 }
 

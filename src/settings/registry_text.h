@@ -22,6 +22,7 @@ public:
 
 private:
     std::unordered_map<std::string, std::string> texts_;  // by upper-cased name
+    mutable std::string folded_;                          // the name Find looks up
 };
 
 }  // namespace tovarine

@@ -275,6 +275,12 @@ public:
                 sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
         return *this;
     }
+    // Binds text that outlives the statement's step, without a copy.
+    Query &BindStatic(int i, const std::string &v) {
+        if (stmt_ && rc_ == SQLITE_OK)
+            rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+        return *this;
+    }
     Query &BindBlob(int i, const void *data, size_t bytes) {
         static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
         if (stmt_ && rc_ == SQLITE_OK)
@@ -702,8 +708,8 @@ LONG CommitPending(Globals &g, KeyHandle &handle) {
     for (const PendingValue &value : handle.pending) {
         const int rc = Query(store, kSetValue)
                            .Bind(1, id)
-                           .Bind(2, value.name)
-                           .Bind(3, value.folded)
+                           .BindStatic(2, value.name)
+                           .BindStatic(3, value.folded)
                            .Bind(4, static_cast<int64_t>(value.type))
                            .BindBlob(5, value.data.data(), value.data.size())
                            .Run();
