@@ -1,4 +1,6 @@
 // The live video and segment/channel stream request readers.
+#include <cstring>
+
 #include "module/helpers.h"
 #include "request/reader_fields.h"
 #include "tovarine.h"
@@ -6,12 +8,22 @@
 namespace {
 
 // The first word of the whole text that begins with "User-Agent:" is the header; the client
-// is a Mozilla one when the word after it begins with "Mozilla".
+// is a Mozilla one when the word after it begins with "Mozilla". Words start at the text's
+// start and after each run of separators. Such a word holds its ":" ten bytes in, so only the
+// ":" of the text are visited (strchr), in order; the first one that closes "User-Agent" at a
+// word's start belongs to the first such word.
 bool NamesMozillaClient(const char *text) {
     using tovarine::helpers::HasPrefix;
+    using tovarine::helpers::IsWordSeparator;
     using tovarine::helpers::NextWord;
-    for (const char *word = text; *word != 0; word = NextWord(word)) {
-        if (HasPrefix(word, "User-Agent:")) return HasPrefix(NextWord(word), "Mozilla") != 0;
+    constexpr size_t kColumn = sizeof "User-Agent" - 1;
+    for (const char *colon = std::strchr(text, ':'); colon != nullptr;
+         colon = std::strchr(colon + 1, ':')) {
+        if (static_cast<size_t>(colon - text) < kColumn) continue;
+        const char *const word = colon - kColumn;
+        if ((word == text || IsWordSeparator(word[-1])) && HasPrefix(word, "User-Agent:")) {
+            return HasPrefix(NextWord(word), "Mozilla") != 0;
+        }
     }
     return false;
 }

@@ -104,17 +104,33 @@ struct Parameter {
     const char *end;
 };
 
-// The end of a walk: where the parameter part ends (its first blank or the NUL) and how many
-// "&" it holds, the skipped leading ones included.
-struct PartEnd {
+// Where a walk stopped: the end of the last parameter visited (the end of the parameter part,
+// its first blank or the NUL, when the walk went through), and how many "&" it passed, the
+// skipped leading ones included.
+struct WalkEnd {
     const char *end;
     size_t ampersands;
 };
 
+namespace walk {
+// Each byte's part in the walk: 0 an ordinary character, 1 "=", 2 the end of a parameter ("&",
+// a blank or the NUL). One table look-up a byte keeps the walk tight on long texts.
+inline constexpr struct ByteClasses {
+    uint8_t of[256] = {};
+    constexpr ByteClasses() {
+        of[static_cast<unsigned char>('=')] = 1;
+        of[static_cast<unsigned char>('&')] = 2;
+        of[static_cast<unsigned char>(' ')] = 2;
+        of[0] = 2;
+    }
+} kClasses{};
+}  // namespace walk
+
 // Calls visit(Parameter) for every parameter of the parameter part of `text`, in order, empty
-// ones and those without "=" included. One forward pass, no allocation.
+// ones and those without "=" included; visit returns false to stop the walk there. One forward
+// pass, no allocation.
 template <class Visit>
-PartEnd ForEachParameter(const char *text, Visit &&visit) {
+WalkEnd ForEachParameter(const char *text, Visit &&visit) {
     const char *p = text;
     size_t ampersands = 0;
     for (; *p == '?' || *p == '&'; ++p) ampersands += *p == '&';
@@ -122,13 +138,10 @@ PartEnd ForEachParameter(const char *text, Visit &&visit) {
     for (;;) {
         const char *const name = p;
         const char *equals = nullptr;
-        char c;
-        while ((c = *p) != 0 && c != '&' && c != ' ') {
-            if (c == '=') equals = p;
-            ++p;
+        for (uint8_t kind; (kind = walk::kClasses.of[static_cast<unsigned char>(*p)]) != 2; ++p) {
+            if (kind == 1) equals = p;
         }
-        visit(Parameter{name, equals, p});
-        if (c != '&') return {p, ampersands};
+        if (!visit(Parameter{name, equals, p}) || *p != '&') return {p, ampersands};
         ++ampersands;
         ++p;
     }
@@ -138,10 +151,10 @@ PartEnd ForEachParameter(const char *text, Visit &&visit) {
 inline int FieldIndex(const Field *fields, size_t count, const char *name, size_t length) {
     for (size_t i = 0; i < count; ++i) {
         const std::string_view field = fields[i].name;
-        if (field.size() == length && field[0] == name[0] &&
-            field.compare(0, length, name, length) == 0) {
-            return static_cast<int>(i);
-        }
+        if (field.size() != length) continue;
+        size_t k = 0;
+        while (k < length && field[k] == name[k]) ++k;
+        if (k == length) return static_cast<int>(i);
     }
     return -1;
 }
@@ -152,9 +165,9 @@ inline int FieldIndex(const Field *fields, size_t count, const char *name, size_
 // written, so that when it cannot be had no output is written.
 class FieldReader {
 public:
-    // `outputs[i]` is where field i goes (null: not wanted). When an output lies inside the
-    // text's parameter part, the part is read from a private copy, so that writing outputs never
-    // changes what later outputs read.
+    // `outputs[i]` is where field i goes (null: not wanted). When an output lies inside the part
+    // of the text the values were found in, that part is read from a private copy, so that
+    // writing outputs never changes what later outputs read.
     FieldReader(const char *text, const Field *fields, size_t count, void *const *outputs);
     ~FieldReader();
     FieldReader(const FieldReader &) = delete;
@@ -177,18 +190,21 @@ public:
 
 private:
     struct Span {
-        const char *begin = nullptr;
-        const char *end = nullptr;
+        const char *begin;
+        const char *end;
     };
     void Scan(const char *text);
     // The decoded value of field i as a NUL-ended string in the scratch space.
     const char *Decoded(size_t i) const;
+    // Field i's value as an integer.
+    int32_t Integer(size_t i) const;
 
     const Field *fields_;
     size_t count_;
     void *const *outputs_;
     Span values_[kMaxFields];
-    const char *part_end_ = nullptr;
+    const char *scan_end_ = nullptr;  // the values read all lie before it
+    uint32_t lengths_ = 0;            // bit n set: some name has n bytes (n < 32)
     bool ok_ = true;
     // The local-heap block, when one is needed: the copy of the parameter part (outputs overlap
     // it), then room for the longest numeric value when the stack buffer is too small.
