@@ -37,12 +37,8 @@ bool Overlaps(const void *a, size_t a_bytes, const char *b, size_t b_bytes) {
 
 }  // namespace
 
-FieldReader::FieldReader(const char *text, const Field *fields, size_t count,
-                         void *const *outputs)
-    : fields_(fields), count_(count), outputs_(outputs) {
-    for (size_t i = 0; i < count_; ++i) {
-        if (fields_[i].name.size() < 32) lengths_ |= uint32_t{1} << fields_[i].name.size();
-    }
+FieldReader::FieldReader(const char *text, const FieldTable &table, void *const *outputs)
+    : table_(table), fields_(table.fields), count_(table.count), outputs_(outputs) {
     Scan(text);
     const char *const part_end = scan_end_;
 
@@ -90,9 +86,7 @@ void FieldReader::Scan(const char *text) {
     // The walk stops once every name has its value: later pairs cannot change an output.
     scan_end_ = ForEachParameter(text, [&](const Parameter &p) {
         if (p.equals == nullptr) return true;
-        const auto length = static_cast<size_t>(p.equals - p.name);
-        if (length >= 32 || (lengths_ >> length & 1) == 0) return true;
-        const int i = FieldIndex(fields_, count_, p.name, length);
+        const int i = table_.Find(p.name, static_cast<size_t>(p.equals - p.name));
         if (i >= 0 && values_[i].begin == nullptr) {
             values_[i] = {p.equals + 1, p.end};
             return --missing != 0;

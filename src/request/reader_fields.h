@@ -93,8 +93,47 @@ inline constexpr Field kClipFields[] = {
     {"mediatype", Output::kMediaKind},
 };
 
-// No reader has more names than this.
+// No reader has more names than this, and no name is longer than kMaxNameBytes.
 inline constexpr size_t kMaxFields = 16;
+inline constexpr size_t kMaxNameBytes = 15;
+
+// A reader's fields with, for each name length, the set of fields of that length (bit i: field
+// i), so that a pair's name is compared only with the names it could equal.
+struct FieldTable {
+    const Field *fields;
+    size_t count;
+    uint16_t by_length[kMaxNameBytes + 1];
+
+    // The index of the field named exactly [name, name + length), or -1.
+    int Find(const char *name, size_t length) const {
+        if (length > kMaxNameBytes) return -1;
+        for (unsigned set = by_length[length]; set != 0; set &= set - 1) {
+            const int i = __builtin_ctz(set);
+            const char *const field = fields[i].name.data();
+            size_t k = 0;
+            while (k < length && field[k] == name[k]) ++k;
+            if (k == length) return i;
+        }
+        return -1;
+    }
+};
+
+template <size_t N>
+constexpr FieldTable MakeFieldTable(const Field (&fields)[N]) {
+    static_assert(N <= kMaxFields);
+    FieldTable table{fields, N, {}};
+    for (size_t i = 0; i < N; ++i) {
+        if (fields[i].name.empty() || fields[i].name.size() > kMaxNameBytes) throw "bad name";
+        table.by_length[fields[i].name.size()] |= static_cast<uint16_t>(1u << i);
+    }
+    return table;
+}
+
+inline constexpr FieldTable kLiveTable = MakeFieldTable(kLiveFields);
+inline constexpr FieldTable kStreamTable = MakeFieldTable(kStreamFields);
+inline constexpr FieldTable kCameraTable = MakeFieldTable(kCameraFields);
+inline constexpr FieldTable kClipTable = MakeFieldTable(kClipFields);
+
 
 // One parameter of the parameter part: the name runs from `name` to `equals` (the last "="),
 // the value from equals + 1 to `end`. `equals` is null for a parameter without "=" (no pair).
@@ -147,18 +186,6 @@ WalkEnd ForEachParameter(const char *text, Visit &&visit) {
     }
 }
 
-// The index in `fields` of the field named exactly [name, name + length), or -1.
-inline int FieldIndex(const Field *fields, size_t count, const char *name, size_t length) {
-    for (size_t i = 0; i < count; ++i) {
-        const std::string_view field = fields[i].name;
-        if (field.size() != length) continue;
-        size_t k = 0;
-        while (k < length && field[k] == name[k]) ++k;
-        if (k == length) return static_cast<int>(i);
-    }
-    return -1;
-}
-
 // The first value of each of a reader's names in a text, and the outputs written from them.
 // For ordinary texts nothing is allocated; a value converted to a number that is longer than a
 // small stack buffer gets one local-heap block for its decoded copy, taken before any output is
@@ -168,7 +195,7 @@ public:
     // `outputs[i]` is where field i goes (null: not wanted). When an output lies inside the part
     // of the text the values were found in, that part is read from a private copy, so that
     // writing outputs never changes what later outputs read.
-    FieldReader(const char *text, const Field *fields, size_t count, void *const *outputs);
+    FieldReader(const char *text, const FieldTable &table, void *const *outputs);
     ~FieldReader();
     FieldReader(const FieldReader &) = delete;
     FieldReader &operator=(const FieldReader &) = delete;
@@ -199,12 +226,12 @@ private:
     // Field i's value as an integer.
     int32_t Integer(size_t i) const;
 
+    const FieldTable &table_;
     const Field *fields_;
     size_t count_;
     void *const *outputs_;
     Span values_[kMaxFields];
     const char *scan_end_ = nullptr;  // the values read all lie before it
-    uint32_t lengths_ = 0;            // bit n set: some name has n bytes (n < 32)
     bool ok_ = true;
     // The local-heap block, when one is needed: the copy of the parameter part (outputs overlap
     // it), then room for the longest numeric value when the stack buffer is too small.
