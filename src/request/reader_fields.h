@@ -20,6 +20,14 @@
 // Each Field gives the name, how its decoded value becomes the output (Output), and for text
 // outputs the host buffer's capacity: at most capacity - 1 decoded bytes and a NUL are written,
 // the rest of the value is cut.
+//
+// To tell what became of every parameter of a text, walk it with ForEachParameter (it visits
+// each one, also those without "="; nothing after the first blank is visited) and ask the
+// reader's FieldTable::Find for each pair's name: -1 is a name this reader does not read (an
+// ASCII case-insensitive comparison with the table's names tells "other letter case"); a field
+// already found earlier in the walk makes it a repeated name; otherwise it feeds that field's
+// output, cut at the field's capacity for text. The readers themselves stop the walk once every
+// field is found, which changes no output.
 #pragma once
 
 #include <cstddef>
