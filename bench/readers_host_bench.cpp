@@ -467,7 +467,7 @@ void RegisterPeers() {
                             benchmark::Counter::kIsIterationInvariantRate |
                                 benchmark::Counter::kInvert);
                     });
-                if (size >= (16u << 20)) b->Iterations(3); else b->MinTime(0.2);
+                b->MinTime(0.2);
             }
         }
     }
