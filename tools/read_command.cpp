@@ -11,8 +11,11 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
+
+#include <CLI/CLI.hpp>
 
 #include "command.h"
 #include "report.h"
@@ -195,19 +198,23 @@ constexpr Reader kReaders[] = {
     {"clip", ReadClip},
 };
 
-int RunRead(const Invocation &invocation) {
-    const auto &args = invocation.args;
-    if (args.empty()) throw UsageError("read: no reader kind given (live, stream, camera or clip)");
-    if (args.size() > 2) throw UsageError("read: too many arguments");
+// What "read" was asked to do.
+struct ReadRequest {
+    std::string kind;
+    std::optional<std::string> text;  // absent: standard input
+};
+
+int RunRead(const ReadRequest &request, const Invocation &invocation) {
     const Reader *reader = nullptr;
     for (const Reader &candidate : kReaders) {
-        if (candidate.kind == args[0]) reader = &candidate;
+        if (candidate.kind == request.kind) reader = &candidate;
     }
     if (reader == nullptr) {
-        throw UsageError("read: unknown reader kind '" + std::string(args[0]) +
+        throw UsageError("read: unknown reader kind '" + request.kind +
                          "' (live, stream, camera or clip)");
     }
-    std::string input = args.size() < 2 || args[1] == "-" ? ReadAll(stdin) : std::string(args[1]);
+    std::string input =
+        !request.text || *request.text == "-" ? ReadAll(stdin) : std::string(*request.text);
     const std::string text = RequestText(std::move(input));
     const Outputs outputs = reader->read(text.c_str());
     if (invocation.json) {
@@ -218,29 +225,44 @@ int RunRead(const Invocation &invocation) {
     return 0;
 }
 
+constexpr const char *kReadHelp =
+    "\nRuns a request reader of the library on TEXT, or on standard input when TEXT is \"-\"\n"
+    "or absent, and prints every output the reader wrote, in the reader's argument order.\n"
+    "Outputs it left alone (their parameter is absent) are not printed.\n"
+    "KIND  live    live video request      (server device framerate timeout mozilla\n"
+    "                                       features sendtime sendstate cpid slide_show)\n"
+    "      stream  segment/channel stream  (server segment channel sendstate timeout\n"
+    "                                       features sendtime cpid)\n"
+    "      camera  camera control request  (model camera device number speed command\n"
+    "                                       button, as text)\n"
+    "      clip    media clip request      (the MediaRequest record: media_kind media_file\n"
+    "                                       start_msec stop_msec burst looping frame_rate\n"
+    "                                       width height quality video_section segment\n"
+    "                                       channel audio_section features send_time cpid)\n"
+    "A whole HTTP request (request line \"METHOD TARGET HTTP/...\", header lines after it)\n"
+    "is handed over from the \"?\" of its target on, header lines included, as a server\n"
+    "does; without a \"?\", from the blank after the target. Any other text is handed over\n"
+    "as it is, less one trailing line end.\n"
+    "The record's group value is 0; a section copies it. A section element copied from a\n"
+    "field the request left unset is shown as \"-\" (null in JSON).\n"
+    "\nExamples:\n"
+    "  tovarine read live 'server=2&device=1&timeout=30'\n"
+    "  tovarine read camera --json < captured-request.txt\n"
+    "  tovarine read stream -- '-not-an-option'\n";
+
 }  // namespace
 
-const Command kReadCommand = {
-    "read", "KIND [TEXT]",
-    "    Runs a request reader of the library on TEXT, or on standard input when TEXT is \"-\"\n"
-    "    or absent, and prints every output the reader wrote, in the reader's argument order.\n"
-    "    Outputs it left alone (their parameter is absent) are not printed.\n"
-    "    KIND  live    live video request      (server device framerate timeout mozilla\n"
-    "                                           features sendtime sendstate cpid slide_show)\n"
-    "          stream  segment/channel stream  (server segment channel sendstate timeout\n"
-    "                                           features sendtime cpid)\n"
-    "          camera  camera control request  (model camera device number speed command\n"
-    "                                           button, as text)\n"
-    "          clip    media clip request      (the MediaRequest record: media_kind media_file\n"
-    "                                           start_msec stop_msec burst looping frame_rate\n"
-    "                                           width height quality video_section segment\n"
-    "                                           channel audio_section features send_time cpid)\n"
-    "    A whole HTTP request (request line \"METHOD TARGET HTTP/...\", header lines after it)\n"
-    "    is handed over from the \"?\" of its target on, header lines included, as a server\n"
-    "    does; without a \"?\", from the blank after the target. Any other text is handed over\n"
-    "    as it is, less one trailing line end.\n"
-    "    The record's group value is 0; a section copies it. A section element copied from a\n"
-    "    field the request left unset is shown as \"-\" (null in JSON).\n",
-    RunRead};
+void AddReadCommand(CLI::App &tool, Invocation &invocation) {
+    // Shared with the callback, which runs after this function has returned.
+    auto request = std::make_shared<ReadRequest>();
+    CLI::App *read = tool.add_subcommand("read", "runs a request reader on a request");
+    read->footer(kReadHelp);
+    read->add_option("KIND", request->kind, "live, stream, camera or clip")->required();
+    read->add_option("TEXT", request->text, "the request; \"-\" or absent: standard input");
+    AddJsonFlag(*read, invocation);
+    read->callback([request, &invocation] {
+        invocation.run = [request, &invocation] { return RunRead(*request, invocation); };
+    });
+}
 
 }  // namespace tovarine_tool

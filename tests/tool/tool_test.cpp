@@ -69,16 +69,33 @@ TEST(ToolRead, PrintsExactlyTheOutputsTheReaderWrote) {
     }
 }
 
-TEST(ToolRead, JsonEscapesTextAndMarksNonFiniteNumbers) {
-    EXPECT_EQ(RunTool("--json read camera 'model=a%22b%5C%01%E9&speed='").out,
-              "{\"model\":\"a\\\"b\\\\\\u0001\\u00e9\",\"speed\":\"\"}\n");
-    EXPECT_EQ(RunTool("read live --json 'server=3&framerate=-1e999'").out,
-              "{\"server\":3,\"framerate\":\"-inf\"}\n");
+TEST(ToolRead, JsonIsUtf8WithEscapesAndMarksNonFiniteNumbers) {
+    const struct {
+        const char *args, *out;
+    } cases[] = {
+        // Quotes, backslashes and control characters escaped; valid UTF-8 ("\u00e9" and a
+        // four-byte character) passes through; a lone byte from 0x80 up and a truncated or
+        // overlong sequence each become U+FFFD.
+        {"--json read camera 'model=a%22b%5C%01%C3%A9%F0%9F%8E%A5&speed=%E9x%C3&button=%C0%AF'",
+         "{\"model\":\"a\\\"b\\\\\\u0001\xc3\xa9\xf0\x9f\x8e\xa5\",\"speed\":\"\xef\xbf\xbdx"
+         "\xef\xbf\xbd\",\"button\":\"\xef\xbf\xbd\xef\xbf\xbd\"}\n"},
+        {"read live --json 'server=3&framerate=-1e999'", "{\"server\":3,\"framerate\":\"-inf\"}\n"},
+        // A float in its own shortest form, a section with null for an unset element.
+        {"read clip --json 'mediatype=video&doburst=0.1&features=7'",
+         "{\"media_kind\":1,\"burst\":0.1,\"video_section\":[7,null,0,null],\"features\":7}\n"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(RunTool(c.args).out, c.out) << c.args;
+}
+
+TEST(ToolRead, TextLinesEscapeControlCharactersAndBackslashes) {
+    EXPECT_EQ(RunTool("read camera 'model=a%0Aport%3D1&speed=x%5Cy%09z%7F%0D%C3%A9'").out,
+              "model=a\\nport=1\nspeed=x\\\\y\\tz\\x7f\\x0d\xc3\xa9\n");
 }
 
 TEST(ToolCommandLine, RejectsABadCommandLineWithOneLineAndStatus2) {
-    for (const char *args :
-         {"", "bogus", "read", "read video x", "read live a b", "read live --frob"}) {
+    for (const char *args : {"", "bogus", "read", "read video x", "read live a b",
+                             "read live --frob", "help bogus", "settings", "settings frob",
+                             "settings show", "settings show a b"}) {
         const Result result = RunTool(args);
         EXPECT_EQ(result.status, 2) << args;
         EXPECT_EQ(result.out, "") << args;
@@ -86,6 +103,25 @@ TEST(ToolCommandLine, RejectsABadCommandLineWithOneLineAndStatus2) {
                     result.err.ends_with("try 'tovarine --help'\n") &&
                     result.err.find('\n') == result.err.size() - 1)
             << args << ": " << result.err;
+    }
+}
+
+TEST(ToolCommandLine, HelpIsPerCommand) {
+    const struct {
+        const char *args, *usage;
+    } cases[] = {
+        {"--help", "Usage: tovarine [OPTIONS] SUBCOMMAND"},
+        {"help", "Usage: tovarine [OPTIONS] SUBCOMMAND"},
+        {"help read", "Usage: tovarine read [OPTIONS] KIND [TEXT]"},
+        {"read --help", "Usage: tovarine read [OPTIONS] KIND [TEXT]"},
+        {"read live -h", "Usage: tovarine read [OPTIONS] KIND [TEXT]"},
+        {"help settings show", "Usage: tovarine settings show [OPTIONS] INSTANCE"},
+        {"settings show --help", "Usage: tovarine settings show [OPTIONS] INSTANCE"},
+    };
+    for (const auto &c : cases) {
+        const Result result = RunTool(c.args);
+        EXPECT_EQ(result.status, 0) << c.args;
+        EXPECT_NE(result.out.find(c.usage), std::string::npos) << c.args << ": " << result.out;
     }
 }
 
