@@ -1,6 +1,6 @@
 // The live video and segment/channel stream request readers.
 #include "module/helpers.h"
-#include "request/reader_outputs.h"
+#include "request/reader_fields.h"
 #include "tovarine.h"
 
 namespace {
@@ -25,16 +25,11 @@ extern "C" int32_t f3121538644(const char *text, int32_t *server, int32_t *devic
     using namespace tovarine;
     if (text == nullptr) return 0;
     {
-        const ParameterList list(text);
-        StoreInteger(list, "server", server);
-        StoreInteger(list, "device", device);
-        StoreDecimal(list, "framerate", framerate);
-        StoreTimeout(list, "timeout", timeout);
-        StoreInteger(list, "features", features);
-        StoreInteger(list, "sendtime", sendtime);
-        StoreInteger(list, "sendstate", sendstate);
-        StoreInteger(list, "cpid", cpid);
-        StoreInteger(list, "slide_show", slide_show);
+        void *const outputs[] = {server,   device,    framerate, timeout,   features,
+                                 sendtime, sendstate, cpid,      slide_show};
+        static_assert(std::size(outputs) == std::size(kLiveFields));
+        const FieldReader reader(text, kLiveFields, std::size(kLiveFields), outputs);
+        if (reader.ok()) reader.WriteAll();
     }
     // The flag is only ever set, never cleared: hosts preset it.
     if (mozilla != nullptr && NamesMozillaClient(text)) *mozilla = 1;
@@ -46,17 +41,10 @@ extern "C" int32_t f373279(const char *text, int32_t *server, int32_t *segment, 
                            int32_t *sendtime, int32_t *cpid) {
     using namespace tovarine;
     if (text == nullptr) return 0;
-    const ParameterList list(text);
-    StoreInteger(list, "server", server);
-    StoreInteger(list, "segment", segment);
-    // Only the first character counts: "R" or "r" asks for the channel.
-    if (const char *value = list.Find("channel"); value != nullptr && channel != nullptr) {
-        *channel = (value[0] == 'R' || value[0] == 'r') ? 1 : 0;
-    }
-    StoreInteger(list, "sendstate", sendstate);
-    StoreTimeout(list, "timeout", timeout);
-    StoreInteger(list, "features", features);
-    StoreInteger(list, "sendtime", sendtime);
-    StoreInteger(list, "cpid", cpid);
+    void *const outputs[] = {server, segment, channel, sendstate, timeout, features, sendtime,
+                             cpid};
+    static_assert(std::size(outputs) == std::size(kStreamFields));
+    const FieldReader reader(text, kStreamFields, std::size(kStreamFields), outputs);
+    if (reader.ok()) reader.WriteAll();
     return 0;
 }

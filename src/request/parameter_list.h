@@ -1,6 +1,7 @@
-// A request's parameters: count slots, with a name array and a value array of count pointers
-// each, and every name and value string, all in one zero-filled local-heap block that the list
-// owns (the names array is its start).
+// A request's parameters as a list, the pairs found by the walk of request/reader_fields.h:
+// count slots, with a name array and a value array of count pointers each, and every name and
+// value string, all in one zero-filled local-heap block that the list owns (the names array is
+// its start). The readers do not build it; the lookup export's tests and tools use it.
 #pragma once
 
 #include <cstdint>
