@@ -1,22 +1,7 @@
 // The live video and segment/channel stream request readers.
-#include "module/helpers.h"
 #include "request/reader_fields.h"
+#include "request/reader_steps.h"
 #include "tovarine.h"
-
-namespace {
-
-// The first word of the whole text that begins with "User-Agent:" is the header; the client
-// is a Mozilla one when the word after it begins with "Mozilla".
-bool NamesMozillaClient(const char *text) {
-    using tovarine::helpers::HasPrefix;
-    using tovarine::helpers::NextWord;
-    for (const char *word = text; *word != 0; word = NextWord(word)) {
-        if (HasPrefix(word, "User-Agent:")) return HasPrefix(NextWord(word), "Mozilla") != 0;
-    }
-    return false;
-}
-
-}  // namespace
 
 extern "C" int32_t f3121538644(const char *text, int32_t *server, int32_t *device,
                                double *framerate, int32_t *timeout, int32_t *mozilla,
@@ -32,7 +17,7 @@ extern "C" int32_t f3121538644(const char *text, int32_t *server, int32_t *devic
         if (reader.ok()) reader.WriteAll();
     }
     // The flag is only ever set, never cleared: hosts preset it.
-    if (mozilla != nullptr && NamesMozillaClient(text)) *mozilla = 1;
+    if (mozilla != nullptr && NamesMozilla(FindClientHeader(text))) *mozilla = 1;
     return 0;
 }
 
