@@ -5,14 +5,26 @@
 namespace tovarine_tool {
 namespace {
 
-std::string Quoted(std::string_view text) { return '"' + EscapeText(text) + '"'; }
+// Lines stay readable: a long text shows its start and its length (JSON has it all).
+constexpr size_t kShown = 64;
+std::string Shown(std::string_view text) {
+    if (text.size() <= kShown + 16) return EscapeText(text);
+    return EscapeText(text.substr(0, kShown)) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
+std::string Quoted(std::string_view text) { return '"' + Shown(text) + '"'; }
+
+std::string WrittenText(const ParameterFate &p) {
+    if (const auto *text = std::get_if<std::string>(&*p.written)) return Shown(*text);
+    return ValueText(*p.written);
+}
 
 std::string FateText(const ParameterFate &p) {
     switch (p.fate) {
-    case Fate::kUsed: return "used: " + p.output + '=' + ValueText(*p.written);
+    case Fate::kUsed: return "used: " + p.output + '=' + WrittenText(p);
     case Fate::kCut:
         return "cut: " + std::to_string(p.length) + " bytes decoded, the first " +
-               std::to_string(p.kept) + " kept: " + p.output + '=' + ValueText(*p.written);
+               std::to_string(p.kept) + " kept: " + p.output + '=' + WrittenText(p);
     case Fate::kIgnored: break;
     }
     std::string why = std::string("ignored (") + ReasonName(p.reason) + "): ";
@@ -35,7 +47,7 @@ std::string FateText(const ParameterFate &p) {
 std::string ClientText(const ClientScan &client) {
     if (!client.found) return "client: no \"User-Agent:\" word: mozilla not set\n";
     std::string text = "client: " + Quoted(client.header) + " on line " +
-                       std::to_string(client.line_number) + " (" + EscapeText(client.line) +
+                       std::to_string(client.line_number) + " (" + Shown(client.line) +
                        "): the next word " + Quoted(client.word);
     return text + (client.mozilla ? " begins with \"Mozilla\": mozilla=1\n"
                                   : " does not begin with \"Mozilla\": mozilla not set\n");
@@ -48,9 +60,9 @@ std::string ExplanationText(const Capture &capture, const Explanation &explanati
     if (capture.blank_lines != 0) {
         text += " after " + std::to_string(capture.blank_lines) + " empty line(s)";
     }
-    text += "\ntext: " + EscapeText(capture.text) + '\n';
+    text += "\ntext: " + Shown(capture.text) + '\n';
     for (const ParameterFate &p : explanation.parameters) {
-        text += '#' + std::to_string(p.index) + ' ' + EscapeText(p.raw);
+        text += '#' + std::to_string(p.index) + ' ' + Shown(p.raw);
         if (p.pair && p.value != p.raw_value) text += " (value " + Quoted(p.value) + ')';
         text += ": " + FateText(p) + '\n';
     }

@@ -13,7 +13,8 @@
 namespace tovarine_tool {
 
 // The explanation as lines: the form and the text handed over, one line per parameter
-// ("#INDEX RAW: FATE ..."), and for the live reader one line on the client header.
+// ("#INDEX RAW: FATE ..."), and for the live reader one line on the client header. A text
+// longer than 80 bytes shows its first 64 and its length.
 std::string ExplanationText(const Capture &capture, const Explanation &explanation);
 
 // The explanation as one JSON object:
