@@ -15,6 +15,7 @@ namespace tovarine_tool {
 
 struct ReaderRules {
     std::string_view kind;
+    const tovarine::FieldTable *table;  // the reader's fields, in lookup order
     const tovarine::Field *fields;
     size_t count;
     const char *const *outputs;  // the tool's output names, in table order
@@ -42,13 +43,16 @@ static_assert(std::size(kStreamOutputs) == std::size(tovarine::kStreamFields));
 static_assert(std::size(kCameraOutputs) == std::size(tovarine::kCameraFields));
 static_assert(std::size(kClipOutputs) == std::size(tovarine::kClipFields));
 
+constexpr ReaderRules Rules(std::string_view kind, const tovarine::FieldTable &table,
+                           const char *const *outputs, bool scans_client) {
+    return {kind, &table, table.fields, table.count, outputs, scans_client};
+}
+
 constexpr ReaderRules kRules[] = {
-    {"live", tovarine::kLiveFields, std::size(tovarine::kLiveFields), kLiveOutputs, true},
-    {"stream", tovarine::kStreamFields, std::size(tovarine::kStreamFields), kStreamOutputs,
-     false},
-    {"camera", tovarine::kCameraFields, std::size(tovarine::kCameraFields), kCameraOutputs,
-     false},
-    {"clip", tovarine::kClipFields, std::size(tovarine::kClipFields), kClipOutputs, false},
+    Rules("live", tovarine::kLiveTable, kLiveOutputs, true),
+    Rules("stream", tovarine::kStreamTable, kStreamOutputs, false),
+    Rules("camera", tovarine::kCameraTable, kCameraOutputs, false),
+    Rules("clip", tovarine::kClipTable, kClipOutputs, false),
 };
 
 bool SameLetters(std::string_view a, std::string_view b) {
@@ -143,7 +147,7 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
         case Kind::kMediaKind: break;  // decided from the value's first byte below
         }
     }
-    const tovarine::FieldReader reader(text, rules.fields, rules.count, outputs);
+    const tovarine::FieldReader reader(text, *rules.table, outputs);
     const tovarine::ParameterList list(text);
     if (!reader.ok() || list.count() == 0) throw std::runtime_error("no local memory");
 
@@ -152,7 +156,7 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
     size_t first[tovarine::kMaxFields] = {};  // the parameter that fed field i, when one has
     bool fed[tovarine::kMaxFields] = {};
     int32_t slot = 0;  // the list's slot of the next pair
-    const tovarine::PartEnd part =
+    const tovarine::WalkEnd part =
         tovarine::ForEachParameter(text, [&](const tovarine::Parameter &p) {
             ParameterFate fate;
             fate.index = parameters.size();
@@ -160,7 +164,7 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
             if (p.equals == nullptr) {
                 fate.reason = Reason::kNoPair;
                 parameters.push_back(std::move(fate));
-                return;
+                return true;
             }
             fate.pair = true;
             fate.name.assign(p.name, p.equals);
@@ -170,8 +174,7 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
                 throw std::logic_error("the parameter list and the parameter walk disagree");
             }
             fate.value = list.values()[slot++];
-            const int i = tovarine::FieldIndex(rules.fields, rules.count, p.name,
-                                               fate.name.size());
+            const int i = rules.table->Find(p.name, fate.name.size());
             if (i < 0) {
                 fate.reason = Reason::kNotRead;
                 for (size_t f = 0; f < rules.count; ++f) {
@@ -219,6 +222,7 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
                 }
             }
             parameters.push_back(std::move(fate));
+            return true;
         });
 
     // What follows the first blank on its line is no parameter of the reader's; shown when it

@@ -8,7 +8,7 @@ extern "C" int32_t f3221538674(const char *text, char *model, char *camera, char
     if (text == nullptr) return 0;
     void *const outputs[] = {model, camera, device, number, speed, command, button};
     static_assert(std::size(outputs) == std::size(kCameraFields));
-    const FieldReader reader(text, kCameraFields, std::size(kCameraFields), outputs);
+    const FieldReader reader(text, kCameraTable, outputs);
     if (reader.ok()) reader.WriteAll();
     return 0;
 }

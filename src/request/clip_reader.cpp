@@ -39,7 +39,7 @@ extern "C" int32_t f39260000417E(const char *text, MediaRequest *record) {
     static_assert(kClipFields[0].capacity == sizeof r.media_file);
     constexpr size_t kMediaType = std::size(kClipFields) - 1;
     static_assert(kClipFields[kMediaType].output == Output::kMediaKind);
-    const FieldReader reader(text, kClipFields, std::size(kClipFields), outputs);
+    const FieldReader reader(text, kClipTable, outputs);
     if (!reader.ok()) return 0;
     reader.WriteAll();
 

@@ -13,7 +13,7 @@ extern "C" int32_t f3121538644(const char *text, int32_t *server, int32_t *devic
         void *const outputs[] = {server,   device,    framerate, timeout,   features,
                                  sendtime, sendstate, cpid,      slide_show};
         static_assert(std::size(outputs) == std::size(kLiveFields));
-        const FieldReader reader(text, kLiveFields, std::size(kLiveFields), outputs);
+        const FieldReader reader(text, kLiveTable, outputs);
         if (reader.ok()) reader.WriteAll();
     }
     // The flag is only ever set, never cleared: hosts preset it.
@@ -29,7 +29,7 @@ extern "C" int32_t f373279(const char *text, int32_t *server, int32_t *segment, 
     void *const outputs[] = {server, segment, channel, sendstate, timeout, features, sendtime,
                              cpid};
     static_assert(std::size(outputs) == std::size(kStreamFields));
-    const FieldReader reader(text, kStreamFields, std::size(kStreamFields), outputs);
+    const FieldReader reader(text, kStreamTable, outputs);
     if (reader.ok()) reader.WriteAll();
     return 0;
 }

@@ -21,7 +21,7 @@ int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_o
 
     // A first walk finds the part's end and its "&"; one slot more than there are "&", the
     // leading ones included.
-    const PartEnd part = ForEachParameter(text, [](const Parameter &) {});
+    const WalkEnd part = ForEachParameter(text, [](const Parameter &) { return true; });
     const char *const part_end = part.end;
     if (part.ampersands >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return 0;
     const auto count = static_cast<int32_t>(part.ampersands + 1);
@@ -42,7 +42,7 @@ int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_o
     char *strings = reinterpret_cast<char *>(values + count);
     int32_t slot = 0;
     ForEachParameter(text, [&](const Parameter &p) {
-        if (p.equals == nullptr) return;
+        if (p.equals == nullptr) return true;
         const auto name_length = static_cast<size_t>(p.equals - p.name);
         const auto value_length = static_cast<size_t>(p.end - p.equals - 1);
         std::memcpy(strings, p.name, name_length);
@@ -53,6 +53,7 @@ int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_o
         strings += value_length + 1;
         helpers::DecodeValue(values[slot], value_length);
         ++slot;
+        return true;
     });
 
     *count_out = count;

@@ -40,6 +40,8 @@ private:
 // Integer conversion: leading white space, an optional sign, decimal digits; no digits gives 0.
 // Values beyond the signed 32-bit range saturate at its bounds.
 int32_t ConvertInteger(const char *value);
+// The same over the characters before `end` (or up to the NUL when `end` is null).
+int32_t ConvertInteger(const char *value, const char *end);
 
 // Decimal conversion: leading white space, optional sign, digits with an optional "." (digits
 // on at least one side), an optional exponent (e, E, d or D, optional sign, digits). No number

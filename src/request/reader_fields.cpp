@@ -37,11 +37,10 @@ bool Overlaps(const void *a, size_t a_bytes, const char *b, size_t b_bytes) {
 
 }  // namespace
 
-FieldReader::FieldReader(const char *text, const Field *fields, size_t count,
-                         void *const *outputs)
-    : fields_(fields), count_(count), outputs_(outputs) {
+FieldReader::FieldReader(const char *text, const FieldTable &table, void *const *outputs)
+    : table_(table), fields_(table.fields), count_(table.count), outputs_(outputs) {
     Scan(text);
-    const char *const part_end = part_end_;
+    const char *const part_end = scan_end_;
 
     // Whether an output lies in the parameter part, and the longest numeric value.
     bool overlap = false;
@@ -57,6 +56,7 @@ FieldReader::FieldReader(const char *text, const Field *fields, size_t count,
             if (length > longest) longest = length;
         }
     }
+    // The copy ends where the scan stopped, so the same values are found in it.
     const size_t copy_bytes = overlap ? static_cast<size_t>(part_end - text) + 1 : 0;
     const size_t scratch_bytes = longest + 1 > sizeof small_ ? longest + 1 : 0;
     scratch_ = small_;
@@ -81,15 +81,17 @@ FieldReader::~FieldReader() {
 }
 
 void FieldReader::Scan(const char *text) {
-    for (size_t i = 0; i < count_; ++i) values_[i] = {};
+    for (size_t i = 0; i < count_; ++i) values_[i] = {nullptr, nullptr};
     size_t missing = count_;
-    part_end_ = ForEachParameter(text, [&](const Parameter &p) {
-        if (p.equals == nullptr || missing == 0) return;
-        const int i = FieldIndex(fields_, count_, p.name, static_cast<size_t>(p.equals - p.name));
+    // The walk stops once every name has its value: later pairs cannot change an output.
+    scan_end_ = ForEachParameter(text, [&](const Parameter &p) {
+        if (p.equals == nullptr) return true;
+        const int i = table_.Find(p.name, static_cast<size_t>(p.equals - p.name));
         if (i >= 0 && values_[i].begin == nullptr) {
             values_[i] = {p.equals + 1, p.end};
-            --missing;
+            return --missing != 0;
         }
+        return true;
     }).end;
 }
 
@@ -98,6 +100,14 @@ const char *FieldReader::Decoded(size_t i) const {
     const size_t decoded = helpers::DecodeInto(values_[i].begin, length, scratch_, length);
     scratch_[decoded] = 0;
     return scratch_;
+}
+
+int32_t FieldReader::Integer(size_t i) const {
+    // A value with nothing to decode is converted where it stands, bounded by its end.
+    const Span &v = values_[i];
+    const char *p = v.begin;
+    while (p != v.end && *p != '%' && *p != '+') ++p;
+    return p == v.end ? ConvertInteger(v.begin, v.end) : ConvertInteger(Decoded(i));
 }
 
 char FieldReader::FirstByte(size_t i) const {
@@ -112,10 +122,10 @@ void FieldReader::Write(size_t i) const {
     if (out == nullptr || !Found(i)) return;
     switch (fields_[i].output) {
     case Output::kInteger:
-        *static_cast<int32_t *>(out) = ConvertInteger(Decoded(i));
+        *static_cast<int32_t *>(out) = Integer(i);
         break;
     case Output::kMilliseconds:
-        *static_cast<int32_t *>(out) = SaturatingMultiply(ConvertInteger(Decoded(i)), 1000);
+        *static_cast<int32_t *>(out) = SaturatingMultiply(Integer(i), 1000);
         break;
     case Output::kDecimal:
         *static_cast<double *>(out) = ConvertDecimal(Decoded(i));

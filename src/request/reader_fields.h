@@ -20,6 +20,14 @@
 // Each Field gives the name, how its decoded value becomes the output (Output), and for text
 // outputs the host buffer's capacity: at most capacity - 1 decoded bytes and a NUL are written,
 // the rest of the value is cut.
+//
+// To tell what became of every parameter of a text, walk it with ForEachParameter (it visits
+// each one, also those without "="; nothing after the first blank is visited) and ask the
+// reader's FieldTable::Find for each pair's name: -1 is a name this reader does not read (an
+// ASCII case-insensitive comparison with the table's names tells "other letter case"); a field
+// already found earlier in the walk makes it a repeated name; otherwise it feeds that field's
+// output, cut at the field's capacity for text. The readers themselves stop the walk once every
+// field is found, which changes no output.
 #pragma once
 
 #include <cstddef>
@@ -93,8 +101,47 @@ inline constexpr Field kClipFields[] = {
     {"mediatype", Output::kMediaKind},
 };
 
-// No reader has more names than this.
+// No reader has more names than this, and no name is longer than kMaxNameBytes.
 inline constexpr size_t kMaxFields = 16;
+inline constexpr size_t kMaxNameBytes = 15;
+
+// A reader's fields with, for each name length, the set of fields of that length (bit i: field
+// i), so that a pair's name is compared only with the names it could equal.
+struct FieldTable {
+    const Field *fields;
+    size_t count;
+    uint16_t by_length[kMaxNameBytes + 1];
+
+    // The index of the field named exactly [name, name + length), or -1.
+    int Find(const char *name, size_t length) const {
+        if (length > kMaxNameBytes) return -1;
+        for (unsigned set = by_length[length]; set != 0; set &= set - 1) {
+            const int i = __builtin_ctz(set);
+            const char *const field = fields[i].name.data();
+            size_t k = 0;
+            while (k < length && field[k] == name[k]) ++k;
+            if (k == length) return i;
+        }
+        return -1;
+    }
+};
+
+template <size_t N>
+constexpr FieldTable MakeFieldTable(const Field (&fields)[N]) {
+    static_assert(N <= kMaxFields);
+    FieldTable table{fields, N, {}};
+    for (size_t i = 0; i < N; ++i) {
+        if (fields[i].name.empty() || fields[i].name.size() > kMaxNameBytes) throw "bad name";
+        table.by_length[fields[i].name.size()] |= static_cast<uint16_t>(1u << i);
+    }
+    return table;
+}
+
+inline constexpr FieldTable kLiveTable = MakeFieldTable(kLiveFields);
+inline constexpr FieldTable kStreamTable = MakeFieldTable(kStreamFields);
+inline constexpr FieldTable kCameraTable = MakeFieldTable(kCameraFields);
+inline constexpr FieldTable kClipTable = MakeFieldTable(kClipFields);
+
 
 // One parameter of the parameter part: the name runs from `name` to `equals` (the last "="),
 // the value from equals + 1 to `end`. `equals` is null for a parameter without "=" (no pair).
@@ -104,17 +151,33 @@ struct Parameter {
     const char *end;
 };
 
-// The end of a walk: where the parameter part ends (its first blank or the NUL) and how many
-// "&" it holds, the skipped leading ones included.
-struct PartEnd {
+// Where a walk stopped: the end of the last parameter visited (the end of the parameter part,
+// its first blank or the NUL, when the walk went through), and how many "&" it passed, the
+// skipped leading ones included.
+struct WalkEnd {
     const char *end;
     size_t ampersands;
 };
 
+namespace walk {
+// Each byte's part in the walk: 0 an ordinary character, 1 "=", 2 the end of a parameter ("&",
+// a blank or the NUL). One table look-up a byte keeps the walk tight on long texts.
+inline constexpr struct ByteClasses {
+    uint8_t of[256] = {};
+    constexpr ByteClasses() {
+        of[static_cast<unsigned char>('=')] = 1;
+        of[static_cast<unsigned char>('&')] = 2;
+        of[static_cast<unsigned char>(' ')] = 2;
+        of[0] = 2;
+    }
+} kClasses{};
+}  // namespace walk
+
 // Calls visit(Parameter) for every parameter of the parameter part of `text`, in order, empty
-// ones and those without "=" included. One forward pass, no allocation.
+// ones and those without "=" included; visit returns false to stop the walk there. One forward
+// pass, no allocation.
 template <class Visit>
-PartEnd ForEachParameter(const char *text, Visit &&visit) {
+WalkEnd ForEachParameter(const char *text, Visit &&visit) {
     const char *p = text;
     size_t ampersands = 0;
     for (; *p == '?' || *p == '&'; ++p) ampersands += *p == '&';
@@ -122,28 +185,13 @@ PartEnd ForEachParameter(const char *text, Visit &&visit) {
     for (;;) {
         const char *const name = p;
         const char *equals = nullptr;
-        char c;
-        while ((c = *p) != 0 && c != '&' && c != ' ') {
-            if (c == '=') equals = p;
-            ++p;
+        for (uint8_t kind; (kind = walk::kClasses.of[static_cast<unsigned char>(*p)]) != 2; ++p) {
+            if (kind == 1) equals = p;
         }
-        visit(Parameter{name, equals, p});
-        if (c != '&') return {p, ampersands};
+        if (!visit(Parameter{name, equals, p}) || *p != '&') return {p, ampersands};
         ++ampersands;
         ++p;
     }
-}
-
-// The index in `fields` of the field named exactly [name, name + length), or -1.
-inline int FieldIndex(const Field *fields, size_t count, const char *name, size_t length) {
-    for (size_t i = 0; i < count; ++i) {
-        const std::string_view field = fields[i].name;
-        if (field.size() == length && field[0] == name[0] &&
-            field.compare(0, length, name, length) == 0) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
 }
 
 // The first value of each of a reader's names in a text, and the outputs written from them.
@@ -152,10 +200,10 @@ inline int FieldIndex(const Field *fields, size_t count, const char *name, size_
 // written, so that when it cannot be had no output is written.
 class FieldReader {
 public:
-    // `outputs[i]` is where field i goes (null: not wanted). When an output lies inside the
-    // text's parameter part, the part is read from a private copy, so that writing outputs never
-    // changes what later outputs read.
-    FieldReader(const char *text, const Field *fields, size_t count, void *const *outputs);
+    // `outputs[i]` is where field i goes (null: not wanted). When an output lies inside the part
+    // of the text the values were found in, that part is read from a private copy, so that
+    // writing outputs never changes what later outputs read.
+    FieldReader(const char *text, const FieldTable &table, void *const *outputs);
     ~FieldReader();
     FieldReader(const FieldReader &) = delete;
     FieldReader &operator=(const FieldReader &) = delete;
@@ -177,18 +225,21 @@ public:
 
 private:
     struct Span {
-        const char *begin = nullptr;
-        const char *end = nullptr;
+        const char *begin;
+        const char *end;
     };
     void Scan(const char *text);
     // The decoded value of field i as a NUL-ended string in the scratch space.
     const char *Decoded(size_t i) const;
+    // Field i's value as an integer.
+    int32_t Integer(size_t i) const;
 
+    const FieldTable &table_;
     const Field *fields_;
     size_t count_;
     void *const *outputs_;
     Span values_[kMaxFields];
-    const char *part_end_ = nullptr;
+    const char *scan_end_ = nullptr;  // the values read all lie before it
     bool ok_ = true;
     // The local-heap block, when one is needed: the copy of the parameter part (outputs overlap
     // it), then room for the longest numeric value when the stack buffer is too small.

@@ -3,7 +3,9 @@
 // section from the media type. The readers and anything that explains a reading use these.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "module/helpers.h"
 
@@ -18,9 +20,19 @@ struct ClientHeader {
     const char *client = nullptr;
 };
 
+// Words start at the text's start and after each run of separators. Such a word holds its ":"
+// ten bytes in, so only the ":" of the text are visited (strchr), in order; the first one that
+// closes "User-Agent" at a word's start belongs to the first such word.
 inline ClientHeader FindClientHeader(const char *text) {
-    for (const char *word = text; *word != 0; word = helpers::NextWord(word)) {
-        if (helpers::HasPrefix(word, "User-Agent:")) return {word, helpers::NextWord(word)};
+    constexpr size_t kColumn = sizeof "User-Agent" - 1;
+    for (const char *colon = std::strchr(text, ':'); colon != nullptr;
+         colon = std::strchr(colon + 1, ':')) {
+        if (static_cast<size_t>(colon - text) < kColumn) continue;
+        const char *const word = colon - kColumn;
+        if ((word == text || helpers::IsWordSeparator(word[-1])) &&
+            helpers::HasPrefix(word, "User-Agent:")) {
+            return {word, helpers::NextWord(word)};
+        }
     }
     return {};
 }
