@@ -233,39 +233,6 @@ TEST(Explanation, AgreesWithTheReadersOnGeneratedTexts) {
     EXPECT_GT(mozilla, 30);
 }
 
-TEST(Explanation, TellsWhyEachParameterWasIgnored) {
-    const Explanation e = Explain(*FindReaderRules("live"),
-                                  "?server=1&Server=2&server=3&flag&port=4&cpid=%35 timeout=9\r\n"
-                                  "Host: h\r\nuser-agent:  curl/8 Mozilla\r\n");
-    const struct {
-        const char *raw;
-        Fate fate;
-        Reason reason;
-    } want[] = {
-        {"server=1", Fate::kUsed, Reason::kNone},
-        {"Server=2", Fate::kIgnored, Reason::kOtherCase},
-        {"server=3", Fate::kIgnored, Reason::kRepeated},
-        {"flag", Fate::kIgnored, Reason::kNoPair},
-        {"port=4", Fate::kIgnored, Reason::kNotRead},
-        {"cpid=%35", Fate::kUsed, Reason::kNone},
-        {"timeout=9", Fate::kIgnored, Reason::kAfterBlank},
-    };
-    ASSERT_EQ(e.parameters.size(), std::size(want));
-    for (size_t i = 0; i < std::size(want); ++i) {
-        EXPECT_EQ(e.parameters[i].raw, want[i].raw);
-        EXPECT_EQ(e.parameters[i].fate, want[i].fate) << want[i].raw;
-        EXPECT_EQ(e.parameters[i].reason, want[i].reason) << want[i].raw;
-    }
-    EXPECT_EQ(e.parameters[1].reads, "server");
-    EXPECT_EQ(e.parameters[2].first, 0u);
-    EXPECT_EQ(e.parameters[5].value, "5");
-    ASSERT_TRUE(e.client && e.client->found);
-    EXPECT_FALSE(e.client->mozilla);
-    EXPECT_EQ(e.client->line_number, 3u);
-    EXPECT_EQ(e.client->line, "user-agent:  curl/8 Mozilla");
-    EXPECT_EQ(e.client->word, "curl/8");
-}
-
 TEST(CaptureForms, HandTheLibraryWhatAServerWould) {
     const struct {
         const char *input, *form, *text;
