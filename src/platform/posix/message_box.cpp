@@ -64,20 +64,29 @@ int AskOnTerminal(const char *text, const char *caption, UINT type) {
 
 extern "C" void tovarine_set_message_box_handler(tovarine_message_box_handler handler,
                                                  void *context) {
-    std::lock_guard<std::mutex> lock(g_handler_mutex);
-    g_handler = Handler{handler, handler != nullptr ? context : nullptr};
+    try {
+        std::lock_guard<std::mutex> lock(g_handler_mutex);
+        g_handler = Handler{handler, handler != nullptr ? context : nullptr};
+    } catch (...) {  // a lock that cannot be taken leaves the handler as it was
+    }
 }
 
+// Nothing thrown gets out: a prompt that cannot be built, or a handler that throws, is a box
+// that could not be shown, which a Yes/No question takes as No.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    Handler handler;
-    {
-        std::lock_guard<std::mutex> lock(g_handler_mutex);
-        handler = g_handler;
+    try {
+        Handler handler;
+        {
+            std::lock_guard<std::mutex> lock(g_handler_mutex);
+            handler = g_handler;
+        }
+        // The handler runs without the lock held: it may block for as long as the user takes,
+        // and it may install another handler.
+        if (handler.function != nullptr) {
+            return handler.function(handler.context, owner, text, caption, type);
+        }
+        return AskOnTerminal(text, caption, type);
+    } catch (...) {
+        return 0;
     }
-    // The handler runs without the lock held: it may block for as long as the user takes, and
-    // it may install another handler.
-    if (handler.function != nullptr) {
-        return handler.function(handler.context, owner, text, caption, type);
-    }
-    return AskOnTerminal(text, caption, type);
 }
