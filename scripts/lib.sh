@@ -12,6 +12,8 @@ TOVARINE_PACKAGES=(
     clang clang-14 libclang-rt-14-dev
     # The benchmarks: the URL libraries the readers are compared with, and gnuplot for the plot.
     liburiparser-dev libboost-url1.81-dev gnuplot-nox
+    # The command-line tool: its command-line parser and its JSON writer (header-only).
+    libcli11-dev nlohmann-json3-dev
 )
 
 # The repository root, whichever folder the script was started from.

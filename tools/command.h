@@ -1,18 +1,22 @@
-// The tool's command dispatch: what a command receives and how it reports a bad command line.
+// The tool's command dispatch: how a command joins the command line and how it reports a bad one.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
-#include <vector>
+
+namespace CLI {
+class App;
+}
 
 namespace tovarine_tool {
 
-// A command's share of the command line: the options (taken from anywhere before "--") and the
-// words after the command's name.
+// What the command line chose: the options every command shares and the command to run. A
+// command's parse callback sets `run`; main calls it once the whole line has been parsed, so
+// that nothing is done for a line that turns out to be bad.
 struct Invocation {
-    bool json = false;
-    std::vector<std::string_view> args;
+    bool json = false;  // --json, before the command's name or after it
+    std::function<int()> run;
 };
 
 // A command line the tool cannot run: reported on one line, exit status 2.
@@ -21,17 +25,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct Command {
-    std::string_view name;
-    std::string_view synopsis;  // the arguments, for the usage text
-    std::string_view help;      // the description, already indented for the usage text
-    int (*run)(const Invocation &);
-};
+// Adds "--json" to `command`, setting `invocation.json`, with the shared description.
+void AddJsonFlag(CLI::App &command, Invocation &invocation);
 
 // "read KIND [TEXT]": runs one of the request readers.
-extern const Command kReadCommand;
+void AddReadCommand(CLI::App &tool, Invocation &invocation);
 
-// "settings init|list|show": the settings root and the saved instances below it.
-extern const Command kSettingsCommand;
+// "settings ACTION ...": the settings root and the saved instances below it.
+void AddSettingsCommand(CLI::App &tool, Invocation &invocation);
 
 }  // namespace tovarine_tool

@@ -2,8 +2,11 @@
 
 #include <charconv>
 #include <cmath>
-#include <string_view>
+#include <cstdlib>
+#include <stdexcept>
 #include <type_traits>
+
+#include <nlohmann/json.hpp>
 
 namespace tovarine_tool {
 namespace {
@@ -16,30 +19,15 @@ std::string FormatNumber(Number value) {
 }
 
 template <class Number>
-std::string JsonNumber(Number value) {
+Json JsonNumber(Number value) {
     if constexpr (std::is_floating_point_v<Number>) {
-        if (!std::isfinite(value)) return '"' + FormatNumber(value) + '"';
+        if (!std::isfinite(value)) return FormatNumber(value);
+        // The shortest text of the number as it was written (a float's, not its double's), read
+        // back as the double JSON carries: 0.1f is written 0.1, not 0.10000000149011612.
+        return std::strtod(FormatNumber(value).c_str(), nullptr);
+    } else {
+        return value;
     }
-    return FormatNumber(value);
-}
-
-std::string JsonString(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string json = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '"' || byte == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            json += "\\u00";
-            json += kHex[byte >> 4];
-            json += kHex[byte & 0xf];
-        } else {
-            json += c;
-        }
-    }
-    return json + '"';
 }
 
 std::string AsText(const Value &value) {
@@ -47,7 +35,7 @@ std::string AsText(const Value &value) {
         [](const auto &v) -> std::string {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::string>) {
-                return v;
+                return EscapeText(v);
             } else if constexpr (std::is_same_v<T, Section>) {
                 std::string text;
                 for (const auto &element : v) {
@@ -62,19 +50,18 @@ std::string AsText(const Value &value) {
         value);
 }
 
-std::string AsJson(const Value &value) {
+Json AsJson(const Value &value) {
     return std::visit(
-        [](const auto &v) -> std::string {
+        [](const auto &v) -> Json {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::string>) {
-                return JsonString(v);
+                return v;
             } else if constexpr (std::is_same_v<T, Section>) {
-                std::string json = "[";
+                Json array = Json::array();
                 for (const auto &element : v) {
-                    if (json.size() > 1) json += ',';
-                    json += element ? JsonNumber(*element) : "null";
+                    array.push_back(element ? Json(*element) : Json(nullptr));
                 }
-                return json + ']';
+                return array;
             } else {
                 return JsonNumber(v);
             }
@@ -82,21 +69,59 @@ std::string AsJson(const Value &value) {
         value);
 }
 
-void Put(std::FILE *out, const std::string &text) { std::fwrite(text.data(), 1, text.size(), out); }
-
 }  // namespace
 
+std::string EscapeText(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            escaped += "\\\\";
+        } else if (byte == '\n') {
+            escaped += "\\n";
+        } else if (byte == '\t') {
+            escaped += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            escaped += "\\x";
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 0xf];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string ValueText(const Value &value) { return AsText(value); }
+
+Json ValueJson(const Value &value) { return AsJson(value); }
+
+std::string DumpJson(const Json &json) {
+    return json.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
+}
+
+void Put(std::FILE *out, std::string_view text) {
+    if (std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
+        throw std::runtime_error("cannot write the output");
+    }
+}
+
 void WriteText(std::FILE *out, const std::vector<Output> &outputs) {
-    for (const auto &output : outputs) Put(out, output.name + '=' + AsText(output.value) + '\n');
+    for (const auto &output : outputs) {
+        Put(out, EscapeText(output.name) + '=' + AsText(output.value) + '\n');
+    }
+}
+
+Json ToJson(const std::vector<Output> &outputs) {
+    Json object = Json::object();
+    for (const auto &output : outputs) object[output.name] = AsJson(output.value);
+    return object;
 }
 
 void WriteJson(std::FILE *out, const std::vector<Output> &outputs) {
-    std::string json = "{";
-    for (const auto &output : outputs) {
-        if (json.size() > 1) json += ',';
-        json += JsonString(output.name) + ':' + AsJson(output.value);
-    }
-    Put(out, json + "}\n");
+    Put(out, DumpJson(ToJson(outputs)) + '\n');
 }
 
 }  // namespace tovarine_tool

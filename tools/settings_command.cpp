@@ -12,12 +12,16 @@
 #include <string_view>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "command.h"
 #include "settings/settings_root.h"
 #include "report.h"
 
 namespace tovarine_tool {
 namespace {
+
+using Words = std::vector<std::string>;
 
 using tovarine::kSettingsRootPath;
 constexpr const char *kSettingsRoot = kSettingsRootPath;
@@ -64,8 +68,7 @@ bool HasPrefix(const char *text, std::string_view prefix) {
     return true;
 }
 
-int RunInit(const Invocation &invocation) {
-    if (!invocation.args.empty()) throw UsageError("settings init: too many arguments");
+int RunInit(const Invocation &, const Words &) {
     Key root;
     DWORD disposition = 0;
     const LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsRoot, 0, nullptr,
@@ -79,10 +82,7 @@ int RunInit(const Invocation &invocation) {
 
 // Enumerates as the library does: from index 0 up to the first call that fails, whether at the
 // end or at a name or class too long for its buffer.
-int RunList(const Invocation &invocation) {
-    const auto &args = invocation.args;
-    if (args.size() > 1) throw UsageError("settings list: too many arguments");
-    if (invocation.json) throw UsageError("settings list: --json applies to 'settings show' only");
+int RunList(const Invocation &, const Words &args) {
     Key root;
     OpenRoot(root);
     char name[kEnumChars];
@@ -96,9 +96,9 @@ int RunList(const Invocation &invocation) {
             break;
         }
         if (args.empty()) {
-            std::printf("%s\n", name);
+            Put(stdout, EscapeText(name) + '\n');
         } else if (HasPrefix(name, args[0])) {
-            std::printf("%d\t%s\n", ++place, name);
+            Put(stdout, std::to_string(++place) + '\t' + EscapeText(name) + '\n');
         }
     }
     return 0;
@@ -123,10 +123,7 @@ Value ValueOf(DWORD type, const std::vector<BYTE> &data, DWORD bytes) {
     return hex;
 }
 
-int RunShow(const Invocation &invocation) {
-    const auto &args = invocation.args;
-    if (args.empty()) throw UsageError("settings show: no instance given (\"NAME n\")");
-    if (args.size() > 1) throw UsageError("settings show: too many arguments");
+int RunShow(const Invocation &invocation, const Words &args) {
     if (args[0].empty() || args[0].find('\\') != std::string_view::npos) {
         throw UsageError("settings show: an instance is a key directly under the settings root");
     }
@@ -171,37 +168,52 @@ int RunShow(const Invocation &invocation) {
     return 0;
 }
 
-int RunSettings(const Invocation &invocation) {
-    static constexpr struct {
-        std::string_view name;
-        int (*run)(const Invocation &);
-    } kActions[] = {{"init", RunInit}, {"list", RunList}, {"show", RunShow}};
-    if (invocation.args.empty()) throw UsageError("settings: no action given (init, list or show)");
-    for (const auto &action : kActions) {
-        if (action.name != invocation.args[0]) continue;
-        Invocation rest = invocation;
-        rest.args.erase(rest.args.begin());
-        return action.run(rest);
-    }
-    throw UsageError("settings: unknown action '" + std::string(invocation.args[0]) +
-                     "' (init, list or show)");
-}
+constexpr const char *kSettingsHelp =
+    "\nThe saved settings of the servers: instance keys \"NAME n\" directly under the\n"
+    "settings root HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers.\n"
+    "On POSIX the registry is the store file named by TOVARINE_REGISTRY, by default\n"
+    "${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db, shared with the library.\n"
+    "\nExamples:\n"
+    "  tovarine settings init\n"
+    "  tovarine settings list 'Sample Server'\n"
+    "  tovarine settings show 'Sample Server 0'\n";
 
 }  // namespace
 
-const Command kSettingsCommand = {
-    "settings", "init | list [NAME] | show INSTANCE",
-    "    The saved settings of the servers: instance keys \"NAME n\" directly under the\n"
-    "    settings root HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers.\n"
-    "    init           creates the settings root, as an installer would (the servers\n"
-    "                   save nothing without it) and says whether it was there already\n"
-    "    list [NAME]    lists the instance keys in the order the servers find them; with\n"
-    "                   NAME, only those beginning with it (ASCII letters in either case),\n"
-    "                   each after its place among them: the instance selector's number\n"
-    "    show INSTANCE  prints the values of one instance key, as name=value lines (or\n"
-    "                   --json): text as it is, anything else but a DWORD as hex digits\n"
-    "    On POSIX the registry is the store file named by TOVARINE_REGISTRY, by default\n"
-    "    ${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db, shared with the library.\n",
-    RunSettings};
+void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
+    CLI::App *settings =
+        tool.add_subcommand("settings", "the settings root and the saved instances below it");
+    settings->footer(kSettingsHelp);
+    settings->require_subcommand(1);
+    AddJsonFlag(*settings, invocation);
+
+    // The words of the chosen action, shared with the callbacks that run after this returns.
+    auto words = std::make_shared<std::vector<std::string>>();
+    auto action = [&invocation, words](CLI::App *command, int (*run)(const Invocation &,
+                                                                     const Words &)) {
+        AddJsonFlag(*command, invocation);
+        command->callback([&invocation, words, run] {
+            invocation.run = [&invocation, words, run] { return run(invocation, *words); };
+        });
+    };
+
+    CLI::App *init = settings->add_subcommand(
+        "init", "creates the settings root, as an installer would (the servers save nothing "
+                "without it), and says whether it was there already");
+    action(init, RunInit);
+
+    CLI::App *list = settings->add_subcommand(
+        "list", "lists the instance keys in the order the servers find them; with NAME, only "
+                "those beginning with it (ASCII letters in either case), each after its place "
+                "among them: the instance selector's number");
+    list->add_option("NAME", *words, "a settings name")->expected(0, 1);
+    action(list, RunList);
+
+    CLI::App *show = settings->add_subcommand(
+        "show", "prints the values of one instance key: text as it is, a DWORD in decimal, "
+                "anything else as hex digits");
+    show->add_option("INSTANCE", *words, "an instance key, \"NAME n\"")->required()->expected(1);
+    action(show, RunShow);
+}
 
 }  // namespace tovarine_tool

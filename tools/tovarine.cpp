@@ -2,50 +2,33 @@
 // exports the way a server process does, and shows what they produce.
 #include <cstdio>
 #include <exception>
-#include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "command.h"
+#include "report.h"
 
 namespace tovarine_tool {
 namespace {
 
-// The command groups, in the order the usage text lists them.
-const Command *const kCommands[] = {&kReadCommand, &kSettingsCommand};
-
-void PrintUsage(std::FILE *out) {
-    std::fputs(
-        "Usage: tovarine [OPTIONS] COMMAND [ARGUMENTS]\n"
-        "Runs the tovarine library as a media server would and shows what it produces.\n"
-        "\nCommands:\n",
-        out);
-    for (const Command *command : kCommands) {
-        std::fprintf(out, "  %.*s %.*s\n%.*s", static_cast<int>(command->name.size()),
-                     command->name.data(), static_cast<int>(command->synopsis.size()),
-                     command->synopsis.data(), static_cast<int>(command->help.size()),
-                     command->help.data());
-    }
-    std::fputs(
-        "\nOptions (anywhere before \"--\"):\n"
-        "  --json        print one JSON object instead of name=value lines. Text values are\n"
-        "                JSON strings in which each byte below 0x20, 0x7f and each byte from\n"
-        "                0x80 up is written as \\u00XX; numbers are JSON numbers, except that\n"
-        "                one that is not finite is the string \"inf\", \"-inf\" or \"nan\".\n"
-        "  -h, --help    print this text and exit\n"
-        "  --version     print the version and exit\n"
-        "  --            end of options (for a TEXT that begins with \"-\")\n"
-        "\nIn name=value lines, text values are printed as they are, up to their NUL, and\n"
-        "numbers in their shortest form that reads back to the same value.\n"
-        "\nExamples:\n"
-        "  tovarine read live 'server=2&device=1&timeout=30'\n"
-        "  tovarine read live --json < captured-request.txt\n"
-        "  tovarine settings list 'Sample Server'\n"
-        "  tovarine settings show 'Sample Server 0'\n"
-        "\nExit status: 0 on success, 1 when input or output fails or the registry lacks what\n"
-        "is asked for, 2 for a bad command line.\n",
-        out);
-}
+constexpr const char *kFooter =
+    "\nIn name=value lines a backslash is written \\\\, a line feed \\n, a tab \\t and any other\n"
+    "control character \\xNN, so that every line is one output; other bytes are written as\n"
+    "they are. Numbers are written in their shortest form that reads back to the same value.\n"
+    "JSON is UTF-8: valid UTF-8 in a text passes through as characters, and each byte that is\n"
+    "not part of valid UTF-8 becomes U+FFFD.\n"
+    "\nExamples:\n"
+    "  tovarine read live 'server=2&device=1&timeout=30'\n"
+    "  tovarine read live --json < captured-request.txt\n"
+    "  tovarine read live --explain 'http://cams.example.net/live?server=2&Timeout=30'\n"
+    "  tovarine read live --each access.log\n"
+    "  tovarine settings list 'Sample Server'\n"
+    "  tovarine settings show 'Sample Server 0'\n"
+    "  tovarine help settings\n"
+    "\nExit status: 0 on success, 1 when input or output fails or the registry lacks what\n"
+    "is asked for, 2 for a bad command line.\n";
 
 // Message text on one line, whatever the command line held.
 std::string OneLine(std::string text) {
@@ -55,48 +38,74 @@ std::string OneLine(std::string text) {
     return text;
 }
 
+// The help of the command that `words` name ("settings", "settings show"), or the tool's.
+std::string HelpOf(CLI::App &tool, const std::vector<std::string> &words) {
+    CLI::App *command = &tool;
+    std::string path = tool.get_name();
+    for (const std::string &word : words) {
+        CLI::App *sub = nullptr;
+        try {
+            sub = command->get_subcommand(word);
+        } catch (const CLI::OptionNotFound &) {
+        }
+        if (sub == nullptr || sub->get_name() == "help") {
+            throw UsageError("help: no command '" + word + "'");
+        }
+        command = sub;
+        path += ' ' + word;
+    }
+    // From the formatter: App::help would follow the parsed subcommand, "help" itself.
+    return command->get_formatter()->make_help(command, path, CLI::AppFormatMode::Normal);
+}
+
 int Run(int argc, char **argv) {
     Invocation invocation;
-    std::optional<std::string_view> name;
-    bool help = false;
-    bool version = false;
-    bool options_ended = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-            if (arg == "--") {
-                options_ended = true;
-            } else if (arg == "-h" || arg == "--help") {
-                help = true;
-            } else if (arg == "--version") {
-                version = true;
-            } else if (arg == "--json") {
-                invocation.json = true;
-            } else {
-                throw UsageError("unknown option '" + std::string(arg) + "'");
-            }
-        } else if (!name) {
-            name = arg;
-        } else {
-            invocation.args.push_back(arg);
-        }
-    }
-    if (help) {
-        PrintUsage(stdout);
+    CLI::App tool("Runs the tovarine library as a media server would and shows what it produces.",
+                  "tovarine");
+    tool.footer(kFooter);
+    tool.set_version_flag("--version", "tovarine " TOVARINE_VERSION, "print the version and exit");
+    tool.require_subcommand(1);
+    AddJsonFlag(tool, invocation);
+
+    AddReadCommand(tool, invocation);
+    AddSettingsCommand(tool, invocation);
+
+    std::vector<std::string> help_words;
+    CLI::App *help = tool.add_subcommand("help", "prints the help of COMMAND, or this text");
+    help->add_option("COMMAND", help_words, "a command, and an action of it");
+    help->callback([&] {
+        invocation.run = [&] {
+            Put(stdout, HelpOf(tool, help_words));
+            return 0;
+        };
+    });
+
+    try {
+        tool.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        // "-h" anywhere: the help of the command it follows.
+        Put(stdout, tool.help());
         return 0;
-    }
-    if (version) {
-        std::puts("tovarine " TOVARINE_VERSION);
+    } catch (const CLI::CallForAllHelp &) {
+        Put(stdout, tool.help("", CLI::AppFormatMode::All));
         return 0;
+    } catch (const CLI::CallForVersion &) {
+        Put(stdout, "tovarine " TOVARINE_VERSION "\n");
+        return 0;
+    } catch (const CLI::ParseError &error) {
+        throw UsageError(error.what());
     }
-    if (!name) throw UsageError("no command given");
-    for (const Command *command : kCommands) {
-        if (command->name == *name) return command->run(invocation);
-    }
-    throw UsageError("unknown command '" + std::string(*name) + "'");
+    if (!invocation.run) throw UsageError("no command given");
+    return invocation.run();
 }
 
 }  // namespace
+
+void AddJsonFlag(CLI::App &command, Invocation &invocation) {
+    command.add_flag("--json", invocation.json,
+                     "print JSON (one value on one line) instead of name=value lines");
+}
+
 }  // namespace tovarine_tool
 
 int main(int argc, char **argv) {

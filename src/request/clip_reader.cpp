@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "request/reader_fields.h"
+#include "request/reader_steps.h"
 #include "tovarine.h"
 
 // The record's layout is part of the interface: hosts compiled against it expect these offsets.
@@ -45,12 +46,12 @@ extern "C" int32_t f39260000417E(const char *text, MediaRequest *record) {
     // The section receives the stream values as the record holds them now.
     if (reader.Found(kMediaType)) {
         const int32_t group[4] = {r.features, r.send_time, r.group_value, r.cpid};
-        const char type = reader.FirstByte(kMediaType);
-        if (type == 'A' || type == 'a') {
-            r.media_kind = 2;
+        const int32_t kind = MediaKindOf(reader.FirstByte(kMediaType));
+        if (kind == kAudioKind) {
+            r.media_kind = kind;
             std::memcpy(r.audio_section, group, sizeof group);
-        } else if (type == 'V' || type == 'v') {
-            r.media_kind = 1;
+        } else if (kind == kVideoKind) {
+            r.media_kind = kind;
             std::memcpy(r.video_section, group, sizeof group);
         }
     }

@@ -86,11 +86,3 @@ const char *ParameterList::Find(const char *name) const {
 }
 
 }  // namespace tovarine
-
-extern "C" char *f385562(const char *name, int32_t count, char **names, char **values) {
-    if (name == nullptr || names == nullptr || values == nullptr) return nullptr;
-    for (int32_t i = 0; i < count; ++i) {
-        if (names[i] != nullptr && std::strcmp(names[i], name) == 0) return values[i];
-    }
-    return nullptr;
-}
