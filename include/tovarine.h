@@ -8,6 +8,7 @@
 #ifndef TOVARINE_H
 #define TOVARINE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32)
@@ -89,6 +90,43 @@ typedef struct SettingDescriptor {
     void *variable;    /* the host's variable, at least size bytes */
     void *scratch;     /* working field of a transfer; never read on entry */
 } SettingDescriptor;
+
+/*
+ * The layouts hosts compile against, checked wherever the compiler can: MediaRequest is the same
+ * on every target; SettingDescriptor holds pointers, so its offsets follow the word size (4 or 8
+ * bytes: 32- and 64-bit hosts).
+ */
+#if defined(__cplusplus) && __cplusplus >= 201103L
+#  define TOVARINE_LAYOUT_CHECK(condition, what) static_assert(condition, what)
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#  define TOVARINE_LAYOUT_CHECK(condition, what) _Static_assert(condition, what)
+#endif
+#ifdef TOVARINE_LAYOUT_CHECK
+TOVARINE_LAYOUT_CHECK(offsetof(MediaRequest, media_file) == 4 &&
+                          offsetof(MediaRequest, start_msec) == 260 &&
+                          offsetof(MediaRequest, burst) == 268 &&
+                          offsetof(MediaRequest, looping) == 276 &&
+                          offsetof(MediaRequest, frame_rate) == 288 &&
+                          offsetof(MediaRequest, width) == 296 &&
+                          offsetof(MediaRequest, video_section) == 316 &&
+                          offsetof(MediaRequest, segment) == 352 &&
+                          offsetof(MediaRequest, channel) == 364 &&
+                          offsetof(MediaRequest, audio_section) == 372 &&
+                          offsetof(MediaRequest, features) == 392 &&
+                          offsetof(MediaRequest, cpid) == 404 && sizeof(MediaRequest) == 408,
+                      "MediaRequest must have the layout the servers were built with");
+TOVARINE_LAYOUT_CHECK(sizeof(void *) == 4 || sizeof(void *) == 8,
+                      "hosts are 32- or 64-bit processes");
+TOVARINE_LAYOUT_CHECK(offsetof(SettingDescriptor, name) == 0 &&
+                          offsetof(SettingDescriptor, type) == sizeof(void *) &&
+                          offsetof(SettingDescriptor, size) == sizeof(void *) + 2 &&
+                          offsetof(SettingDescriptor, variable) == 2 * sizeof(void *) &&
+                          offsetof(SettingDescriptor, scratch) == 3 * sizeof(void *) &&
+                          sizeof(SettingDescriptor) == 4 * sizeof(void *),
+                      "SettingDescriptor must be {name, type, size, variable, scratch}: 16 "
+                      "bytes with 4-byte pointers, 32 with 8-byte ones");
+#  undef TOVARINE_LAYOUT_CHECK
+#endif
 
 /* Replaces the instance selector and returns the previous one. 0: settings calls ask the user;
  * any other value: silent, and only the saved instance with that place is used. */

@@ -1,13 +1,18 @@
 # shellcheck shell=bash
 # Shared by the scripts in this folder; source it, don't run it.
 
-# Debian packages a build, its tests and the tools need. Add new ones here.
+# Debian packages the demonstration needs: a compiler, CMake and SQLite, nothing else.
+TOVARINE_DEMO_PACKAGES=(cmake g++ make libsqlite3-dev)
+
+# Debian packages a build, its tests, the packages and the tools need. Add new ones here.
+# Names with an architecture (":i386") need that architecture added to dpkg first.
 TOVARINE_PACKAGES=(
-    cmake g++ make pkg-config binutils
-    libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-    # The Windows DLL: the cross toolchain, GoogleTest's sources to build for it, and Wine with
-    # a virtual X display to run its tests (reg.exe is one of Wine's own programs).
-    g++-mingw-w64-x86-64 googletest wine64 xvfb xauth
+    "${TOVARINE_DEMO_PACKAGES[@]}" pkg-config binutils
+    libgtest-dev libgmock-dev libbenchmark-dev
+    # The Windows DLLs: the cross toolchains, GoogleTest's sources to build for them, and Wine
+    # (64- and 32-bit) with a virtual X display to run their tests (reg.exe is one of Wine's own
+    # programs).
+    g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest wine64 wine32:i386 xvfb xauth
     # The fuzzers: clang, and its runtimes with libFuzzer (a package clang only recommends).
     clang clang-14 libclang-rt-14-dev
     # The benchmarks: the URL libraries the readers are compared with, and gnuplot for the plot.
@@ -18,14 +23,19 @@ TOVARINE_PACKAGES=(
 # shellcheck disable=SC2034  # used by the scripts that source this file
 TOVARINE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# Installs whichever of TOVARINE_PACKAGES is missing; touches apt not at all when none is.
+# Installs whichever of the packages named (default: TOVARINE_PACKAGES) is missing; touches apt
+# not at all when none is.
 tovarine_install_packages() {
+    local wanted=("${TOVARINE_PACKAGES[@]}")
+    if (($# > 0)); then
+        wanted=("$@")
+    fi
     if ! command -v dpkg-query >/dev/null 2>&1; then
-        echo "lib.sh: no dpkg-query here; assuming ${TOVARINE_PACKAGES[*]} are available" >&2
+        echo "lib.sh: no dpkg-query here; assuming ${wanted[*]} are available" >&2
         return 0
     fi
     local missing=() package status
-    for package in "${TOVARINE_PACKAGES[@]}"; do
+    for package in "${wanted[@]}"; do
         status="$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)"
         [[ "$status" == "install ok installed" ]] || missing+=("$package")
     done
@@ -36,6 +46,10 @@ tovarine_install_packages() {
     local sudo=()
     if ((EUID != 0)); then
         sudo=(sudo)
+    fi
+    if [[ " ${missing[*]}" == *":i386"* ]] &&
+       ! dpkg --print-foreign-architectures | grep -qx i386; then
+        "${sudo[@]}" dpkg --add-architecture i386
     fi
     "${sudo[@]}" apt-get update
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
