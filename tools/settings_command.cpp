@@ -192,7 +192,7 @@ int RunSettings(const Invocation &invocation) {
 const Command kSettingsCommand = {
     "settings", "init | list [NAME] | show INSTANCE",
     "    The saved settings of the servers: instance keys \"NAME n\" directly under the\n"
-    "    settings root HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers.\n"
+    "    settings root, the key below HKEY_CURRENT_USER that 'settings init' names.\n"
     "    init           creates the settings root, as an installer would (the servers\n"
     "                   save nothing without it) and says whether it was there already\n"
     "    list [NAME]    lists the instance keys in the order the servers find them; with\n"
