@@ -23,13 +23,14 @@ TOVARINE_PACKAGES=(
 # shellcheck disable=SC2034  # used by the scripts that source this file
 TOVARINE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# Installs whichever of the packages named (default: TOVARINE_PACKAGES) is missing; touches apt
-# not at all when none is.
+# Installs whichever of TOVARINE_PACKAGES is missing; touches apt not at all when none is.
 tovarine_install_packages() {
-    local wanted=("${TOVARINE_PACKAGES[@]}")
-    if (($# > 0)); then
-        wanted=("$@")
-    fi
+    tovarine_install_missing "${TOVARINE_PACKAGES[@]}"
+}
+
+# Installs whichever of the packages named is missing; touches apt not at all when none is.
+tovarine_install_missing() {
+    local wanted=("$@")
     if ! command -v dpkg-query >/dev/null 2>&1; then
         echo "lib.sh: no dpkg-query here; assuming ${wanted[*]} are available" >&2
         return 0

@@ -56,9 +56,11 @@ output="$(LD_LIBRARY_PATH="$usr/lib" "$work/host")"
 [[ "$output" == "$expected" ]] || fail "the README's example printed '$output', not '$expected'"
 
 # A CMake project finding the installed package.
-cmake -S "$source_dir/tests/interface/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$usr" \
-      -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/cmake.log" 2>&1 &&
-    cmake --build "$work/consumer" >>"$work/cmake.log" 2>&1 ||
-    { cat "$work/cmake.log" >&2; fail "find_package(tovarine) against the package failed"; }
+if ! { cmake -S "$source_dir/tests/interface/consumer" -B "$work/consumer" \
+            -DCMAKE_PREFIX_PATH="$usr" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF &&
+        cmake --build "$work/consumer"; } >"$work/cmake.log" 2>&1; then
+    cat "$work/cmake.log" >&2
+    fail "find_package(tovarine) against the package failed"
+fi
 LD_LIBRARY_PATH="$usr/lib" "$work/consumer/consumer" || fail "the CMake consumer failed"
 echo "check_deb: $(basename "$deb") installs with dpkg -i; the README's example prints '$output'"
