@@ -9,6 +9,8 @@ TOVARINE_DEMO_PACKAGES=(cmake g++ make libsqlite3-dev)
 TOVARINE_PACKAGES=(
     "${TOVARINE_DEMO_PACKAGES[@]}" pkg-config binutils
     libgtest-dev libgmock-dev libbenchmark-dev
+    # The Debian package: CPack reads its dependencies with dpkg-shlibdeps and file.
+    dpkg-dev file
     # The Windows DLLs: the cross toolchains, GoogleTest's sources to build for them, and Wine
     # (64- and 32-bit) with a virtual X display to run their tests (reg.exe is one of Wine's own
     # programs).

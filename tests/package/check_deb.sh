@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian package with dpkg -i into a scratch root (its own dpkg database, nothing
-# outside it touched), then checks what a user of the package gets: the files, the tool running,
+# outside it written), then checks what a user of the package gets: the files, the tool running,
 # the README's C example built with pkg-config and printing what the README says, and a CMake
 # project finding the package.
 #   usage: check_deb.sh tovarine_VERSION_ARCH.deb
@@ -21,11 +21,14 @@ fail() {
 }
 
 # A dpkg database of its own; the package's dependencies (libc, libstdc++, SQLite) are the
-# machine's, which that database does not know, hence --force-depends.
+# machine's, which that database does not know, hence --force-depends. The scratch root has no
+# shell to chroot into, so the maintainer scripts run outside it with DPKG_ROOT set, and leave
+# the running system alone.
 root="$work/root"
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
 : >"$root/var/lib/dpkg/status"
-dpkg --root="$root" --log=/dev/null --force-not-root --force-depends -i "$deb" >"$work/dpkg.log" 2>&1 ||
+dpkg --root="$root" --log=/dev/null --force-not-root --force-depends \
+     --force-script-chrootless -i "$deb" >"$work/dpkg.log" 2>&1 ||
     { cat "$work/dpkg.log" >&2; fail "dpkg -i failed"; }
 dpkg --root="$root" -s tovarine | grep -qx 'Status: install ok installed' ||
     fail "dpkg does not list tovarine as installed"
