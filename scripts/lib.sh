@@ -51,7 +51,7 @@ tovarine_install_missing() {
         sudo=(sudo)
     fi
     if [[ " ${missing[*]}" == *":i386"* ]] &&
-       ! dpkg --print-foreign-architectures | grep -qx i386; then
+       ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
         "${sudo[@]}" dpkg --add-architecture i386
     fi
     "${sudo[@]}" apt-get update

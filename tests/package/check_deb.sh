@@ -30,7 +30,7 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/d
 dpkg --root="$root" --log=/dev/null --force-not-root --force-depends \
      --force-script-chrootless -i "$deb" >"$work/dpkg.log" 2>&1 ||
     { cat "$work/dpkg.log" >&2; fail "dpkg -i failed"; }
-dpkg --root="$root" -s tovarine | grep -qx 'Status: install ok installed' ||
+grep -qx 'Status: install ok installed' <<<"$(dpkg --root="$root" -s tovarine)" ||
     fail "dpkg does not list tovarine as installed"
 
 usr="$root/usr"

@@ -37,7 +37,7 @@ for build in x64:x86_64-w64-mingw32:pei-x86-64:__imp_ x86:i686-w64-mingw32:pei-i
         [[ -f "$dir/$file" ]] || fail "the zip has no $folder/$file"
     done
     for file in tovarine.dll tovarine.exe; do
-        "$prefix-objdump" -f "$dir/$file" | grep -q "file format $format" ||
+        grep -q "file format $format" <<<"$("$prefix-objdump" -f "$dir/$file")" ||
             fail "$folder/$file is not $format"
     done
     headers="$("$prefix-objdump" -p "$dir/tovarine.dll")"
@@ -45,7 +45,7 @@ for build in x64:x86_64-w64-mingw32:pei-x86-64:__imp_ x86:i686-w64-mingw32:pei-i
              <<<"$headers" | sort)"
     [[ "$names" == "$(printf '%s\n' "${exports[@]}" | sort)" ]] ||
         fail "$folder/tovarine.dll exports [$(tr '\n' ' ' <<<"$names")]"
-    "$prefix-objdump" -h "$dir/tovarine.dll" | grep -q '\.rsrc' ||
+    grep -q '\.rsrc' <<<"$("$prefix-objdump" -h "$dir/tovarine.dll")" ||
         fail "$folder/tovarine.dll has no resources"
     for library in libtovarine.dll.a tovarine.lib; do
         symbols="$("$prefix-nm" "$dir/$library" 2>/dev/null)"
@@ -56,7 +56,7 @@ for build in x64:x86_64-w64-mingw32:pei-x86-64:__imp_ x86:i686-w64-mingw32:pei-i
         "$prefix-gcc" -std=c11 -Wall -Wextra -Werror -I"$top/include" \
             "$source_dir/tests/windows/import_host.c" "$dir/$library" -o "$work/host.exe" ||
             fail "a host does not link $folder/$library"
-        "$prefix-objdump" -p "$work/host.exe" | grep -qi 'DLL Name: tovarine.dll' ||
+        grep -qi 'DLL Name: tovarine.dll' <<<"$("$prefix-objdump" -p "$work/host.exe")" ||
             fail "a host linked with $folder/$library does not import tovarine.dll"
     done
 done
