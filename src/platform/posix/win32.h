@@ -48,8 +48,8 @@ using HMODULE = HINSTANCE;
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL block);
 
-// Turns off thread start and end notifications for the module. Nothing delivers them on POSIX;
-// the call is recorded so that the module behaves as it does on Windows.
+// Turns off thread start and end notifications for the module. Nothing delivers them on POSIX,
+// so the call only checks its handle: FALSE for a null module, TRUE otherwise.
 BOOL DisableThreadLibraryCalls(HMODULE module);
 
 // The module's entry notification, defined by the core; the POSIX entry stand-in delivers the
