@@ -85,10 +85,10 @@ int32_t ConvertInteger(const char *value, const char *end) {
     for (; value != end && *value >= '0' && *value <= '9'; ++value) {
         if (magnitude <= kLimit) magnitude = magnitude * 10 + (*value - '0');
     }
-    if (negative) return magnitude >= kLimit ? std::numeric_limits<int32_t>::min()
-                                             : static_cast<int32_t>(-magnitude);
-    return magnitude >= kLimit ? std::numeric_limits<int32_t>::max()
-                               : static_cast<int32_t>(magnitude);
+    if (magnitude >= kLimit) {
+        return negative ? std::numeric_limits<int32_t>::min() : std::numeric_limits<int32_t>::max();
+    }
+    return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
 
 int32_t ConvertInteger(const char *value) { return ConvertInteger(value, nullptr); }
