@@ -13,9 +13,11 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "command.h"
 #include "settings/settings_root.h"
+#include "registry_access.h"
 #include "report.h"
 
 namespace tovarine_tool {
@@ -23,40 +25,9 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-using tovarine::kSettingsRootPath;
-constexpr const char *kSettingsRoot = kSettingsRootPath;
 constexpr const char *kRootName = tovarine::kSettingsRootFullName;
 // The library enumerates instance keys with buffers of this many characters.
 constexpr DWORD kEnumChars = tovarine::kSubkeyNameChars;
-
-std::runtime_error Failure(const std::string &what, LONG rc) {
-    return std::runtime_error(what + " (error " + std::to_string(rc) + ")");
-}
-
-// An open key, closed when it goes out of scope.
-class Key {
-public:
-    Key() = default;
-    Key(const Key &) = delete;
-    Key &operator=(const Key &) = delete;
-    ~Key() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    HKEY *out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-void OpenRoot(Key &root) {
-    const LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsRoot, 0, KEY_READ, root.out());
-    if (rc == ERROR_FILE_NOT_FOUND) {
-        throw std::runtime_error(std::string("settings: there is no settings root ") + kRootName +
-                                 "; create it with 'tovarine settings init'");
-    }
-    if (rc != ERROR_SUCCESS) throw Failure(std::string("settings: cannot open ") + kRootName, rc);
-}
 
 // ASCII letters folded, as the library compares a settings name with the instance keys.
 bool HasPrefix(const char *text, std::string_view prefix) {
@@ -68,97 +39,108 @@ bool HasPrefix(const char *text, std::string_view prefix) {
     return true;
 }
 
-int RunInit(const Invocation &, const Words &) {
+void PutJson(const Json &json) { Put(stdout, DumpJson(json) + '\n'); }
+
+// JSON: {"root": ROOT, "created": true|false}.
+int RunInit(const Invocation &invocation, const Words &) {
+    CheckStore(Access::kWrite);
     Key root;
     DWORD disposition = 0;
-    const LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsRoot, 0, nullptr,
+    const LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, tovarine::kSettingsRootPath, 0, nullptr,
                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, root.out(),
                                     &disposition);
-    if (rc != ERROR_SUCCESS) throw Failure(std::string("settings: cannot create ") + kRootName, rc);
-    std::printf("%s %s\n", disposition == REG_CREATED_NEW_KEY ? "created" : "already there:",
-                kRootName);
+    if (rc == ERROR_BADDB || rc == ERROR_REGISTRY_CORRUPT) {
+        throw std::runtime_error(
+            RegistryFailure(std::string("cannot create ") + kRootName, rc).what() +
+            std::string("; it was left as it is"));
+    }
+    if (rc != ERROR_SUCCESS) throw RegistryFailure(std::string("cannot create ") + kRootName, rc);
+    const bool created = disposition == REG_CREATED_NEW_KEY;
+    if (invocation.json) {
+        PutJson(Json{{"root", kRootName}, {"created", created}});
+    } else {
+        Put(stdout, std::string(created ? "created " : "already there: ") + kRootName + '\n');
+    }
     return 0;
 }
 
 // Enumerates as the library does: from index 0 up to the first call that fails, whether at the
 // end or at a name or class too long for its buffer.
-int RunList(const Invocation &, const Words &args) {
+// JSON: [{"key": KEY}, ...], with NAME [{"place": N, "key": KEY}, ...].
+int RunList(const Invocation &invocation, const Words &args) {
     Key root;
-    OpenRoot(root);
+    OpenRoot(root, KEY_READ, Access::kRead);
     char name[kEnumChars];
     char key_class[kEnumChars];
     FILETIME last_write{};
     int place = 0;
+    Json keys = Json::array();
     for (DWORD index = 0;; ++index) {
         DWORD name_chars = kEnumChars, class_chars = kEnumChars;
         if (RegEnumKeyExA(root.get(), index, name, &name_chars, nullptr, key_class, &class_chars,
                           &last_write) != ERROR_SUCCESS) {
             break;
         }
-        if (args.empty()) {
+        if (!args.empty() && !HasPrefix(name, args[0])) continue;
+        if (invocation.json) {
+            Json entry = Json::object();
+            if (!args.empty()) entry["place"] = ++place;
+            entry["key"] = name;
+            keys.push_back(std::move(entry));
+        } else if (args.empty()) {
             Put(stdout, EscapeText(name) + '\n');
-        } else if (HasPrefix(name, args[0])) {
+        } else {
             Put(stdout, std::to_string(++place) + '\t' + EscapeText(name) + '\n');
         }
     }
+    if (invocation.json) PutJson(keys);
     return 0;
 }
 
 // A value as the tool prints it: text up to its NUL, a DWORD in decimal, anything else as
 // lowercase hex digits.
-Value ValueOf(DWORD type, const std::vector<BYTE> &data, DWORD bytes) {
-    const auto *chars = reinterpret_cast<const char *>(data.data());
-    if (type == REG_SZ || type == REG_EXPAND_SZ) return std::string(chars, strnlen(chars, bytes));
-    if (type == REG_DWORD && bytes == 4) {
+Value ValueOf(const RawValue &value) {
+    const auto *chars = reinterpret_cast<const char *>(value.data.data());
+    const size_t bytes = value.data.size();
+    if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
+        return std::string(chars, strnlen(chars, bytes));
+    }
+    if (value.type == REG_DWORD && bytes == 4) {
         uint32_t number;
-        std::memcpy(&number, data.data(), 4);
+        std::memcpy(&number, value.data.data(), 4);
         return static_cast<int32_t>(number);
     }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
-    for (DWORD i = 0; i < bytes; ++i) {
-        hex += kHex[data[i] >> 4];
-        hex += kHex[data[i] & 0xf];
+    for (const BYTE byte : value.data) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 0xf];
     }
     return hex;
 }
 
-int RunShow(const Invocation &invocation, const Words &args) {
-    if (args[0].empty() || args[0].find('\\') != std::string_view::npos) {
-        throw UsageError("settings show: an instance is a key directly under the settings root");
+// An instance key directly under the settings root, opened with `rights`.
+void OpenInstance(HKEY root, const std::string &name, REGSAM rights, Key &instance) {
+    if (name.empty() || name.find('\\') != std::string::npos) {
+        throw UsageError("settings: an instance is a key directly under the settings root");
     }
-    Key root;
-    OpenRoot(root);
-    Key instance;
-    const std::string name(args[0]);
-    const LONG rc = RegOpenKeyExA(root.get(), name.c_str(), 0, KEY_QUERY_VALUE, instance.out());
+    const LONG rc = RegOpenKeyExA(root, name.c_str(), 0, rights, instance.out());
     if (rc == ERROR_FILE_NOT_FOUND) {
-        throw std::runtime_error("settings: there is no instance \"" + name +
+        throw std::runtime_error("settings: there is no instance \"" + EscapeText(name) +
                                  "\"; 'tovarine settings list' shows those there are");
     }
-    if (rc != ERROR_SUCCESS) throw Failure("settings: cannot open \"" + name + "\"", rc);
+    if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot open \"" + EscapeText(name) + "\"", rc);
+}
 
+// JSON: {VALUE-NAME: TEXT or DWORD number, ...}.
+int RunShow(const Invocation &invocation, const Words &args) {
+    Key root;
+    OpenRoot(root, KEY_READ, Access::kRead);
+    Key instance;
+    OpenInstance(root.get(), args[0], KEY_QUERY_VALUE, instance);
     std::vector<Output> outputs;
-    std::vector<char> value_name(256);
-    std::vector<BYTE> data(1024);
-    for (DWORD index = 0;;) {
-        DWORD name_chars = static_cast<DWORD>(value_name.size());
-        DWORD bytes = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const LONG enum_rc = RegEnumValueA(instance.get(), index, value_name.data(), &name_chars,
-                                           nullptr, &type, data.data(), &bytes);
-        if (enum_rc == ERROR_NO_MORE_ITEMS) break;
-        if (enum_rc == ERROR_MORE_DATA && value_name.size() < 32768 && data.size() < (1u << 30)) {
-            // Either buffer was too small: retry the same value with both larger.
-            value_name.resize(value_name.size() * 2);
-            data.resize(std::max<size_t>(data.size() * 2, bytes));
-            continue;
-        }
-        if (enum_rc != ERROR_SUCCESS) {
-            throw Failure("settings: cannot read \"" + name + "\"", enum_rc);
-        }
-        outputs.push_back({std::string(value_name.data(), name_chars), ValueOf(type, data, bytes)});
-        ++index;
+    for (const RawValue &value : Values(instance.get(), '"' + EscapeText(args[0]) + '"')) {
+        outputs.push_back({value.name, ValueOf(value)});
     }
     if (invocation.json) {
         WriteJson(stdout, outputs);

@@ -281,6 +281,7 @@ TEST_F(Registry, UnusableStoresFailWithoutBeingTouched) {
         LONG expected;
     } cases[] = {{text, ERROR_BADDB},      {dir_ / "long.db", ERROR_BADDB},
                  {foreign, ERROR_BADDB},   {dir_ / "registry.db", ERROR_REGISTRY_CORRUPT},
+                 {fs::path(), ERROR_CANTOPEN},  // TOVARINE_REGISTRY set but empty
                  {folder, ERROR_CANTOPEN}, {text / "under.db", ERROR_CANTOPEN}};
     for (const auto &c : cases) {
         UseStore(c.store);

@@ -157,11 +157,52 @@ TEST_F(ToolSettings, NeedsTheRootWhichInitCreatesOnce) {
     EXPECT_EQ(empty.out, "");
 }
 
+TEST_F(ToolSettings, ReadOnlyCommandsCreateNoStoreAndStoreErrorsNameTheFile) {
+    const std::string store = dir_ + "/sub/registry.db";
+    setenv("TOVARINE_REGISTRY", store.c_str(), 1);
+    for (const char *args : {"settings list", "settings show 'A 0'", "--json settings list"}) {
+        const Result result = RunTool(args);
+        EXPECT_EQ(result.status, 1) << args;
+        EXPECT_EQ(result.err, "tovarine: settings: there is no settings store " + store +
+                                  "; create it with 'tovarine settings init'\n")
+            << args;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/sub"));
+
+    setenv("TOVARINE_REGISTRY", "", 1);
+    for (const char *args : {"settings init", "settings list"}) {
+        const Result result = RunTool(args);
+        EXPECT_EQ(result.status, 1) << args;
+        EXPECT_NE(result.err.find("TOVARINE_REGISTRY is set but empty"), std::string::npos)
+            << result.err;
+    }
+
+    // A file that is not a store: named in words, with the code, and left as it was.
+    const std::string junk = dir_ + "/junk.db";
+    std::ofstream(junk) << "not a store\n";
+    setenv("TOVARINE_REGISTRY", junk.c_str(), 1);
+    for (const char *args : {"settings init", "settings list"}) {
+        const Result result = RunTool(args);
+        EXPECT_EQ(result.status, 1) << args;
+        EXPECT_NE(result.err.find("the settings store " + junk + " is not a database"),
+                  std::string::npos)
+            << result.err;
+        EXPECT_NE(result.err.find("(error 1009)"), std::string::npos) << result.err;
+    }
+    std::ostringstream kept;
+    kept << std::ifstream(junk).rdbuf();
+    EXPECT_EQ(kept.str(), "not a store\n");
+}
+
 TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {
     ASSERT_EQ(RunTool("settings init").status, 0);
     // A second server whose name the first one's is no prefix of, and the reverse.
     ASSERT_EQ(std::system("'" SAMPLE_SERVER "' >/dev/null"), 0);
     ASSERT_EQ(std::system("'" SAMPLE_SERVER "' Samples >/dev/null"), 0);
+    // A later run loads what the first saved, and saves no instance of its own; --help saves
+    // nothing at all.
+    ASSERT_EQ(std::system("'" SAMPLE_SERVER "' >/dev/null"), 0);
+    ASSERT_EQ(std::system("'" SAMPLE_SERVER "' --help | grep -q '^Usage: sample_server'"), 0);
     const struct {
         const char *args;
         int status;
@@ -170,6 +211,8 @@ TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {
         {"settings list", 0, "Sample Server 0\nSamples 0\n"},
         {"settings list Sample", 0, "1\tSample Server 0\n2\tSamples 0\n"},
         {"settings list sAMPLEs", 0, "1\tSamples 0\n"},
+        {"settings list --json", 0, "[{\"key\":\"Sample Server 0\"},{\"key\":\"Samples 0\"}]\n"},
+        {"settings --json list samples", 0, "[{\"place\":1,\"key\":\"Samples 0\"}]\n"},
         {"settings list 'Sample Server 0 '", 0, ""},
         {"settings show 'Sample Server 0'", 0,
          "port=9090\ntitle=Sample Server, east wing\nkey=5a1700c39e4201ff\n"},

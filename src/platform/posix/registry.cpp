@@ -2,7 +2,8 @@
 // user, behind the Win32 registry calls with their semantics and error codes.
 //
 // The store is the file named by TOVARINE_REGISTRY, else
-// ${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db. The name is read when the first call
+// ${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db; a TOVARINE_REGISTRY that is set but
+// empty gives ERROR_CANTOPEN. The name is read when the first call
 // of the process opens the store; the folders leading to it are made (mode 0700) and the file is
 // made (mode 0600) when missing, and an empty file is a new store. A failed open is not
 // remembered: the next call tries again.
@@ -301,8 +302,9 @@ void CloseConnection(Store &store) {
 }
 
 std::string StorePath() {
+    // Set but empty names no file: an error, not the default store.
     const char *named = std::getenv("TOVARINE_REGISTRY");
-    if (named && *named) return named;
+    if (named) return named;
     std::string config;
     const char *xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/') {
@@ -603,6 +605,8 @@ void CloseStore() {
     }
     CloseConnection(g.store);
 }
+
+std::string StoreFile() { return StorePath(); }
 
 int64_t TakeStatementSteps() {
     Globals &g = G();
