@@ -21,23 +21,35 @@ constexpr DWORD kNameChars = 256;
 // other errors.
 const char *StoreWords(LONG rc) {
     switch (rc) {
-        case ERROR_BADDB: return "is not a database (or one of another layout)";
-        case ERROR_REGISTRY_CORRUPT: return "is damaged";
-        case ERROR_CANTOPEN: return "cannot be opened or created";
-        case ERROR_CANTREAD: return "cannot be read";
-        case ERROR_CANTWRITE: return "cannot be written (read-only, full disk, or locked too long)";
-        default: return "";
+        case ERROR_BADDB:
+            return "is not a database (or one of another layout)";
+        case ERROR_REGISTRY_CORRUPT:
+            return "is damaged";
+        case ERROR_CANTOPEN:
+            return "cannot be opened or created";
+        case ERROR_CANTREAD:
+            return "cannot be read";
+        case ERROR_CANTWRITE:
+            return "cannot be written (read-only, full disk, or locked too long)";
+        default:
+            return "";
     }
 }
 
 const char *OtherWords(LONG rc) {
     switch (rc) {
-        case ERROR_FILE_NOT_FOUND: return "not found";
-        case ERROR_ACCESS_DENIED: return "access is denied";
-        case ERROR_NOT_ENOUGH_MEMORY: return "not enough memory";
-        case ERROR_INVALID_PARAMETER: return "an invalid name";
-        case ERROR_KEY_DELETED: return "the key was deleted meanwhile";
-        default: return "";
+        case ERROR_FILE_NOT_FOUND:
+            return "not found";
+        case ERROR_ACCESS_DENIED:
+            return "access is denied";
+        case ERROR_NOT_ENOUGH_MEMORY:
+            return "not enough memory";
+        case ERROR_INVALID_PARAMETER:
+            return "an invalid name";
+        case ERROR_KEY_DELETED:
+            return "the key was deleted meanwhile";
+        default:
+            return "";
     }
 }
 
@@ -54,8 +66,8 @@ std::string StoreName() {
 std::runtime_error RegistryFailure(const std::string &doing, LONG rc) {
     const std::string code = std::to_string(rc);
     if (*StoreWords(rc) != '\0') {
-        return std::runtime_error("settings: " + doing + ": " + StoreName() + ' ' +
-                                  StoreWords(rc) + " (error " + code + ")");
+        return std::runtime_error("settings: " + doing + ": " + StoreName() + ' ' + StoreWords(rc) +
+                                  " (error " + code + ")");
     }
     const std::string words = OtherWords(rc);
     return std::runtime_error("settings: " + doing + " (error " + code +
@@ -102,8 +114,7 @@ std::vector<std::string> Subkeys(HKEY key, const std::string &what) {
     char name[kNameChars];
     for (DWORD index = 0;; ++index) {
         DWORD chars = kNameChars;
-        const LONG rc =
-            RegEnumKeyExA(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        const LONG rc = RegEnumKeyExA(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS) return names;
         if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot list the keys of " + what, rc);
         names.emplace_back(name, chars);

@@ -3,11 +3,11 @@
 // tool and the servers work on the same store.
 #pragma once
 
-#include "platform/platform.h"
-
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace tovarine_tool {
 
