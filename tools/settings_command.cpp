@@ -1,29 +1,28 @@
 // "settings": the settings root and the saved instances below it, as an installer creates them
 // and as the library finds them. The tool works on the registry itself (on POSIX, on the same
 // store as the library), since the library creates no settings root and lists no instances.
-#include "platform/platform.h"
+#include "settings_command.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
-
 #include "command.h"
-#include "settings/settings_root.h"
+#include "platform/platform.h"
 #include "registry_access.h"
 #include "report.h"
+#include "settings/settings_root.h"
 
 namespace tovarine_tool {
 namespace {
-
-using Words = std::vector<std::string>;
 
 constexpr const char *kRootName = tovarine::kSettingsRootFullName;
 // The library enumerates instance keys with buffers of this many characters.
@@ -42,13 +41,13 @@ bool HasPrefix(const char *text, std::string_view prefix) {
 void PutJson(const Json &json) { Put(stdout, DumpJson(json) + '\n'); }
 
 // JSON: {"root": ROOT, "created": true|false}.
-int RunInit(const Invocation &invocation, const Words &) {
+int RunInit(const Invocation &invocation, const SettingsRequest &) {
     CheckStore(Access::kWrite);
     Key root;
     DWORD disposition = 0;
-    const LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, tovarine::kSettingsRootPath, 0, nullptr,
-                                    REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, root.out(),
-                                    &disposition);
+    const LONG rc =
+        RegCreateKeyExA(HKEY_CURRENT_USER, tovarine::kSettingsRootPath, 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, root.out(), &disposition);
     if (rc == ERROR_BADDB || rc == ERROR_REGISTRY_CORRUPT) {
         throw std::runtime_error(
             RegistryFailure(std::string("cannot create ") + kRootName, rc).what() +
@@ -67,7 +66,8 @@ int RunInit(const Invocation &invocation, const Words &) {
 // Enumerates as the library does: from index 0 up to the first call that fails, whether at the
 // end or at a name or class too long for its buffer.
 // JSON: [{"key": KEY}, ...], with NAME [{"place": N, "key": KEY}, ...].
-int RunList(const Invocation &invocation, const Words &args) {
+int RunList(const Invocation &invocation, const SettingsRequest &request) {
+    const auto &args = request.words;
     Key root;
     OpenRoot(root, KEY_READ, Access::kRead);
     char name[kEnumChars];
@@ -133,7 +133,8 @@ void OpenInstance(HKEY root, const std::string &name, REGSAM rights, Key &instan
 }
 
 // JSON: {VALUE-NAME: TEXT or DWORD number, ...}.
-int RunShow(const Invocation &invocation, const Words &args) {
+int RunShow(const Invocation &invocation, const SettingsRequest &request) {
+    const auto &args = request.words;
     Key root;
     OpenRoot(root, KEY_READ, Access::kRead);
     Key instance;
@@ -169,33 +170,62 @@ void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
     settings->require_subcommand(1);
     AddJsonFlag(*settings, invocation);
 
-    // The words of the chosen action, shared with the callbacks that run after this returns.
-    auto words = std::make_shared<std::vector<std::string>>();
-    auto action = [&invocation, words](CLI::App *command, int (*run)(const Invocation &,
-                                                                     const Words &)) {
+    // What the chosen action was given, shared with the callbacks that run after this returns.
+    auto request = std::make_shared<SettingsRequest>();
+    auto &words = request->words;
+    auto action = [&invocation, request](CLI::App *command, SettingsAction run) {
         AddJsonFlag(*command, invocation);
-        command->callback([&invocation, words, run] {
-            invocation.run = [&invocation, words, run] { return run(invocation, *words); };
+        command->callback([&invocation, request, run] {
+            invocation.run = [&invocation, request, run] { return run(invocation, *request); };
         });
     };
 
     CLI::App *init = settings->add_subcommand(
-        "init", "creates the settings root, as an installer would (the servers save nothing "
-                "without it), and says whether it was there already");
+        "init",
+        "creates the settings root, as an installer would (the servers save nothing "
+        "without it), and says whether it was there already");
     action(init, RunInit);
 
     CLI::App *list = settings->add_subcommand(
-        "list", "lists the instance keys in the order the servers find them; with NAME, only "
-                "those beginning with it (ASCII letters in either case), each after its place "
-                "among them: the instance selector's number");
-    list->add_option("NAME", *words, "a settings name")->expected(0, 1);
+        "list",
+        "lists the instance keys in the order the servers find them; with NAME, only "
+        "those beginning with it (ASCII letters in either case), each after its place "
+        "among them: the instance selector's number");
+    list->add_option("NAME", words, "a settings name")->expected(0, 1);
     action(list, RunList);
 
     CLI::App *show = settings->add_subcommand(
-        "show", "prints the values of one instance key: text as it is, a DWORD in decimal, "
-                "anything else as hex digits");
-    show->add_option("INSTANCE", *words, "an instance key, \"NAME n\"")->required()->expected(1);
+        "show",
+        "prints the values of one instance key: text as it is, a DWORD in decimal, "
+        "anything else as hex digits");
+    show->add_option("INSTANCE", words, "an instance key, \"NAME n\"")->required()->expected(1);
     action(show, RunShow);
+
+    CLI::App *export_ = settings->add_subcommand(
+        "export",
+        "writes the instance keys (all, or those of the NAMEs) as a .reg file, in "
+        "the form Windows' registry tools write and import");
+    export_->add_option("NAME", words, "a settings name: its instance keys \"NAME n\"");
+    export_->add_option("-o,--output", request->output, "the file; default: standard output");
+    AddEncodingOption(*export_, *request);
+    action(export_, RunExport);
+}
+
+void AddEncodingOption(CLI::App &command, SettingsRequest &request) {
+    command.add_option_function<std::string>(
+        "--encoding",
+        [&request](const std::string &name) {
+            if (CLI::detail::to_lower(name) == "utf-8") {
+                request.encoding = StoreEncoding::kUtf8;
+            } else if (CLI::detail::to_lower(name) == "windows-1252") {
+                request.encoding = StoreEncoding::kWindows1252;
+            } else {
+                throw CLI::ValidationError("--encoding",
+                                           "'" + name + "' is neither utf-8 nor windows-1252");
+            }
+        },
+        "how the store's text is read and written (POSIX): utf-8, the default and what Linux "
+        "hosts write, or windows-1252 for hosts that write Windows ANSI text");
 }
 
 }  // namespace tovarine_tool

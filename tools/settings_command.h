@@ -1,0 +1,34 @@
+// The settings commands' shared parts: what the command line gave an action, and the actions
+// that live in their own files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "text_encoding.h"
+
+namespace CLI {
+class App;
+}
+
+namespace tovarine_tool {
+
+// What "settings ACTION ..." was given beyond --json.
+struct SettingsRequest {
+    std::vector<std::string> words;  // the action's words: NAMEs, an instance, a file
+    std::string output;              // -o FILE; empty: standard output
+    StoreEncoding encoding = StoreEncoding::kUtf8;
+    bool dry_run = false;
+    bool yes = false;
+};
+
+using SettingsAction = int (*)(const Invocation &, const SettingsRequest &);
+
+// Adds "--encoding" (the store's text encoding, POSIX only) to `command`.
+void AddEncodingOption(CLI::App &command, SettingsRequest &request);
+
+// "export [NAME...] [-o FILE]": instance keys as a .reg file.
+int RunExport(const Invocation &invocation, const SettingsRequest &request);
+
+}  // namespace tovarine_tool
