@@ -6,6 +6,7 @@
 // untouched one keeps the two different presets.
 #include <tovarine.h>
 
+#include <CLI/CLI.hpp>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -14,8 +15,6 @@
 #include <optional>
 #include <string>
 #include <tuple>
-
-#include <CLI/CLI.hpp>
 
 #include "command.h"
 #include "report.h"

@@ -38,8 +38,6 @@ bool HasPrefix(const char *text, std::string_view prefix) {
     return true;
 }
 
-void PutJson(const Json &json) { Put(stdout, DumpJson(json) + '\n'); }
-
 // JSON: {"root": ROOT, "created": true|false}.
 int RunInit(const Invocation &invocation, const SettingsRequest &) {
     CheckStore(Access::kWrite);
@@ -56,7 +54,7 @@ int RunInit(const Invocation &invocation, const SettingsRequest &) {
     if (rc != ERROR_SUCCESS) throw RegistryFailure(std::string("cannot create ") + kRootName, rc);
     const bool created = disposition == REG_CREATED_NEW_KEY;
     if (invocation.json) {
-        PutJson(Json{{"root", kRootName}, {"created", created}});
+        PutJsonLine(Json{{"root", kRootName}, {"created", created}});
     } else {
         Put(stdout, std::string(created ? "created " : "already there: ") + kRootName + '\n');
     }
@@ -93,7 +91,7 @@ int RunList(const Invocation &invocation, const SettingsRequest &request) {
             Put(stdout, std::to_string(++place) + '\t' + EscapeText(name) + '\n');
         }
     }
-    if (invocation.json) PutJson(keys);
+    if (invocation.json) PutJsonLine(keys);
     return 0;
 }
 
@@ -204,11 +202,53 @@ void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
     CLI::App *export_ = settings->add_subcommand(
         "export",
         "writes the instance keys (all, or those of the NAMEs) as a .reg file, in "
-        "the form Windows' registry tools write and import");
+        "the form Windows' registry tools write and import (with --json: their "
+        "values as JSON)");
     export_->add_option("NAME", words, "a settings name: its instance keys \"NAME n\"");
     export_->add_option("-o,--output", request->output, "the file; default: standard output");
     AddEncodingOption(*export_, *request);
     action(export_, RunExport);
+
+    // What the commands that write share: the listing, --dry-run and --yes.
+    auto writer = [&](CLI::App *command, SettingsAction run) {
+        command->add_flag("--dry-run", request->dry_run, "list the changes, write nothing");
+        command->add_flag("-y,--yes", request->yes, "write without asking on the terminal");
+        AddEncodingOption(*command, *request);
+        action(command, run);
+    };
+    CLI::App *import = settings->add_subcommand(
+        "import",
+        "reads a .reg file (the Unicode form Windows' registry tools write, or "
+        "REGEDIT4) and writes its string values into the instance keys, after "
+        "listing every change and asking");
+    import->add_option("FILE", words, "the .reg file; \"-\" for standard input")
+        ->required()
+        ->expected(1);
+    writer(import, RunImport);
+
+    CLI::App *set = settings->add_subcommand(
+        "set",
+        "sets one value of an instance key (created when missing), after listing the "
+        "change and asking");
+    set->add_option("ARGS", words, "INSTANCE (\"NAME n\"), VALUE-NAME and TEXT")
+        ->required()
+        ->expected(3);
+    writer(set, RunSet);
+
+    CLI::App *remove = settings->add_subcommand(
+        "delete",
+        "deletes an instance key, or one value of it, after listing what goes and "
+        "asking");
+    remove->add_option("ARGS", words, "INSTANCE (\"NAME n\") and, for one value, VALUE-NAME")
+        ->required()
+        ->expected(1, 2);
+    writer(remove, RunDelete);
+
+    CLI::App *check = settings->add_subcommand(
+        "check",
+        "looks the store over: its path, SQLite's integrity check, whether the file "
+        "alone holds every change, and every key of the root not in instance form");
+    action(check, RunCheck);
 }
 
 void AddEncodingOption(CLI::App &command, SettingsRequest &request) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "command.h"
+#include "report.h"
 #include "text_encoding.h"
 
 namespace CLI {
@@ -28,7 +29,23 @@ using SettingsAction = int (*)(const Invocation &, const SettingsRequest &);
 // Adds "--encoding" (the store's text encoding, POSIX only) to `command`.
 void AddEncodingOption(CLI::App &command, SettingsRequest &request);
 
+// One JSON value on one line of standard output.
+void PutJsonLine(const Json &json);
+
+// `json` with --json, else `text`.
+void PutJsonOrText(const Invocation &invocation, const Json &json, const std::string &text);
+
 // "export [NAME...] [-o FILE]": instance keys as a .reg file.
 int RunExport(const Invocation &invocation, const SettingsRequest &request);
+
+// "import FILE": a .reg file's string values into the instance keys.
+int RunImport(const Invocation &invocation, const SettingsRequest &request);
+
+// "set INSTANCE VALUE-NAME TEXT" and "delete INSTANCE [VALUE-NAME]".
+int RunSet(const Invocation &invocation, const SettingsRequest &request);
+int RunDelete(const Invocation &invocation, const SettingsRequest &request);
+
+// "check": the store's path, integrity and self-containment, and keys not in instance form.
+int RunCheck(const Invocation &invocation, const SettingsRequest &request);
 
 }  // namespace tovarine_tool
