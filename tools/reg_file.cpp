@@ -202,6 +202,9 @@ private:
             return Refuse(number, "a NUL character, which no stored text can hold");
         }
         if (root_section_) {
+            // An empty default value is what creating the root with "reg add" leaves, and the
+            // registry's tools export it with the root: nothing to import, nothing to refuse.
+            if (name.empty() && text->empty()) return;
             return Refuse(number,
                           "a value of the settings root itself; only instance keys' "
                           "values are imported");

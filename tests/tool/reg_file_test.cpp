@@ -100,9 +100,9 @@ TEST(RegFile, ReadsBothFormsBack) {
         {"REGEDIT4 in UTF-8",
          "REGEDIT4\r\n\r\n[" + kRoot + "\\Caf\xc3\xa9 1]\r\n\"a\"=\"\xc3\xa9\"\r\n",
          {{"Caf\xc3\xa9 1", {{"a", "\xc3\xa9"}}}}},
-        {"root section without values, key case folded, a key twice",
+        {"the root with only its empty default value, key case folded, a key twice",
          Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[" + kRoot +
-                   "]\r\n\r\n"
+                   "]\r\n@=\"\"\r\n\r\n"
                    "[hkey_current_user\\software\\zel inc.\\zel quantivale servers\\A 0]\r\n"
                    "\"v\"=\"1\"\r\n[" +
                    kRoot + "\\A 0]\r\n\"v\"=\"2\"\r\n"),
