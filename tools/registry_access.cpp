@@ -132,10 +132,17 @@ std::vector<RawValue> Values(HKEY key, const std::string &what) {
         const LONG rc = RegEnumValueA(key, index, name.data(), &name_chars, nullptr, &type,
                                       data.data(), &bytes);
         if (rc == ERROR_NO_MORE_ITEMS) return values;
-        if (rc == ERROR_MORE_DATA && data.size() < (1u << 30)) {
-            // The data buffer was too small: retry the same value with one that fits.
-            data.resize(std::max<size_t>(data.size() * 2, bytes));
-            continue;
+        if (rc == ERROR_MORE_DATA) {
+            // Retry the same value with the buffer that was too small made larger: the data's
+            // to the size the registry gave, else the name's, both within bounds.
+            if (bytes > data.size() && bytes < (1u << 30)) {
+                data.resize(bytes);
+                continue;
+            }
+            if (bytes <= data.size() && name.size() < (1u << 20)) {
+                name.resize(name.size() * 2);
+                continue;
+            }
         }
         if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot read " + what, rc);
         values.push_back({std::string(name.data(), name_chars), type,

@@ -157,7 +157,14 @@ constexpr const char *kSettingsHelp =
     "\nExamples:\n"
     "  tovarine settings init\n"
     "  tovarine settings list 'Sample Server'\n"
-    "  tovarine settings show 'Sample Server 0'\n";
+    "  tovarine settings show 'Sample Server 0'\n"
+    "  tovarine settings export 'Sample Server' -o sample.reg\n"
+    "  tovarine settings import sample.reg --dry-run\n"
+    "  tovarine settings set 'Sample Server 0' port 8080\n"
+    "  tovarine settings delete 'Sample Server 1' --yes\n"
+    "  tovarine settings check --json\n"
+    "import, set and delete list every change and write only after a Yes on the terminal\n"
+    "(or --yes); without a terminal nothing is written. man tovarine tells more.\n";
 
 }  // namespace
 

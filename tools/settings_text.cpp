@@ -51,8 +51,8 @@ void ReadValues(HKEY instance, RegKey &key, const std::string &outcome) {
         const LONG rc = RegEnumValueW(instance, index, value_name.data(), &name_chars, nullptr,
                                       &type, data.data(), &bytes);
         if (rc == ERROR_NO_MORE_ITEMS) return;
-        if (rc == ERROR_MORE_DATA && data.size() < (1u << 30)) {
-            data.resize(std::max<size_t>(data.size() * 2, bytes));
+        if (rc == ERROR_MORE_DATA && bytes > data.size() && bytes < (1u << 30)) {
+            data.resize(bytes);  // the name buffer holds the longest name there is
             continue;
         }
         if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot read " + Quote(key.name), rc);
