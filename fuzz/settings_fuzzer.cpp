@@ -200,8 +200,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                                  ? kRoot + "\\" + name + " 0"
                                  : keys[in.ConsumeIntegralInRange<size_t>(0, keys.size() - 1)];
     HKEY open_root = root && in.ConsumeBool() ? create(kRoot) : nullptr;
-    const uint32_t name_chars = in.PickValueInArray<uint32_t>({0, 1, 8, 128, 256});
-    const uint32_t class_chars = in.PickValueInArray<uint32_t>({0, 1, 8, 128});
+    constexpr uint32_t kFull = tovarine::kSubkeyNameChars;
+    const uint32_t name_chars = in.PickValueInArray<uint32_t>({0, 1, 8, 128, kFull});
+    const uint32_t class_chars = in.PickValueInArray<uint32_t>({0, 1, 8, kFull});
     auto name_buffer = std::make_unique<char[]>(std::max<uint32_t>(name_chars, 1));
     auto class_buffer = std::make_unique<char[]>(std::max<uint32_t>(class_chars, 1));
     FILETIME last_write{};
@@ -232,11 +233,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (call >= 2) {
         CHECK(rc == (call == 4 || root ? 0 : ERROR_FILE_NOT_FOUND));
         if (call != 4 && !root) CHECK(g_boxes.questions + g_boxes.notices == 0 && after == before);
-        // Whatever was written went into an instance key of this settings name.
+        // Whatever was written went into an instance key of this settings name ("NAME n"),
+        // and a new instance into a key that did not exist.
+        const std::string instance = Fold(kRoot + "\\" + name + " ");
         for (const auto &[key, values] : after) {
             const auto old = before.find(key);
             if (values.empty() || (old != before.end() && old->second == values)) continue;
-            CHECK(key.rfind(Fold(kRoot + "\\" + name), 0) == 0);
+            CHECK(key.rfind(instance, 0) == 0 && key.size() > instance.size() &&
+                  key.find_first_not_of("0123456789", instance.size()) == std::string::npos);
+            if (call == 4) CHECK(old == before.end());
         }
     } else {
         // The transfer: listed are the settings the key lacks and those whose stored value

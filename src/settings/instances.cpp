@@ -5,6 +5,7 @@
 #include "module/helpers.h"
 #include "module/module_state.h"
 #include "settings/local_text.h"
+#include "settings/settings_engine.h"
 #include "settings/settings_root.h"
 #include "settings/settings_table.h"
 
@@ -14,9 +15,11 @@ namespace {
 constexpr const char *kSettingsRoot = kSettingsRootPath;
 constexpr DWORD kEnumChars = kSubkeyNameChars;
 
-// Enumerates the subkeys of `key` from index 0 until a call fails (the end, or a name or class
-// that does not fit its buffer), handing each name to `visit`; `visit` returns false to stop.
-// Returns the index of the failing call, or of the subkey at which `visit` stopped.
+// Enumerates the subkeys of `key` from index 0 until ERROR_NO_MORE_ITEMS or an error other than
+// ERROR_MORE_DATA, handing each name to `visit`; `visit` returns false to stop. A subkey whose
+// name or class does not fit its buffer is still a subkey: it is counted, and when its name
+// fits without the class it is visited under that name, else under null. Returns the number of
+// subkeys enumerated, or the index of the subkey at which `visit` stopped.
 template <class Visit>
 DWORD EnumerateSubkeys(HKEY key, char *name, DWORD name_capacity, char *key_class,
                        DWORD class_capacity, FILETIME *last_write, Visit visit) {
@@ -24,70 +27,92 @@ DWORD EnumerateSubkeys(HKEY key, char *name, DWORD name_capacity, char *key_clas
     for (;; ++index) {
         DWORD name_chars = name_capacity;
         DWORD class_chars = class_capacity;
-        if (RegEnumKeyExA(key, index, name, &name_chars, nullptr, key_class, &class_chars,
-                          last_write) != ERROR_SUCCESS) {
+        LONG rc = RegEnumKeyExA(key, index, name, &name_chars, nullptr, key_class,
+                                key_class != nullptr ? &class_chars : nullptr, last_write);
+        if (rc == ERROR_MORE_DATA && key_class != nullptr) {
+            name_chars = name_capacity;  // the class may be what did not fit: the name alone
+            rc = RegEnumKeyExA(key, index, name, &name_chars, nullptr, nullptr, nullptr, nullptr);
+        }
+        const char *seen = nullptr;
+        if (rc == ERROR_SUCCESS) {
+            seen = name;
+        } else if (rc != ERROR_MORE_DATA) {
             return index;
         }
-        if (!visit(static_cast<const char *>(name))) return index;
+        if (!visit(seen)) return index;
     }
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A subkey belongs to a settings name when it is an instance key of that name: the name (letter
+// case ignored), one blank and one or more decimal digits, and nothing else.
 bool Belongs(const char *subkey, const char *settings_name) {
-    return helpers::HasPrefix(subkey, settings_name) != 0;
+    if (subkey == nullptr || helpers::HasPrefix(subkey, settings_name) == 0) return false;
+    const char *rest = subkey + std::strlen(settings_name);
+    if (*rest != ' ' || !IsDigit(rest[1])) return false;
+    for (++rest; IsDigit(*rest); ++rest) {
+    }
+    return *rest == 0;
 }
 
 // Runs the transfer on the instance key "ROOT\SUBKEY". A path that cannot be built is passed
 // over: returns 0, nothing transferred.
-int32_t TransferInstance(HWND owner, const char *subkey, SettingDescriptor *table, int32_t save) {
+int32_t TransferInstance(const char *subkey, SettingDescriptor *table, bool save,
+                         int32_t selector) {
     LocalText path;
     path.Append(kSettingsRoot).Append("\\").Append(subkey);
     if (path.failed()) return 0;
-    return qy63B1(owner, path.c_str(), table, save);
+    return TransferTable(path.c_str(), table, save, selector);
 }
 
-bool KeyExists(HKEY root, const char *subkey) {
+// Whether "ROOT\SUBKEY" exists below HKEY_CURRENT_USER: the key a save into that instance would
+// write, whatever handle the caller enumerated.
+bool InstanceExists(const char *subkey) {
+    LocalText path;
+    path.Append(kSettingsRoot).Append("\\").Append(subkey);
+    if (path.failed()) return true;  // unknown: not to be written
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    const LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+    if (rc == ERROR_SUCCESS) RegCloseKey(key);
+    // Any other failure is left to the save, which reports what it could not write.
+    return rc == ERROR_SUCCESS || rc == ERROR_ACCESS_DENIED;
 }
 
-// Saves the table into the new instance "NAME n", moving n up past any key of that name that
-// already exists, so that a new instance never lands in an existing one.
-void SaveNewInstance(HKEY root, HWND owner, const char *settings_name, SettingDescriptor *table,
-                     DWORD number) {
+// Saves the table into "NAME n", n the first number from `number` up whose key does not exist
+// yet, so that a new instance never lands in an existing one. Each number passed over is a
+// subkey of the settings root, so the search is bounded by their count; a name that cannot be
+// built ends it without a save.
+void SaveIntoNewKey(const char *settings_name, SettingDescriptor *table, DWORD number,
+                    int32_t selector) {
     LocalText subkey;
     for (;; ++number) {
         subkey.Clear();
         subkey.Append(settings_name).Append(" ").AppendNumber(number);
-        if (subkey.failed()) return;
-        if (root == nullptr || !KeyExists(root, subkey.c_str())) break;
+        if (subkey.failed() || number == 0xFFFFFFFFu) return;
+        if (!InstanceExists(subkey.c_str())) break;
     }
-    TransferInstance(owner, subkey.c_str(), table, 1);
+    TransferInstance(subkey.c_str(), table, true, selector);
 }
 
 }  // namespace
-}  // namespace tovarine
 
-extern "C" int32_t qy75BB(HKEY settings_root, HWND owner, const char *settings_name,
-                          SettingDescriptor *table, char *name_buffer, uint32_t name_capacity,
-                          char *class_buffer, uint32_t class_capacity, FILETIME *last_write) {
-    using namespace tovarine;
+void SaveNewInstance(HKEY counted, const char *settings_name, SettingDescriptor *table,
+                     char *name_buffer, uint32_t name_capacity, char *class_buffer,
+                     uint32_t class_capacity, FILETIME *last_write, int32_t selector) {
     ClearScratchFields(table);
-    if (settings_name == nullptr) return 0;
-    const DWORD number =
-        settings_root == nullptr || name_buffer == nullptr
-            ? 0
-            : EnumerateSubkeys(settings_root, name_buffer, name_capacity,
-                               class_capacity != 0 ? class_buffer : nullptr, class_capacity,
-                               last_write, [](const char *) { return true; });
-    SaveNewInstance(settings_root, owner, settings_name, table, number);
-    return 0;
+    if (settings_name == nullptr) return;
+    DWORD number = 0;
+    if (counted != nullptr && name_buffer != nullptr) {
+        number = EnumerateSubkeys(counted, name_buffer, name_capacity,
+                                  class_capacity != 0 ? class_buffer : nullptr, class_capacity,
+                                  last_write, [](const char *) { return true; });
+    }
+    SaveIntoNewKey(settings_name, table, number, selector);
 }
 
-extern "C" int32_t qy189C(HWND owner, const char *settings_name, SettingDescriptor *table,
-                          int32_t save) {
-    using namespace tovarine;
+int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table,
+                       bool save, int32_t selector) {
     // Whatever path the call takes, no scratch field is left holding anything.
     ClearScratchFields(table);
     if (settings_name == nullptr) return ERROR_INVALID_PARAMETER;
@@ -95,8 +120,14 @@ extern "C" int32_t qy189C(HWND owner, const char *settings_name, SettingDescript
     const LONG open_rc =
         RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsRoot, 0, KEY_ALL_ACCESS, &root);
     if (open_rc != ERROR_SUCCESS) return open_rc;
+    // The root is closed on every way out, also when a C++ exception passes through.
+    struct RootClose {
+        HKEY key;
+        bool open = true;
+        LONG Close() { open = false; return RegCloseKey(key); }
+        ~RootClose() { if (open) RegCloseKey(key); }
+    } closer{root};
 
-    const int32_t selector = InstanceSelector();
     char name[kEnumChars] = {};
     char key_class[kEnumChars] = {};
     FILETIME last_write{};
@@ -104,24 +135,24 @@ extern "C" int32_t qy189C(HWND owner, const char *settings_name, SettingDescript
 
     int32_t matches = 0;
     EnumerateSubkeys(root, name, kEnumChars, key_class, kEnumChars, &last_write,
-                     [&](const char *subkey) {
-                         if (Belongs(subkey, settings_name)) {
-                             ++matches;
-                             std::memcpy(only_match, subkey, std::strlen(subkey) + 1);
-                         }
-                         return true;
-                     });
+                         [&](const char *subkey) {
+                             if (Belongs(subkey, settings_name)) {
+                                 ++matches;
+                                 std::memcpy(only_match, subkey, std::strlen(subkey) + 1);
+                             }
+                             return true;
+                         });
 
     if (matches == 0) {
-        if (save != 0) {
-            SaveNewInstance(root, owner, settings_name, table, 0);
+        if (save) {
+            SaveIntoNewKey(settings_name, table, 0, selector);
         } else if (selector == 0) {
             LocalText notice;
             notice.Append("No settings yet saved for ").Append(settings_name);
             if (!notice.failed()) MessageBoxA(owner, notice.c_str(), "Load Settings", MB_OK);
         }
     } else if (matches == 1 && selector == 0) {
-        TransferInstance(owner, only_match, table, save);
+        TransferInstance(only_match, table, save, selector);
     } else {
         // Offer the matches in enumeration order (selector 0), or only the selector's one.
         int32_t place = 0;
@@ -131,21 +162,51 @@ extern "C" int32_t qy189C(HWND owner, const char *settings_name, SettingDescript
                              if (!Belongs(subkey, settings_name)) return true;
                              ++place;
                              if (selector != 0 && selector != place) return true;
-                             taken = TransferInstance(owner, subkey, table, save) != 0;
+                             taken = TransferInstance(subkey, table, save, selector) != 0;
                              return !taken;
                          });
-        if (!taken && save != 0) {
-            qy75BB(root, owner, settings_name, table, name, kEnumChars, key_class, kEnumChars,
-                   &last_write);
+        if (!taken && save) {
+            SaveNewInstance(root, settings_name, table, name, kEnumChars, key_class, kEnumChars,
+                            &last_write, selector);
         }
     }
-    return RegCloseKey(root);
+    return closer.Close();
+}
+
+}  // namespace tovarine
+
+extern "C" int32_t qy75BB(HKEY settings_root, HWND owner, const char *settings_name,
+                          SettingDescriptor *table, char *name_buffer, uint32_t name_capacity,
+                          char *class_buffer, uint32_t class_capacity, FILETIME *last_write) {
+    using namespace tovarine;
+    (void)owner;  // passed on to nothing: the transfer's question has no owner window
+    const int32_t selector = InstanceSelector();
+    return Guarded(0, [&] {
+        SaveNewInstance(settings_root, settings_name, table, name_buffer, name_capacity,
+                        class_buffer, class_capacity, last_write, selector);
+        return 0;
+    });
+}
+
+extern "C" int32_t qy189C(HWND owner, const char *settings_name, SettingDescriptor *table,
+                          int32_t save) {
+    using namespace tovarine;
+    const int32_t selector = InstanceSelector();
+    return Guarded(ERROR_NOT_ENOUGH_MEMORY, [&] {
+        return TransferByName(owner, settings_name, table, save != 0, selector);
+    });
 }
 
 extern "C" int32_t qy45AF(HWND owner, const char *settings_name, SettingDescriptor *table) {
-    return qy189C(owner, settings_name, table, 0);
+    using namespace tovarine;
+    const int32_t selector = InstanceSelector();
+    return Guarded(ERROR_NOT_ENOUGH_MEMORY,
+                   [&] { return TransferByName(owner, settings_name, table, false, selector); });
 }
 
 extern "C" int32_t qy70EE(HWND owner, const char *settings_name, SettingDescriptor *table) {
-    return qy189C(owner, settings_name, table, 1);
+    using namespace tovarine;
+    const int32_t selector = InstanceSelector();
+    return Guarded(ERROR_NOT_ENOUGH_MEMORY,
+                   [&] { return TransferByName(owner, settings_name, table, true, selector); });
 }

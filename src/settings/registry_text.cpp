@@ -1,56 +1,92 @@
-// One registry value as text, through the Win32 registry API.
+// The text values of one open registry key, read in one enumeration.
 #include "settings/registry_text.h"
 
 #include <cstring>
-#include <limits>
+#include <memory>
 
 namespace tovarine {
+namespace {
 
-char *ReadValueText(const char *key_path, const char *name) {
-    if (key_path == nullptr || name == nullptr) return nullptr;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return nullptr;
+constexpr DWORD kValueNameChars = 16384;  // the registry's value-name limit and its NUL
+constexpr DWORD kFirstDataBytes = 256;
+
+std::string Fold(const char *name) {
+    std::string folded(name);
+    for (char &c : folded) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
-    char *text = nullptr;
-    // The value may change size between asking and reading: try again a few times.
-    for (int attempt = 0; attempt < 4 && text == nullptr; ++attempt) {
-        DWORD type = REG_NONE;
-        DWORD bytes = 0;
-        if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) break;
-        if (type != REG_SZ && type != REG_EXPAND_SZ) break;
-        if (bytes >= std::numeric_limits<DWORD>::max()) break;
-        // One byte more than the value, so the text ends in a NUL even when the stored bytes
-        // don't.
-        auto *block = static_cast<char *>(LocalAlloc(LMEM_ZEROINIT, static_cast<SIZE_T>(bytes) + 1));
-        if (block == nullptr) break;
-        DWORD got = bytes;
-        const LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(block),
-                                         &got);
-        if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && got <= bytes) {
-            block[got] = 0;
-            text = block;
-        } else {
-            LocalFree(block);
-            if (rc != ERROR_MORE_DATA) break;
-        }
-    }
-    RegCloseKey(key);
-    return text;
+    return folded;
 }
 
-LONG WriteValueText(const char *key_path, const char *name, const char *text) {
-    if (key_path == nullptr || name == nullptr || text == nullptr) return ERROR_INVALID_PARAMETER;
-    const size_t length = std::strlen(text);
-    if (length >= std::numeric_limits<DWORD>::max()) return ERROR_INVALID_PARAMETER;
-    HKEY key = nullptr;
-    LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE, nullptr, &key, nullptr);
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
-                        static_cast<DWORD>(length + 1));
-    const LONG close_rc = RegCloseKey(key);
-    return rc != ERROR_SUCCESS ? rc : close_rc;
+// A zero-filled local-heap block that is released when it goes out of scope.
+class LocalBlock {
+public:
+    explicit LocalBlock(SIZE_T bytes)
+        : data_(static_cast<BYTE *>(LocalAlloc(LMEM_ZEROINIT, bytes))), bytes_(bytes) {}
+    ~LocalBlock() { LocalFree(data_); }
+    LocalBlock(const LocalBlock &) = delete;
+    LocalBlock &operator=(const LocalBlock &) = delete;
+    BYTE *data() const { return data_; }
+    SIZE_T bytes() const { return data_ != nullptr ? bytes_ : 0; }
+
+private:
+    BYTE *data_;
+    SIZE_T bytes_;
+};
+
+}  // namespace
+
+bool StoredTexts::Read(HKEY key) {
+    texts_.clear();
+    LocalBlock name(kValueNameChars);
+    if (name.data() == nullptr) return false;
+    std::unique_ptr<LocalBlock> data = std::make_unique<LocalBlock>(kFirstDataBytes);
+    int attempts = 0;  // reads of the current value that found it larger than the buffer
+    for (DWORD index = 0;;) {
+        if (data->data() == nullptr) {
+            texts_.clear();
+            return false;
+        }
+        DWORD name_chars = kValueNameChars;
+        DWORD type = REG_NONE;
+        // One byte is kept back so that a text stored without its NUL still ends in one.
+        DWORD bytes = static_cast<DWORD>(data->bytes() - 1);
+        const LONG rc = RegEnumValueA(key, index, reinterpret_cast<char *>(name.data()),
+                                      &name_chars, nullptr, &type, data->data(), &bytes);
+        if (rc == ERROR_NO_MORE_ITEMS) return true;
+        if (rc == ERROR_MORE_DATA && ++attempts <= 4 && bytes >= data->bytes() &&
+            bytes < 0x7FFFFFFFu) {
+            data = std::make_unique<LocalBlock>(static_cast<SIZE_T>(bytes) + 1);
+            continue;  // the same value again, with room for it
+        }
+        if (rc != ERROR_SUCCESS) {
+            if (rc == ERROR_MORE_DATA) {  // a value that keeps growing: passed over
+                ++index;
+                attempts = 0;
+                continue;
+            }
+            texts_.clear();
+            return false;
+        }
+        if (type == REG_SZ || type == REG_EXPAND_SZ) {
+            const char *text = reinterpret_cast<const char *>(data->data());
+            data->data()[bytes] = 0;
+            texts_.insert_or_assign(Fold(reinterpret_cast<const char *>(name.data())),
+                                    std::string(text, std::strlen(text)));
+        }
+        ++index;
+        attempts = 0;
+    }
+}
+
+const std::string *StoredTexts::Find(const char *name) const {
+    if (name == nullptr) return nullptr;
+    folded_.assign(name);
+    for (char &c : folded_) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    const auto found = texts_.find(folded_);
+    return found != texts_.end() ? &found->second : nullptr;
 }
 
 }  // namespace tovarine

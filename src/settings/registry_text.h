@@ -1,18 +1,28 @@
-// Reading and writing one registry value as text, by key path below HKEY_CURRENT_USER and value
-// name: the two operations the settings transfer relies on.
+// The text values of one open registry key, read in one enumeration: one consistent state of the
+// key, each value read once, however many settings look it up.
 #pragma once
+
+#include <string>
+#include <unordered_map>
 
 #include "platform/platform.h"
 
 namespace tovarine {
 
-// The text of value `name` of the key at `key_path`, as a new local-heap block the caller
-// releases with LocalFree; null when the key or the value doesn't exist, isn't text, or can't
-// be read. The whole value is read, however long.
-char *ReadValueText(const char *key_path, const char *name);
+class StoredTexts {
+public:
+    // Reads every text value (REG_SZ or REG_EXPAND_SZ) of `key`, each up to its first NUL.
+    // Values of other types are left out. Returns false, holding nothing, when the key cannot
+    // be enumerated or its data buffer cannot be had; may throw std::bad_alloc.
+    bool Read(HKEY key);
 
-// Stores `text` as the text value `name` of the key at `key_path`, creating the key and its
-// parents when they don't exist yet. Returns ERROR_SUCCESS or the registry's error code.
-LONG WriteValueText(const char *key_path, const char *name, const char *text);
+    // The text of value `name`, letter case ignored as the registry ignores it; null when the
+    // key holds no text value of that name.
+    const std::string *Find(const char *name) const;
+
+private:
+    std::unordered_map<std::string, std::string> texts_;  // by upper-cased name
+    mutable std::string folded_;                          // the name Find looks up
+};
 
 }  // namespace tovarine

@@ -17,6 +17,6 @@ inline constexpr char kSettingsRootFullName[] =
 
 // Characters of the name and class buffers with which the settings calls enumerate the
 // settings root's subkeys, the terminating NUL included.
-inline constexpr uint32_t kSubkeyNameChars = 128;
+inline constexpr uint32_t kSubkeyNameChars = 256;
 
 }  // namespace tovarine

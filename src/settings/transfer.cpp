@@ -6,6 +6,7 @@
 #include "res/strings.h"
 #include "settings/local_text.h"
 #include "settings/registry_text.h"
+#include "settings/settings_engine.h"
 #include "settings/settings_table.h"
 
 namespace tovarine {
@@ -38,50 +39,92 @@ void AppendMissingLine(LocalText &text, const SettingDescriptor &setting,
     text.Append("\n");
 }
 
-// Writes every setting of the table as the text its codec formats. Returns the names of the
-// settings whose write failed, one "Could not save NAME\n" line each.
-void SaveTable(const char *key_path, SettingDescriptor *table, LocalText &failures) {
+// Writes every setting of the table through one handle of the key, made on the first write
+// when the key does not exist yet, so that a save that can write nothing makes no key. The
+// writes are committed together when the handle is closed. Returns the names of the settings
+// whose write failed, one "Could not save NAME\n" line each, or "Could not save the settings\n"
+// when the commit failed.
+void SaveTable(const char *key_path, HKEY key, SettingDescriptor *table, LocalText &failures) {
     LocalText value;
+    LONG open_rc = ERROR_SUCCESS;
+    bool wrote = false;
     ForEachSetting(table, [&](SettingDescriptor &setting) {
         const helpers::ValueCodec *codec = CodecOf(setting);
         if (codec == nullptr) return;
         value.Clear();
         AppendFormatted(value, *codec, setting.variable, setting.size);
-        const bool written =
-            !value.failed() && WriteValueText(key_path, setting.name, value.c_str()) == ERROR_SUCCESS;
+        bool written = false;
+        if (!value.failed()) {
+            if (key == nullptr && open_rc == ERROR_SUCCESS) {
+                open_rc = RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr,
+                                          REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
+                                          nullptr);
+                if (open_rc != ERROR_SUCCESS) key = nullptr;
+            }
+            const size_t length = std::strlen(value.c_str());
+            written = key != nullptr &&
+                      RegSetValueExA(key, setting.name, 0, REG_SZ,
+                                     reinterpret_cast<const BYTE *>(value.c_str()),
+                                     static_cast<DWORD>(length + 1)) == ERROR_SUCCESS;
+        }
+        wrote = wrote || written;
         if (!written) failures.Append("Could not save ").Append(setting.name).Append("\n");
     });
+    if (key != nullptr && RegCloseKey(key) != ERROR_SUCCESS && wrote) {
+        failures.Clear();
+        failures.Append("Could not save the settings\n");
+    }
 }
 
 }  // namespace
-}  // namespace tovarine
 
-extern "C" int32_t qy63B1(HWND owner, const char *key_path, SettingDescriptor *table,
-                          int32_t save) {
-    using namespace tovarine;
-    (void)owner;  // the question has no owner window: the host's windows stay usable
-    const bool saving = save != 0;
+int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool saving,
+                      int32_t selector) {
     const int32_t declined = saving ? 1 : 0;
     if (key_path == nullptr || table == nullptr) {
         ClearScratchFields(table);
         return declined;
     }
+    ClearScratchFields(table);
+    // On every way out, including a thrown bad_alloc, no scratch value stays allocated.
+    struct ScratchRelease {
+        SettingDescriptor *table;
+        ~ScratchRelease() { ForEachSetting(table, [](SettingDescriptor &s) { ReleaseScratch(s); }); }
+    } release_all{table};
+    // The key stays open from the reads to the writes; it is closed on every way out.
+    struct KeyClose {
+        HKEY key = nullptr;
+        ~KeyClose() { if (key != nullptr) RegCloseKey(key); }
+    } open_key;
 
     char word[64] = {};
     LoadStringA(ModuleInstance(), saving ? IDS_SAVING_AS : IDS_WILL_BE, word, sizeof word);
 
-    // First pass: read every setting, keep a scratch value for each one that changes, and list
-    // the changed and the missing ones.
+    // Every stored value is read once, in one enumeration of the key. A key that does not exist
+    // or cannot be read holds none of the settings.
+    StoredTexts stored;
+    const REGSAM access = saving ? KEY_QUERY_VALUE | KEY_SET_VALUE : KEY_QUERY_VALUE;
+    LONG open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, access, &open_key.key);
+    if (open_rc == ERROR_ACCESS_DENIED && saving) {  // still read what it holds
+        open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_QUERY_VALUE, &open_key.key);
+    }
+    if (open_rc != ERROR_SUCCESS) {
+        open_key.key = nullptr;
+    } else if (!stored.Read(open_key.key) && !saving) {
+        RegCloseKey(open_key.key);
+        open_key.key = nullptr;
+    }
+
+    // First pass: keep a scratch value for each setting that changes, and list the changed and
+    // the missing ones.
     LocalText confirmation;
     ForEachSetting(table, [&](SettingDescriptor &setting) {
-        setting.scratch = nullptr;
         const helpers::ValueCodec *codec = CodecOf(setting);
         if (codec == nullptr) return;
         setting.scratch = LocalAlloc(LMEM_ZEROINIT, static_cast<SIZE_T>(setting.size));
         if (setting.scratch == nullptr) return;  // not read, not listed
-        if (char *stored = ReadValueText(key_path, setting.name)) {
-            codec->parse(stored, setting.scratch, setting.size);
-            LocalFree(stored);
+        if (const std::string *text = stored.Find(setting.name)) {
+            codec->parse(text->c_str(), setting.scratch, setting.size);
             if (codec->differs(setting.scratch, setting.variable, setting.size)) {
                 AppendChangeLine(confirmation, setting, *codec, saving);
                 return;
@@ -92,27 +135,25 @@ extern "C" int32_t qy63B1(HWND owner, const char *key_path, SettingDescriptor *t
         ReleaseScratch(setting);
     });
 
-    auto release_all = [&] { ForEachSetting(table, [](SettingDescriptor &s) { ReleaseScratch(s); }); };
     if (confirmation.empty() && !confirmation.failed()) return declined;
 
-    // A list that could not be built cannot be shown: that is no Yes.
+    // A list that could not be built cannot be shown: that is no Yes. No write transaction is
+    // open while the question is up: the writes are gathered and committed after it.
     bool yes = false;
     if (!confirmation.failed()) {
-        yes = InstanceSelector() != 0 ||
+        yes = selector != 0 ||
               MessageBoxA(nullptr, confirmation.c_str(),
                           saving ? "Update Registry?" : "Update from Registry?",
                           MB_YESNO | MB_ICONQUESTION) == IDYES;
     }
-    if (!yes) {
-        release_all();
-        return declined;
-    }
+    if (!yes) return declined;
 
     if (saving) {
         LocalText failures;
-        SaveTable(key_path, table, failures);
+        SaveTable(key_path, open_key.key, table, failures);
+        open_key.key = nullptr;  // closed, and its writes committed, by SaveTable
         // The caller counts on 1 from a save, so a failed write is told to the user instead.
-        if ((!failures.empty() || failures.failed()) && InstanceSelector() == 0) {
+        if ((!failures.empty() || failures.failed()) && selector == 0) {
             MessageBoxA(nullptr, failures.failed() ? "Could not save the settings\n" : failures.c_str(),
                         "Update Registry", MB_OK | MB_ICONERROR);
         }
@@ -124,6 +165,16 @@ extern "C" int32_t qy63B1(HWND owner, const char *key_path, SettingDescriptor *t
             }
         });
     }
-    release_all();
     return 1;
+}
+
+}  // namespace tovarine
+
+extern "C" int32_t qy63B1(HWND owner, const char *key_path, SettingDescriptor *table,
+                          int32_t save) {
+    using namespace tovarine;
+    (void)owner;  // the question has no owner window: the host's windows stay usable
+    const int32_t selector = InstanceSelector();
+    return Guarded(save != 0 ? 1 : 0,
+                   [&] { return TransferTable(key_path, table, save != 0, selector); });
 }

@@ -142,13 +142,13 @@ TEST_F(Registry, NamesAndClassesNeedRoomForTheirTerminator) {
         const std::string child(c.name_length, 'n'), key_class(c.class_length, 'c');
         ASSERT_EQ(Create(("Sizes\\" + std::to_string(++n)).c_str(), &parent), 0);
         ASSERT_EQ(Create(child.c_str(), &key, parent, key_class.c_str()), 0);
+        RegCloseKey(key);  // a new key is made when its handle's writes are committed
         std::vector<char> name(c.name_chars), class_text(c.class_chars);
         DWORD name_chars = c.name_chars, class_chars = c.class_chars;
         EXPECT_EQ(EnumKey(parent, 0, name.data(), &name_chars, class_text.data(), &class_chars),
                   c.expected)
             << "case " << n;
         EXPECT_TRUE(c.expected || name_chars == c.name_length) << "case " << n;
-        RegCloseKey(key);
         RegCloseKey(parent);
     }
 }
@@ -220,6 +220,8 @@ TEST_F(Registry, DeletedKeysAndClosedHandles) {
     HKEY child = nullptr, again = nullptr;
     ASSERT_EQ(Create("Del\\Child", &child), 0);
     ASSERT_EQ(Set(child, "v", REG_BINARY, "x", 1), 0);
+    EXPECT_EQ(RegDeleteKeyA(kUser, "Del"), ERROR_FILE_NOT_FOUND);  // made only at the flush
+    ASSERT_EQ(RegFlushKey(child), 0);
     EXPECT_EQ(RegDeleteKeyA(kUser, "Del"), ERROR_ACCESS_DENIED);  // it has a subkey
     EXPECT_EQ(RegDeleteKeyA(kUser, "del\\CHILD"), 0);
     EXPECT_EQ(RegDeleteKeyA(kUser, "Del\\Child"), ERROR_FILE_NOT_FOUND);

@@ -11,7 +11,7 @@ namespace {
 
 const std::string kPrefix = std::string(kRoot) + "\\";
 std::string Port(size_t k) { return std::to_string(1000 + k); }
-constexpr uint32_t kEnumChars = 128;
+constexpr uint32_t kEnumChars = kSubkeyNameChars;
 
 class InstancesTest : public SettingsTest {
 protected:
@@ -45,15 +45,17 @@ TEST_F(InstancesTest, PicksOffersAndCreatesInstances) {
         {three, "Srv", 1, 3, {}, 0, "Srv 2"},      {three, "Srv", 0, 4, {}, 0, ""},
         {three, "Srv", 1, 4, {}, 0, "Srv 3"},      {three, "Srv", 0, -1, {}, 0, ""},
         {three, "Srv", 1, -1, {}, 0, "Srv 3"},
-        {{"Camera 0"}, "Cam", 0, 0, {IDYES}, 1, "Camera 0"},      // the name is a prefix
-        {{"camera 0"}, "CAM", 1, 0, {IDYES}, 1, "camera 0"},
-        {{"Srv b", "srv a"}, "SRV", 0, 1, {}, 0, "srv a"},         // case-insensitive order
+        // Only "NAME digits" belongs to NAME: a name that begins another claims nothing.
+        {{"Camera 0"}, "Cam", 1, 0, {IDYES}, 1, "Cam 0"},
+        {{"Box Test 0", "Box 0x", "Box  1", "Box 1"}, "box", 1, 1, {}, 0, "Box 1"},
+        {{"Box Test 0", "Box 1"}, "Box", 0, 0, {IDYES}, 1, "Box 1"},
+        {{"Srv 9", "srv 10"}, "SRV", 0, 1, {}, 0, "srv 10"},       // case-insensitive order
         {{"Alpha 0", "Beta 0"}, "Alpha", 1, 2, {}, 0, "Alpha 2"},  // numbered by all subkeys
         {{"Srv 1"}, "Srv", 1, 5, {}, 0, "Srv 2"},                  // "Srv 1" is taken
-        // A name too long for the 128-character buffer ends the enumeration: "Srv 0" after it
-        // is not seen, and the new instance steps past it instead of landing in it.
-        {{long_key, "Srv 0"}, "Srv", 0, 1, {}, 0, ""},
-        {{long_key, "Srv 0"}, "Srv", 1, 0, {IDYES}, 1, "Srv 1"},
+        // A long subkey name hides nothing after it.
+        {{long_key, "Srv 0"}, "Srv", 0, 1, {}, 0, "Srv 0"},
+        {{long_key, "Srv 0"}, "Srv", 1, 0, {IDYES}, 1, "Srv 0"},
+        {{long_key, "Srv 0"}, "Srv", 1, -1, {}, 0, "Srv 2"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto &c = cases[i];
@@ -85,6 +87,73 @@ TEST_F(InstancesTest, PicksOffersAndCreatesInstances) {
         const bool created = c.save && !c.target.empty() && at == c.keys.end();
         EXPECT_EQ(Subkeys(kRoot).size(), c.keys.size() + created);
     }
+}
+
+// A new instance never lands in an existing key below the settings root, whatever handle
+// qy75BB enumerates and however small its buffers: a subkey that does not fit them is counted.
+TEST_F(InstancesTest, NewInstanceNeverOverwritesAnExistingOne) {
+    HKEY other = Key(kPrefix + "Other\\Child", true);
+    ASSERT_NE(other, nullptr);
+    RegCloseKey(other);
+    HKEY root = Key(kRoot, false);
+    other = Key(kPrefix + "Other", false);
+    ASSERT_NE(root, nullptr);
+    ASSERT_NE(other, nullptr);
+    const struct {
+        const char *what;
+        HKEY key;
+        uint32_t chars;
+        const char *made;  // the new instance; null: any name not taken before
+    } cases[] = {
+        {"the root, room for every name", root, kEnumChars, "Mine 3"},
+        {"the root, room for no name", root, 4, "Mine 3"},
+        {"another key (one subkey)", other, kEnumChars, "Mine 3"},
+        {"no key", nullptr, kEnumChars, "Mine 0"},
+        {"HKEY_CURRENT_USER", HKEY_CURRENT_USER, kEnumChars, nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto &key : Subkeys(kRoot)) {
+            if (key != "Other") RegDeleteKeyA(HKEY_CURRENT_USER, (kPrefix + key).c_str());
+        }
+        Put(kPrefix + "Mine 1", "Port", "1");
+        Put(kPrefix + "Mine 2", "Port", "2");
+        const std::vector<std::string> before = Subkeys(kRoot);
+        f9832144782(1);
+        char name[kEnumChars], key_class[kEnumChars];
+        FILETIME written{};
+        EXPECT_EQ(qy75BB(c.key, kOwner, "Mine", table.data(), name, c.chars, key_class, c.chars,
+                         &written), 0);
+        f9832144782(0);
+        EXPECT_EQ(Get(kPrefix + "Mine 1", "Port"), "1");
+        EXPECT_EQ(Get(kPrefix + "Mine 2", "Port"), "2");
+        std::vector<std::string> made;
+        for (const auto &key : Subkeys(kRoot)) {
+            if (std::find(before.begin(), before.end(), key) == before.end()) made.push_back(key);
+        }
+        ASSERT_EQ(made.size(), 1u);
+        if (c.made != nullptr) {
+            EXPECT_EQ(made[0], c.made);
+        }
+        EXPECT_EQ(Get(kPrefix + made[0], "Port"), "80");
+    }
+    RegCloseKey(other);
+    RegCloseKey(root);
+}
+
+// A settings name as long as a key name allows (with " 0") saves and loads.
+TEST_F(InstancesTest, LongestSettingsNameSavesAndLoads) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Wine's registry turns away a key path this long below the settings root";
+#endif
+    const std::string name(253, 'L');
+    f9832144782(1);
+    EXPECT_EQ(qy70EE(kOwner, name.c_str(), table.data()), 0);
+    port = 1;
+    EXPECT_EQ(qy45AF(kOwner, name.c_str(), table.data()), 0);
+    f9832144782(0);
+    EXPECT_EQ(port, 80);
+    EXPECT_EQ(Subkeys(kRoot), std::vector<std::string>{name + " 0"});
 }
 
 TEST_F(InstancesTest, NoInstanceOrNoRoot) {
@@ -147,11 +216,14 @@ TEST_F(InstancesTest, SurvivesEveryAllocationFailure) {
         {"qy189C load, no instance", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 0,
          {}, {"0 80"}},
         {"qy189C save, no instance", [&] { return qy189C(kOwner, "Srv", table.data(), 1); }, 0,
-         {}, {"0 80", "0 " + up + "saving as  80\n" + failed + "80"}},
+         {}, {"0 80", "0 " + up + "saving as  80\n" + failed + "80",
+              "0 " + up + "saving as  80\n] Srv 1=80 80"}},
         {"qy189C load, selector 2", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 2,
          two, {"0 " + keys + "80"}},
+        // A new instance whose key cannot be looked up is not written there, but in the next.
         {"qy75BB", new_instance, 0, two, {"0 " + keys + "80", "0 " + up + "saving as  80\n" +
-                                                                failed + keys + "80"}},
+                                                                failed + keys + "80",
+                                          "0 " + up + "saving as  80\n] " + keys + "Srv 3=80 80"}},
     };
     for (const auto &walk : walks) {
         SCOPED_TRACE(walk.call);

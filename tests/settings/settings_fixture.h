@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,7 @@ protected:
         ASSERT_TRUE(registry_->ready());
         answerer_.emplace([this](const Box &box) {
             boxes.push_back(box);
+            if (throw_from_box) throw std::runtime_error("a host's box that throws");
             return next < answers.size() ? answers[next++] : fallback;
         });
         saved_selector_ = f9832144782(0);
@@ -96,6 +98,7 @@ protected:
     std::vector<int> answers;  // given in turn, then `fallback`
     size_t next = 0;
     int fallback = IDYES;
+    bool throw_from_box = false;  // the box handler throws instead of answering
 
 private:
     std::optional<FreshRegistry> registry_;

@@ -24,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr const char *kNames[] = {"Text", "Number", "Bytes", "Label", "Count"};
+std::string kPrefixOf(const std::string &subkey) { return std::string(kRoot) + "\\" + subkey; }
 
 // The stored text of setting i of a host saved with counter c. Each tells its counter, and most
 // change length with it, so that a torn value cannot pass for a whole one.
@@ -72,6 +73,16 @@ struct Host {
 };
 
 using SharedStoreTest = SettingsTest;
+
+// Waits until the child has written `count` bytes to the pipe (one after each save); false when
+// it ends first.
+bool AwaitSaves(int fd, int count) {
+    char byte;
+    for (int done = 0; done < count; ++done) {
+        if (read(fd, &byte, 1) != 1) return false;
+    }
+    return true;
+}
 
 // One child process: each round saves into its first instance (silent, selector 1), loads it
 // back, and saves a new instance (selector -1, or qy75BB itself). Its exit status tells what
@@ -154,11 +165,20 @@ TEST_F(SharedStoreTest, ProcessKilledDuringSavesLeavesWholeValues) {
     for (int64_t round = 0, first = 0; round < 10; ++round, first += 1000000) {
         SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round));
         registry::CloseStore();
+        int saves[2];
+        ASSERT_EQ(pipe(saves), 0);
         const pid_t child = fork();
         if (child == 0) {
+            close(saves[0]);
             f9832144782(1);
-            for (int64_t c = first;; ++c) qy63B1(nullptr, key.c_str(), Host(c).table.data(), 1);
+            for (int64_t c = first;; ++c) {
+                qy63B1(nullptr, key.c_str(), Host(c).table.data(), 1);
+                if (c == first) (void)!write(saves[1], "s", 1);
+            }
         }
+        close(saves[1]);
+        EXPECT_TRUE(AwaitSaves(saves[0], 1));  // killed after its first save, at a random point
+        close(saves[0]);
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::uniform_int_distribution(20, 120)(random)));
         kill(child, SIGKILL);
@@ -185,6 +205,112 @@ TEST_F(SharedStoreTest, ProcessKilledDuringSavesLeavesWholeValues) {
     f9832144782(1);
     qy63B1(nullptr, key.c_str(), loaded.table.data(), 0);
     EXPECT_EQ(loaded.number, std::max<int64_t>(before[1], 0));
+}
+
+// A host of 256 integer settings, every one holding c.
+struct WideHost {
+    std::vector<std::string> names;
+    std::vector<int32_t> values;
+    std::vector<SettingDescriptor> table;
+    explicit WideHost(int32_t c) : values(256, c) {
+        for (int i = 0; i < 256; ++i) names.push_back("Setting" + std::to_string(i));
+        for (int i = 0; i < 256; ++i) table.push_back(Setting(names[i].c_str(), 4, 4, &values[i]));
+        table = Table(table);
+    }
+};
+
+// The values of a key's 256 settings, as the set of texts found ("-" for a missing one).
+std::set<std::string> WideTexts(const std::string &key) {
+    std::set<std::string> texts;
+    for (int i = 0; i < 256; ++i) {
+        texts.insert(Get(key, ("Setting" + std::to_string(i)).c_str()).value_or("-"));
+    }
+    return texts;
+}
+
+// A child streams saves of a 256-setting table, into its first instance and into new ones,
+// until it is killed at a random moment. Every instance then holds one save's values, whole.
+TEST_F(SharedStoreTest, KilledSavesLeaveEveryInstanceWhole) {
+    RegCloseKey(Key(kRoot, true));
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    int64_t instances = 0;
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round));
+        registry::CloseStore();
+        int saves[2];
+        ASSERT_EQ(pipe(saves), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            close(saves[0]);
+            for (int32_t c = round * 100000 + 1;; ++c) {
+                f9832144782(c % 2 == 0 ? -1 : 1);  // every other save makes a new instance
+                qy70EE(nullptr, "Wide", WideHost(c).table.data());
+                (void)!write(saves[1], "s", 1);
+            }
+        }
+        close(saves[1]);
+        // Killed at a random point after two saves or more.
+        EXPECT_TRUE(AwaitSaves(saves[0], 2));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution(0, 60)(random)));
+        kill(child, SIGKILL);
+        close(saves[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(IntegrityOf(std::getenv("TOVARINE_REGISTRY")), "ok");
+        const std::vector<std::string> keys = Subkeys(kRoot);
+        for (const auto &key : keys) {
+            const std::set<std::string> texts = WideTexts(kPrefixOf(key));
+            EXPECT_EQ(texts.size(), 1u) << key << ": " << *texts.begin() << " .. "
+                                        << *texts.rbegin();
+            EXPECT_FALSE(texts.contains("-")) << key;
+        }
+        instances = static_cast<int64_t>(keys.size());
+    }
+    EXPECT_GE(instances, 2) << "the child was killed before it saved anything";
+}
+
+// After a call returns, the store file alone, without its log, holds every value saved.
+TEST_F(SharedStoreTest, StoreFileAloneHoldsEverySave) {
+    RegCloseKey(Key(kRoot, true));
+    f9832144782(1);
+    WideHost saved(7);
+    EXPECT_EQ(qy70EE(nullptr, "Copied", saved.table.data()), 0);
+    saved.values.assign(256, 8);
+    EXPECT_EQ(qy70EE(nullptr, "Copied", saved.table.data()), 0);
+    const fs::path store = std::getenv("TOVARINE_REGISTRY");
+    const fs::path copy = store.parent_path() / "copy" / "registry.db";
+    fs::create_directories(copy.parent_path());
+    fs::copy_file(store, copy);  // while this process still has the store open
+    setenv("TOVARINE_REGISTRY", copy.c_str(), 1);
+    registry::CloseStore();
+    WideHost loaded(0);
+    EXPECT_EQ(qy45AF(nullptr, "Copied", loaded.table.data()), 0);
+    EXPECT_EQ(loaded.values, std::vector<int32_t>(256, 8));
+    setenv("TOVARINE_REGISTRY", store.c_str(), 1);
+    registry::CloseStore();
+    f9832144782(0);
+}
+
+// A host's box handler that throws is a box that could not be shown: No. Nothing thrown
+// reaches the host through the C interface.
+TEST_F(SharedStoreTest, ThrowingBoxIsNo) {
+    RegCloseKey(Key(kRoot, true));
+    const std::string key = std::string(kRoot) + "\\Thrown 0";
+    Put(key, "Number", "1");
+    Host host(5);
+    throw_from_box = true;
+    EXPECT_EQ(qy63B1(nullptr, key.c_str(), host.table.data(), 1), 1);
+    EXPECT_EQ(Get(key, "Number"), "1");
+    EXPECT_EQ(qy63B1(nullptr, key.c_str(), host.table.data(), 0), 0);
+    EXPECT_EQ(host.number, 5);
+    EXPECT_EQ(qy45AF(nullptr, "Thrown", host.table.data()), 0);
+    EXPECT_EQ(qy45AF(nullptr, "Nothing", host.table.data()), 0);  // the notice box throws
+    EXPECT_EQ(host.number, 5);
+    EXPECT_TRUE(ScratchCleared(host.table));
+    EXPECT_EQ(boxes.size(), 4u);
+    throw_from_box = false;
 }
 
 // The folder's entries, each with its bytes when it is a file.

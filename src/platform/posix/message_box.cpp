@@ -36,6 +36,17 @@ bool WriteAll(int fd, const std::string &text) {
     return true;
 }
 
+// The controlling terminal, open while in scope; fd -1 when there is none.
+struct Terminal {
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    Terminal() = default;
+    Terminal(const Terminal &) = delete;
+    Terminal &operator=(const Terminal &) = delete;
+    ~Terminal() {
+        if (fd >= 0) close(fd);
+    }
+};
+
 // Shows the box on the controlling terminal. MB_YESNO asks "[y/N]": only an answer beginning
 // with "y" or "Y" is Yes.
 int AskOnTerminal(int tty, const char *text, const char *caption, UINT type) {
@@ -99,24 +110,31 @@ int AnswerUnattended(const char *text, const char *caption, UINT type) {
 
 extern "C" void tovarine_set_message_box_handler(tovarine_message_box_handler handler,
                                                  void *context) {
-    std::lock_guard<std::mutex> lock(g_handler_mutex);
-    g_handler = Handler{handler, handler != nullptr ? context : nullptr};
+    try {
+        std::lock_guard<std::mutex> lock(g_handler_mutex);
+        g_handler = Handler{handler, handler != nullptr ? context : nullptr};
+    } catch (...) {  // a lock that cannot be taken leaves the handler as it was
+    }
 }
 
+// Nothing thrown gets out: a prompt that cannot be built, or a handler that throws, is a box
+// that could not be shown, which a Yes/No question takes as No.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    Handler handler;
-    {
-        std::lock_guard<std::mutex> lock(g_handler_mutex);
-        handler = g_handler;
+    try {
+        Handler handler;
+        {
+            std::lock_guard<std::mutex> lock(g_handler_mutex);
+            handler = g_handler;
+        }
+        // The handler runs without the lock held: it may block for as long as the user takes,
+        // and it may install another handler.
+        if (handler.function != nullptr) {
+            return handler.function(handler.context, owner, text, caption, type);
+        }
+        const Terminal tty;
+        if (tty.fd < 0) return AnswerUnattended(text, caption, type);
+        return AskOnTerminal(tty.fd, text, caption, type);
+    } catch (...) {
+        return 0;
     }
-    // The handler runs without the lock held: it may block for as long as the user takes, and
-    // it may install another handler.
-    if (handler.function != nullptr) {
-        return handler.function(handler.context, owner, text, caption, type);
-    }
-    const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0) return AnswerUnattended(text, caption, type);
-    const int result = AskOnTerminal(tty, text, caption, type);
-    close(tty);
-    return result;
 }

@@ -8,10 +8,16 @@
 // made (mode 0600) when missing, and an empty file is a new store. A failed open is not
 // remembered: the next call tries again.
 //
-// Journal: WAL with synchronous=FULL. Every write is one transaction, synced before the call
-// returns, so a process killed at any point leaves the old state or the new one; readers in other
-// processes are not held up by a writer, and writers wait for each other (busy timeout 10 s).
-// Read-modify-write sequences start with BEGIN IMMEDIATE so that two processes cannot interleave.
+// Journal: WAL with synchronous=FULL, and a passive checkpoint after every commit, so that when
+// no call is running the store file alone holds every value. Values set through a key handle
+// other than HKEY_CURRENT_USER, and a key that RegCreateKeyExA has to make, are gathered in the
+// handle and committed together, in one transaction, at RegFlushKey or RegCloseKey (or before
+// any other call through that handle); until then other handles do not see them. A process
+// killed at any point leaves each handle's writes wholly done or not at all. Other writes
+// (through HKEY_CURRENT_USER, deletions) are one transaction each. Readers in other processes
+// are not held up by a writer, and writers wait for each other (busy timeout 10 s); no
+// transaction stays open after a call returns. Read-modify-write sequences start with BEGIN
+// IMMEDIATE so that two processes cannot interleave.
 //
 // Errors of the store:
 //   ERROR_CANTOPEN          the file or a folder on its way cannot be made or opened;
@@ -26,19 +32,22 @@
 // ordering, class, last-write time as a FILETIME count) and one of values (key id, name,
 // upper-cased name, type, bytes). Names match ASCII case-insensitively and subkeys enumerate in
 // upper-case byte order, as Windows compares names. Values enumerate in the order they were first
-// set. Ids are never reused, so a handle to a deleted key gives ERROR_KEY_DELETED.
+// set; an enumeration walks the list read at its index 0. Ids are never reused, so a handle to a
+// deleted key gives ERROR_KEY_DELETED.
 //
 // Paths are backslash-separated. NULL or "" names the key itself (for HKEY_CURRENT_USER,
 // RegOpenKeyExA then hands back HKEY_CURRENT_USER itself); one trailing backslash is ignored; a
 // leading backslash gives ERROR_BAD_PATHNAME, an empty name between two backslashes and a name
 // longer than 255 characters give ERROR_INVALID_PARAMETER.
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -134,11 +143,26 @@ struct Snapshot {
     std::vector<Entry> entries;
 };
 
+// A value set through a handle and not yet committed.
+struct PendingValue {
+    std::string name;
+    std::string folded;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
 struct KeyHandle {
     uint64_t magic = kHandleMagic;
-    int64_t id = 0;
+    int64_t id = 0;  // 0 while the key is still to be made (`to_make` below `parent`)
     Snapshot<SubkeyEntry> subkeys;
     Snapshot<ValueEntry> values;
+    // Writes through the handle, committed together at RegFlushKey or RegCloseKey.
+    int64_t parent = 0;
+    std::vector<std::string> to_make;
+    std::string key_class;
+    std::vector<PendingValue> pending;
+    std::unordered_map<std::string, size_t> pending_at;  // folded name -> index in `pending`
+    bool HasPending() const { return id == 0 || !pending.empty(); }
 };
 
 struct Store {
@@ -151,11 +175,29 @@ struct Globals {
     std::mutex mutex;
     Store store;
     std::unordered_set<KeyHandle *> handles;
-    KeyHandle root{kHandleMagic, kRootId, {}, {}};
+    KeyHandle root{kHandleMagic, kRootId, {}, {}, 0, {}, {}, {}, {}};
     uint64_t epoch = 1;  // moves with every write of this process and every (re)open
     int64_t steps = 0;
     std::vector<sqlite3 *> inherited;  // connections of a parent process, never to be used
 };
+
+// The process's id, asked of the kernel once per process rather than on every call: a fork
+// clears it in the child.
+std::atomic<pid_t> g_pid{0};
+
+pid_t ProcessId() {
+    static const bool registered = [] {
+        pthread_atfork(nullptr, nullptr, [] { g_pid.store(0, std::memory_order_relaxed); });
+        return true;
+    }();
+    (void)registered;
+    pid_t pid = g_pid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        pid = getpid();
+        g_pid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
 
 // Never destroyed: registry calls may come from other threads while the process exits.
 Globals &G() {
@@ -234,6 +276,12 @@ public:
                 sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
         return *this;
     }
+    // Binds text that outlives the statement's step, without a copy.
+    Query &BindStatic(int i, const std::string &v) {
+        if (stmt_ && rc_ == SQLITE_OK)
+            rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+        return *this;
+    }
     Query &BindBlob(int i, const void *data, size_t bytes) {
         static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
         if (stmt_ && rc_ == SQLITE_OK)
@@ -282,10 +330,15 @@ public:
         const int rc = Run(store_, kBegin);
         return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
     }
+    // Commits, then copies the committed pages from the write-ahead log into the store file,
+    // so that the file alone holds every value once no call is running. A checkpoint that
+    // cannot finish (a reader in another process still needs older pages) is left to the next
+    // commit: what is committed is durable in the log either way.
     LONG Commit() {
         const int rc = Run(store_, kCommit);
         if (rc != SQLITE_DONE) return MapError(rc, true);
         ++G().epoch;
+        sqlite3_wal_checkpoint_v2(store_.db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         return ERROR_SUCCESS;
     }
 
@@ -367,6 +420,103 @@ LONG LayOut(Store &store) {
     return rc == SQLITE_OK ? ERROR_SUCCESS : MapError(rc, true);
 }
 
+// The store's files go through a thin layer over SQLite's own file system that passes every
+// call on, except a sync of a file that this connection has not written since its last
+// successful sync: that one has nothing to make durable. Every commit still syncs the log, and
+// every checkpoint the store file; what is left out is the checkpoint's second sync of a log
+// the commit has just synced (all of the store's connections commit with synchronous=FULL, so
+// no other connection's frames wait for it).
+struct SyncFile {
+    sqlite3_file base;
+    bool written;
+    sqlite3_file *real() { return reinterpret_cast<sqlite3_file *>(this + 1); }
+};
+static_assert(sizeof(SyncFile) % 8 == 0);
+
+SyncFile *Sf(sqlite3_file *file) { return reinterpret_cast<SyncFile *>(file); }
+sqlite3_file *Real(sqlite3_file *file) { return Sf(file)->real(); }
+
+int SfClose(sqlite3_file *f) { return Real(f)->pMethods->xClose(Real(f)); }
+int SfRead(sqlite3_file *f, void *b, int n, sqlite3_int64 at) {
+    return Real(f)->pMethods->xRead(Real(f), b, n, at);
+}
+int SfWrite(sqlite3_file *f, const void *b, int n, sqlite3_int64 at) {
+    Sf(f)->written = true;
+    return Real(f)->pMethods->xWrite(Real(f), b, n, at);
+}
+int SfTruncate(sqlite3_file *f, sqlite3_int64 size) {
+    Sf(f)->written = true;
+    return Real(f)->pMethods->xTruncate(Real(f), size);
+}
+int SfSync(sqlite3_file *f, int flags) {
+    if (!Sf(f)->written) return SQLITE_OK;
+    const int rc = Real(f)->pMethods->xSync(Real(f), flags);
+    if (rc == SQLITE_OK) Sf(f)->written = false;
+    return rc;
+}
+int SfFileSize(sqlite3_file *f, sqlite3_int64 *size) {
+    return Real(f)->pMethods->xFileSize(Real(f), size);
+}
+int SfLock(sqlite3_file *f, int level) { return Real(f)->pMethods->xLock(Real(f), level); }
+int SfUnlock(sqlite3_file *f, int level) { return Real(f)->pMethods->xUnlock(Real(f), level); }
+int SfCheckReservedLock(sqlite3_file *f, int *out) {
+    return Real(f)->pMethods->xCheckReservedLock(Real(f), out);
+}
+int SfFileControl(sqlite3_file *f, int op, void *arg) {
+    return Real(f)->pMethods->xFileControl(Real(f), op, arg);
+}
+int SfSectorSize(sqlite3_file *f) { return Real(f)->pMethods->xSectorSize(Real(f)); }
+int SfDeviceCharacteristics(sqlite3_file *f) {
+    return Real(f)->pMethods->xDeviceCharacteristics(Real(f));
+}
+int SfShmMap(sqlite3_file *f, int region, int bytes, int extend, void volatile **at) {
+    return Real(f)->pMethods->xShmMap(Real(f), region, bytes, extend, at);
+}
+int SfShmLock(sqlite3_file *f, int offset, int n, int flags) {
+    return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
+}
+void SfShmBarrier(sqlite3_file *f) { Real(f)->pMethods->xShmBarrier(Real(f)); }
+int SfShmUnmap(sqlite3_file *f, int remove) {
+    return Real(f)->pMethods->xShmUnmap(Real(f), remove);
+}
+
+const sqlite3_io_methods kSyncFileMethods = {
+    2,  // no memory-mapped access: the store never asks for it
+    SfClose, SfRead, SfWrite, SfTruncate, SfSync, SfFileSize, SfLock, SfUnlock,
+    SfCheckReservedLock, SfFileControl, SfSectorSize, SfDeviceCharacteristics,
+    SfShmMap, SfShmLock, SfShmBarrier, SfShmUnmap, nullptr, nullptr};
+
+sqlite3_vfs g_sync_vfs;
+
+int SfOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int *out_flags) {
+    auto *real_vfs = static_cast<sqlite3_vfs *>(vfs->pAppData);
+    SyncFile *sf = Sf(file);
+    sf->base.pMethods = nullptr;
+    sf->written = true;  // what an earlier process left unsynced is synced at the first request
+    const int rc = real_vfs->xOpen(real_vfs, name, sf->real(), flags, out_flags);
+    if (sf->real()->pMethods != nullptr) {
+        // The shared-memory calls exist only where the real file has them.
+        sf->base.pMethods = &kSyncFileMethods;
+    }
+    return rc;
+}
+
+// The layer's name, registered once per process; null when it cannot be (SQLite's own is used).
+const char *SyncVfsName() {
+    static const char *const name = []() -> const char * {
+        sqlite3_vfs *real_vfs = sqlite3_vfs_find(nullptr);
+        if (real_vfs == nullptr || real_vfs->iVersion < 2) return nullptr;
+        g_sync_vfs = *real_vfs;
+        g_sync_vfs.szOsFile = static_cast<int>(sizeof(SyncFile)) + real_vfs->szOsFile;
+        g_sync_vfs.zName = "tovarine-sync";
+        g_sync_vfs.pAppData = real_vfs;
+        g_sync_vfs.pNext = nullptr;
+        g_sync_vfs.xOpen = SfOpen;
+        return sqlite3_vfs_register(&g_sync_vfs, 0) == SQLITE_OK ? g_sync_vfs.zName : nullptr;
+    }();
+    return name;
+}
+
 LONG OpenConnection(Store &store) {
     const std::string path = StorePath();
     if (path.empty() || !MakeFolders(path)) return ERROR_CANTOPEN;
@@ -377,9 +527,10 @@ LONG OpenConnection(Store &store) {
 
     int rc =
         sqlite3_open_v2(path.c_str(), &store.db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        SyncVfsName());
     if (rc != SQLITE_OK) return ERROR_CANTOPEN;
-    store.pid = getpid();
+    store.pid = ProcessId();
     sqlite3_extended_result_codes(store.db, 1);
     sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
 
@@ -418,7 +569,7 @@ LONG OpenConnection(Store &store) {
 
 LONG EnsureOpen(Globals &g) {
     Store &store = g.store;
-    if (store.db && store.pid == getpid()) return ERROR_SUCCESS;
+    if (store.db && store.pid == ProcessId()) return ERROR_SUCCESS;
     if (store.db) {
         // Inherited across fork: SQLite connections must not be used, nor closed, in the child.
         g.inherited.push_back(store.db);
@@ -443,8 +594,18 @@ LONG Resolve(Globals &g, HKEY key, KeyHandle **handle) {
     return ERROR_SUCCESS;
 }
 
-// Checks the handle and opens the store: the start of every call that reads or writes.
+LONG CommitPending(Globals &g, KeyHandle &handle);
+
+// Checks the handle and opens the store: the start of every call that reads or writes. The
+// handle's own uncommitted writes are committed first, so that the call sees them in the store.
 LONG Begin(Globals &g, HKEY key, KeyHandle **handle) {
+    if (LONG err = Resolve(g, key, handle)) return err;
+    if (LONG err = EnsureOpen(g)) return err;
+    return (*handle)->HasPending() ? CommitPending(g, **handle) : ERROR_SUCCESS;
+}
+
+// The start of the calls that work on a handle's uncommitted writes: no commit first.
+LONG BeginBuffered(Globals &g, HKEY key, KeyHandle **handle) {
     if (LONG err = Resolve(g, key, handle)) return err;
     return EnsureOpen(g);
 }
@@ -507,6 +668,67 @@ LONG TouchKey(Store &store, int64_t id) {
     return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
 }
 
+// Commits what was written through the handle in one transaction: the key and the keys on the
+// way to it when they are still to be made, then every value set through it. All of it becomes
+// visible at once, or, when the commit fails or the process dies first, none of it. On failure
+// the writes stay pending.
+LONG CommitPending(Globals &g, KeyHandle &handle) {
+    if (!handle.HasPending()) return ERROR_SUCCESS;
+    Store &store = g.store;
+    Transaction txn(store);
+    if (LONG err = txn.Begin()) return err;
+    const int64_t now = Now();
+    int64_t id = handle.id;
+    if (id == 0) {
+        if (LONG err = CheckKey(store, handle.parent)) return err;
+        id = handle.parent;
+        bool created = false;
+        for (size_t i = 0; i < handle.to_make.size(); ++i) {
+            const int64_t parent = id;
+            const std::string &part = handle.to_make[i];
+            LONG err = FindChild(store, parent, part, &id);
+            if (err == ERROR_SUCCESS) continue;  // made meanwhile by another handle or process
+            if (err != ERROR_FILE_NOT_FOUND) return err;
+            const bool last = i + 1 == handle.to_make.size();
+            const int rc = Query(store, kInsertKey)
+                               .Bind(1, parent)
+                               .Bind(2, part)
+                               .Bind(3, Fold(part))
+                               .Bind(4, std::string_view(last ? handle.key_class : std::string()))
+                               .Bind(5, now)
+                               .Run();
+            if (rc != SQLITE_DONE) return MapError(rc, true);
+            id = sqlite3_last_insert_rowid(store.db);
+            if (!created) {
+                if (LONG touch = TouchKey(store, parent)) return touch;
+            }
+            created = true;
+        }
+    } else if (LONG err = CheckKey(store, id)) {
+        return err;
+    }
+    for (const PendingValue &value : handle.pending) {
+        const int rc = Query(store, kSetValue)
+                           .Bind(1, id)
+                           .BindStatic(2, value.name)
+                           .BindStatic(3, value.folded)
+                           .Bind(4, static_cast<int64_t>(value.type))
+                           .BindBlob(5, value.data.data(), value.data.size())
+                           .Run();
+        if (rc != SQLITE_DONE) return MapError(rc, true);
+    }
+    if (!handle.pending.empty()) {
+        if (LONG err = TouchKey(store, id)) return err;
+    }
+    if (LONG err = txn.Commit()) return err;
+    handle.id = id;
+    handle.to_make.clear();
+    handle.key_class.clear();
+    handle.pending.clear();
+    handle.pending_at.clear();
+    return ERROR_SUCCESS;
+}
+
 // Registers a new handle; the set's entry is made before the handle is let go of.
 HKEY Adopt(Globals &g, std::unique_ptr<KeyHandle> handle) {
     g.handles.insert(handle.get());
@@ -528,13 +750,15 @@ LONG CurrentStamp(Globals &g, Stamp *stamp) {
     return ERROR_SUCCESS;
 }
 
-// Brings the handle's list up to date: read afresh at index 0, when never read, or when the store
-// changed since; otherwise served as it is, so that enumerating n entries reads the list once.
+// Brings the handle's list up to date: read afresh at index 0 or when never read; otherwise
+// served as it is, so that enumerating n entries reads the list once. The list is read in one
+// statement, so an enumeration from index 0 walks one consistent state of the key, whatever
+// other handles and processes commit meanwhile.
 template <typename Entry, typename Load>
 LONG Refresh(Globals &g, Snapshot<Entry> &snapshot, DWORD index, int64_t id, Load load) {
+    if (index != 0 && snapshot.taken) return ERROR_SUCCESS;
     Stamp stamp;
     if (LONG err = CurrentStamp(g, &stamp)) return err;
-    if (index != 0 && snapshot.taken && snapshot.stamp == stamp) return ERROR_SUCCESS;
     snapshot.taken = false;
     snapshot.entries.clear();
     if (LONG err = load(snapshot.entries)) return err;
@@ -598,7 +822,7 @@ namespace tovarine::registry {
 void CloseStore() {
     Globals &g = G();
     std::lock_guard lock(g.mutex);
-    if (g.store.db && g.store.pid != getpid()) {
+    if (g.store.db && g.store.pid != ProcessId()) {
         g.inherited.push_back(g.store.db);
         g.store.db = nullptr;
         g.store.statements.clear();
@@ -647,56 +871,61 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR key_class, DWORD, RE
         if (LONG err = Begin(g, key, &handle)) return err;
         Store &store = g.store;
         auto opened = std::make_unique<KeyHandle>();
-        // Opening an existing key takes no write lock; making one does, and looks again under it.
-        LONG err = Walk(store, handle->id, parts, &opened->id);
-        if (err == ERROR_SUCCESS) {
-            *result = Adopt(g, std::move(opened));
-            if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
-            return ERROR_SUCCESS;
+        if (parts.empty()) {
+            if (LONG err = CheckKey(store, handle->id)) return err;
+            opened->id = handle->id;
         }
-        if (err != ERROR_FILE_NOT_FOUND) return err;
-        Transaction txn(store);
-        if ((err = txn.Begin()) || (err = CheckKey(store, handle->id))) return err;
-        const int64_t now = Now();
-        int64_t id = handle->id;
-        bool created = false;
+        // Follows the path as far as it exists; the rest is made when the handle's writes are
+        // committed, together with them, so that a new key never shows up half-written.
+        int64_t at = handle->id;
         for (size_t i = 0; i < parts.size(); ++i) {
-            const int64_t parent = id;
-            err = FindChild(store, parent, parts[i], &id);
-            if (err == ERROR_SUCCESS) continue;
-            if (err != ERROR_FILE_NOT_FOUND) return err;
-            // The class goes to the key named; the keys made on the way to it have none.
-            const bool last = i + 1 == parts.size();
-            const int rc = Query(store, kInsertKey)
-                               .Bind(1, parent)
-                               .Bind(2, parts[i])
-                               .Bind(3, Fold(parts[i]))
-                               .Bind(4, std::string_view(last && key_class ? key_class : ""))
-                               .Bind(5, now)
-                               .Run();
-            if (rc != SQLITE_DONE) return MapError(rc, true);
-            id = sqlite3_last_insert_rowid(store.db);
-            if (!created) {
-                if (LONG touch = TouchKey(store, parent)) return touch;
+            int64_t child = 0;
+            const LONG err = FindChild(store, at, parts[i], &child);
+            if (err == ERROR_FILE_NOT_FOUND) {
+                if (i == 0) {
+                    if (LONG gone = CheckKey(store, at)) return gone;
+                }
+                opened->parent = at;
+                for (size_t k = i; k < parts.size(); ++k) opened->to_make.emplace_back(parts[k]);
+                opened->key_class = key_class != nullptr ? key_class : "";
+                break;
             }
-            created = true;
+            if (err) return err;
+            at = child;
+            if (i + 1 == parts.size()) opened->id = at;
         }
-        opened->id = id;
-        if (created && (err = txn.Commit())) return err;
+        const bool created = opened->id == 0;
         *result = Adopt(g, std::move(opened));
         if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     });
 }
 
+// Commits the handle's writes, then lets go of it. A commit that fails is reported, and the
+// writes are dropped with the handle.
 LONG RegCloseKey(HKEY key) {
     if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
     return Locked([&](Globals &g) -> LONG {
         auto *handle = reinterpret_cast<KeyHandle *>(key);
-        if (g.handles.erase(handle) == 0) return ERROR_INVALID_HANDLE;
+        if (!g.handles.contains(handle) || handle->magic != kHandleMagic)
+            return ERROR_INVALID_HANDLE;
+        LONG err = ERROR_SUCCESS;
+        if (handle->HasPending()) {
+            err = EnsureOpen(g);
+            if (err == ERROR_SUCCESS) err = CommitPending(g, *handle);
+        }
+        g.handles.erase(handle);
         handle->magic = 0;
         delete handle;
-        return ERROR_SUCCESS;
+        return err;
+    });
+}
+
+LONG RegFlushKey(HKEY key) {
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        return CommitPending(g, *handle);
     });
 }
 
@@ -763,9 +992,16 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        const std::string folded = Fold(name ? name : "");
+        if (const auto at = handle->pending_at.find(folded); at != handle->pending_at.end()) {
+            const PendingValue &value = handle->pending[at->second];
+            if (type) *type = value.type;
+            return CopyData(value.type, value.data, data, data_bytes);
+        }
+        if (handle->id == 0) return ERROR_FILE_NOT_FOUND;  // a key still to be made holds no more
         Query query(g.store, kGetValue);
-        const int rc = query.Bind(1, handle->id).Bind(2, Fold(name ? name : "")).Step();
+        const int rc = query.Bind(1, handle->id).Bind(2, folded).Step();
         if (rc == SQLITE_DONE) {
             const LONG err = CheckKey(g.store, handle->id);
             return err ? err : ERROR_FILE_NOT_FOUND;
@@ -777,6 +1013,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
     });
 }
 
+// Through HKEY_CURRENT_USER itself a value is committed at once; through any other handle it
+// joins the handle's writes, committed at RegFlushKey or RegCloseKey.
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, DWORD data_bytes) {
     const std::string_view value_name(name ? name : "");
     if ((data == nullptr && data_bytes != 0) || data_bytes > INT32_MAX ||
@@ -784,7 +1022,22 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, 
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        // A key deleted meanwhile is reported by the commit.
+        if (handle != &g.root) {
+            std::string folded = Fold(value_name);
+            std::vector<BYTE> bytes(data, data + data_bytes);
+            const auto [at, added] = handle->pending_at.emplace(folded, handle->pending.size());
+            if (!added) {
+                PendingValue &value = handle->pending[at->second];  // keeps its first name
+                value.type = type;
+                value.data = std::move(bytes);
+                return ERROR_SUCCESS;
+            }
+            handle->pending.push_back(
+                {std::string(value_name), std::move(folded), type, std::move(bytes)});
+            return ERROR_SUCCESS;
+        }
         Transaction txn(g.store);
         if (LONG err = txn.Begin()) return err;
         if (LONG err = CheckKey(g.store, handle->id)) return err;

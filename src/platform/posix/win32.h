@@ -103,6 +103,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKE
 LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD reserved, LPSTR key_class, DWORD options,
                      REGSAM desired, void *security, PHKEY result, LPDWORD disposition);
 LONG RegCloseKey(HKEY key);
+LONG RegFlushKey(HKEY key);
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_chars, LPDWORD reserved,
                    LPSTR key_class, LPDWORD class_chars, PFILETIME last_write);
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_chars, LPDWORD reserved,

@@ -1,0 +1,40 @@
+// The settings engine behind the exports: the transfer of one table to or from one key, and the
+// loads and saves by settings name. Every export is a thin wrapper over these, and none of them
+// calls an export. The instance selector is read once, by the export, and passed down.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "tovarine.h"
+
+namespace tovarine {
+
+// Transfers `table` to (save) or from (load) the key at `key_path` below HKEY_CURRENT_USER.
+// Returns 1 for every save, and for a load that assigned; 0 for a load that did not. May throw
+// std::bad_alloc; the exports catch it.
+int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool save,
+                      int32_t selector);
+
+// Loads or saves `table` by settings name; returns the settings root's open error, or the
+// result of closing it.
+int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table,
+                       bool save, int32_t selector);
+
+// Saves `table` into a new instance of `settings_name`, numbered by the subkeys that `counted`
+// enumerates with the given buffers, and never into an instance key that already exists.
+void SaveNewInstance(HKEY counted, const char *settings_name, SettingDescriptor *table,
+                     char *name_buffer, uint32_t name_capacity, char *class_buffer,
+                     uint32_t class_capacity, FILETIME *last_write, int32_t selector);
+
+// Runs `body` and turns any C++ exception into `failed`: nothing thrown crosses the C interface.
+template <class Body>
+int32_t Guarded(int32_t failed, Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failed;
+    }
+}
+
+}  // namespace tovarine
