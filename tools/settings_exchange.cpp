@@ -28,7 +28,6 @@
 #else
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/posix/registry_store.h"
@@ -370,10 +369,11 @@ int RunCheck(const Invocation &invocation, const SettingsRequest &request) {
     const std::string file = tovarine::registry::StoreFile();
     report["store"] = file;
     text += "store: " + EscapeText(file) + '\n';
-    // A write-ahead log with content holds commits the file itself does not: the file alone is
-    // then no copy of the settings. Looked at before anything opens the store.
-    struct stat wal {};
-    const bool self_contained = stat((file + "-wal").c_str(), &wal) != 0 || wal.st_size == 0;
+    // The file alone holds every change when every frame of the write-ahead log has been copied
+    // into it. A passive checkpoint copies what no reader still needs and says how much of
+    // the log that was: it changes no value.
+    bool self_contained = false;
+    int log_frames = 0, copied_frames = 0;
     sqlite3 *db = nullptr;
     Json integrity = Json::array();
     std::string journal;
@@ -399,6 +399,9 @@ int RunCheck(const Invocation &invocation, const SettingsRequest &request) {
             journal = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
         }
         sqlite3_finalize(statement);
+        self_contained = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                                   &log_frames, &copied_frames) == SQLITE_OK &&
+                         copied_frames == log_frames;
     }
     sqlite3_close(db);
     const bool intact = integrity.size() == 1 && integrity[0] == "ok";
@@ -412,9 +415,10 @@ int RunCheck(const Invocation &invocation, const SettingsRequest &request) {
     }
     text += "\nself-contained: ";
     text += self_contained ? "yes"
-                           : "no: its write-ahead log " + EscapeText(file) +
-                                 "-wal holds changes the file does not; copy both, or "
-                                 "stop the servers first";
+                           : "no: " + std::to_string(log_frames - copied_frames) +
+                                 " pages of its write-ahead log " + EscapeText(file) +
+                                 "-wal are not in the file yet (a reader still needs older "
+                                 "ones); copy both files, or stop the servers first";
     text += "\njournal: " + journal + '\n';
     if (!intact) {
         PutJsonOrText(invocation, report, text);

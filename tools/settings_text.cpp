@@ -8,6 +8,12 @@
 #include "report.h"
 #include "settings/settings_root.h"
 
+#ifndef _WIN32
+#include <memory>
+
+#include "platform/posix/registry_store.h"
+#endif
+
 namespace tovarine_tool {
 namespace {
 
@@ -67,6 +73,38 @@ void ReadValues(HKEY instance, RegKey &key, const std::string &outcome) {
     }
 }
 
+// The registry's own Unicode text, one key after the other.
+void ApplyOneByOne(HKEY root, const std::vector<KeyChange> &changes) {
+    for (const KeyChange &change : changes) {
+        const std::wstring key = ToWide(change.key);
+        if (change.remove) {
+            const LONG rc = RegDeleteKeyW(root, key.c_str());
+            if (rc != ERROR_SUCCESS)
+                throw RegistryFailure("cannot delete " + Quote(change.key), rc);
+            continue;
+        }
+        Key instance;
+        LONG rc = RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_SET_VALUE, nullptr, instance.out(), nullptr);
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot create " + Quote(change.key), rc);
+        for (const ValueChange &value : change.values) {
+            const std::wstring name = ToWide(value.name);
+            if (value.after) {
+                const std::wstring text = ToWide(*value.after);
+                rc = RegSetValueExW(instance.get(), name.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE *>(text.c_str()),
+                                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+            } else {
+                rc = RegDeleteValueW(instance.get(), name.c_str());
+            }
+            if (rc != ERROR_SUCCESS) {
+                throw RegistryFailure(
+                    "cannot write the value " + Quote(value.name) + " of " + Quote(change.key), rc);
+            }
+        }
+    }
+}
+
 LONG OpenKey(HKEY root, const std::string &name, REGSAM rights, Key &key) {
     return RegOpenKeyExW(root, ToWide(name).c_str(), 0, rights, key.out());
 }
@@ -120,6 +158,50 @@ void ReadValues(HKEY instance, RegKey &key, StoreEncoding encoding, const std::s
                                         encoding, what, outcome),
                               0});
     }
+}
+
+// Deletions are one transaction each in the store, so a change list holding one is written as
+// it comes (the delete command's: one key, or one value); any other is written in one
+// transaction: every key opened or made, every value set through its handle, then all of the
+// handles' writes committed together.
+void ApplyInOneTransaction(HKEY root, const std::vector<KeyChange> &changes,
+                           StoreEncoding encoding) {
+    std::vector<std::unique_ptr<Key> > keys;
+    for (const KeyChange &change : changes) {
+        const std::string key = *Utf8ToStore(change.key, encoding);
+        if (change.remove) {
+            const LONG rc = RegDeleteKeyA(root, key.c_str());
+            if (rc != ERROR_SUCCESS)
+                throw RegistryFailure("cannot delete " + Quote(change.key), rc);
+            continue;
+        }
+        keys.push_back(std::make_unique<Key>());
+        HKEY instance = nullptr;
+        LONG rc = RegCreateKeyExA(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_SET_VALUE, nullptr, keys.back()->out(), nullptr);
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot create " + Quote(change.key), rc);
+        instance = keys.back()->get();
+        for (const ValueChange &value : change.values) {
+            const std::string name = *Utf8ToStore(value.name, encoding);
+            if (value.after) {
+                const std::string text = *Utf8ToStore(*value.after, encoding);
+                rc = RegSetValueExA(instance, name.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE *>(text.c_str()),
+                                    static_cast<DWORD>(text.size() + 1));
+            } else {
+                rc = RegDeleteValueA(instance, name.c_str());
+            }
+            if (rc != ERROR_SUCCESS) {
+                throw RegistryFailure(
+                    "cannot write the value " + Quote(value.name) + " of " + Quote(change.key), rc);
+            }
+        }
+    }
+    std::vector<HKEY> handles;
+    for (const auto &key : keys) handles.push_back(key->get());
+    const LONG rc = tovarine::registry::CommitTogether(handles.data(), handles.size());
+    if (rc != ERROR_SUCCESS)
+        throw RegistryFailure("cannot write the changes; none was written", rc);
 }
 
 #endif
@@ -206,63 +288,12 @@ void CheckWritable([[maybe_unused]] const std::vector<KeyChange> &changes,
 
 void ApplyChanges(HKEY root, const std::vector<KeyChange> &changes, StoreEncoding encoding) {
     CheckWritable(changes, encoding);
-    for (const KeyChange &change : changes) {
 #ifdef _WIN32
-        const std::wstring key = ToWide(change.key);
-        if (change.remove) {
-            const LONG rc = RegDeleteKeyW(root, key.c_str());
-            if (rc != ERROR_SUCCESS)
-                throw RegistryFailure("cannot delete " + Quote(change.key), rc);
-            continue;
-        }
-        Key instance;
-        LONG rc = RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_SET_VALUE, nullptr, instance.out(), nullptr);
-        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot create " + Quote(change.key), rc);
-        for (const ValueChange &value : change.values) {
-            const std::wstring name = ToWide(value.name);
-            if (value.after) {
-                const std::wstring text = ToWide(*value.after);
-                rc = RegSetValueExW(instance.get(), name.c_str(), 0, REG_SZ,
-                                    reinterpret_cast<const BYTE *>(text.c_str()),
-                                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-            } else {
-                rc = RegDeleteValueW(instance.get(), name.c_str());
-            }
-            if (rc != ERROR_SUCCESS) {
-                throw RegistryFailure(
-                    "cannot write the value " + Quote(value.name) + " of " + Quote(change.key), rc);
-            }
-        }
+    (void)encoding;
+    ApplyOneByOne(root, changes);
 #else
-        const std::string key = *Utf8ToStore(change.key, encoding);
-        if (change.remove) {
-            const LONG rc = RegDeleteKeyA(root, key.c_str());
-            if (rc != ERROR_SUCCESS)
-                throw RegistryFailure("cannot delete " + Quote(change.key), rc);
-            continue;
-        }
-        Key instance;
-        LONG rc = RegCreateKeyExA(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_SET_VALUE, nullptr, instance.out(), nullptr);
-        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot create " + Quote(change.key), rc);
-        for (const ValueChange &value : change.values) {
-            const std::string name = *Utf8ToStore(value.name, encoding);
-            if (value.after) {
-                const std::string text = *Utf8ToStore(*value.after, encoding);
-                rc = RegSetValueExA(instance.get(), name.c_str(), 0, REG_SZ,
-                                    reinterpret_cast<const BYTE *>(text.c_str()),
-                                    static_cast<DWORD>(text.size() + 1));
-            } else {
-                rc = RegDeleteValueA(instance.get(), name.c_str());
-            }
-            if (rc != ERROR_SUCCESS) {
-                throw RegistryFailure(
-                    "cannot write the value " + Quote(value.name) + " of " + Quote(change.key), rc);
-            }
-        }
+    ApplyInOneTransaction(root, changes, encoding);
 #endif
-    }
 }
 
 }  // namespace tovarine_tool

@@ -54,8 +54,8 @@ struct KeyChange {
 // first that cannot.
 void CheckWritable(const std::vector<KeyChange> &changes, StoreEncoding encoding);
 
-// Writes `changes`. On POSIX all of them are one transaction of the store: all are written or
-// none is.
+// Writes `changes`. On POSIX they are one transaction of the store, all written or none, unless
+// they delete something: each deletion is a transaction of its own.
 void ApplyChanges(HKEY root, const std::vector<KeyChange> &changes, StoreEncoding encoding);
 
 }  // namespace tovarine_tool

@@ -3,8 +3,11 @@
 // them, to switch stores, to measure the store's work and to name the store in messages.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/posix/win32.h"
 
 namespace tovarine::registry {
 
@@ -16,6 +19,14 @@ void CloseStore();
 // The file the next open of the store takes: TOVARINE_REGISTRY, else the default path; empty
 // when TOVARINE_REGISTRY is set but empty, or when no home folder is known.
 std::string StoreFile();
+
+// Commits the uncommitted writes of the `count` open keys (handles from RegOpenKeyExA or
+// RegCreateKeyExA, not HKEY_CURRENT_USER) in one transaction: every key made and every value set
+// through any of them becomes visible at once, or none does. On failure every one of those
+// writes is dropped, and a handle whose key was still to be made addresses no key afterwards
+// (its calls give ERROR_KEY_DELETED). A key that is no open handle, or HKEY_CURRENT_USER, is
+// refused before anything is written or dropped. For the command-line host's imports.
+LONG CommitTogether(const HKEY *keys, size_t count);
 
 // Virtual-machine steps run by the store's statements since the previous call (SQLite's count
 // of the work a statement did, scans included); the count restarts at each call.
