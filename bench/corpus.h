@@ -131,4 +131,50 @@ inline std::vector<std::string> ClipRequests() {
         {kMediaPlayer, kTranscoder, kFetchTool, kBrowser});
 }
 
+// Hostile texts for the scaling benchmarks, exactly `size` bytes of one shape:
+//   params      "p0=v0&p1=v1&..." with every name the readers look up at the end
+//   equals      "server" + "=" x N + "1", one parameter
+//   ampersands  "&" x N, N + 1 empty slots
+//   headers     "?server=1 HTTP/1.1\r\n", lines of words, the User-Agent line last
+enum class Shape { kParams, kEquals, kAmpersands, kHeaders };
+
+inline constexpr char kReaderNames[] =
+    "&server=1&device=2&framerate=25&timeout=30&features=3&sendtime=4&sendstate=5&cpid=6"
+    "&slide_show=7&segment=8&channel=R&model=m&camera=c&number=9&speed=10&command=go&button=b"
+    "&mediafile=clip.avi&startmsec=0&stopmsec=100&looping=1&doburst=1.5&width=640&height=480"
+    "&quality=90&mediatype=V";
+
+// Exactly `size` bytes of the shape.
+inline std::string Build(Shape shape, size_t size) {
+    std::string text;
+    text.reserve(size);
+    switch (shape) {
+    case Shape::kParams: {
+        const std::string tail = kReaderNames;  // starts with "&": a cut pair stays apart
+        for (size_t i = 0; text.size() < size - tail.size(); ++i) {
+            text += 'p' + std::to_string(i) + "=v" + std::to_string(i) + '&';
+        }
+        text.resize(size - tail.size());
+        text += tail;
+        break;
+    }
+    case Shape::kEquals:
+        text = "server" + std::string(size - 7, '=') + "1";
+        break;
+    case Shape::kAmpersands:
+        text.assign(size, '&');
+        break;
+    case Shape::kHeaders: {
+        const std::string line = "X-Pad: word word word word word word word word\r\n";
+        const std::string last = "User-Agent: Mozilla/5.0\r\n";
+        text = "?server=1 HTTP/1.1\r\n";
+        while (text.size() + line.size() + last.size() <= size) text += line;
+        text.append(size - last.size() - text.size(), ' ');
+        text += last;
+        break;
+    }
+    }
+    return text;
+}
+
 }  // namespace tovarine::corpus

@@ -1,9 +1,6 @@
 // Hostile request texts at growing sizes through each reader. Time per byte and the local heap's
-// peak per byte of text should both stay flat from 1 KB to 16 MB.
-//   params      "p0=v0&p1=v1&..." with every name the readers look up at the end
-//   equals      "server" + "=" x N + "1", one parameter
-//   ampersands  "&" x N, N + 1 empty slots
-//   headers     "?server=1 HTTP/1.1\r\n", lines of words, the User-Agent line last
+// peak per byte of text should both stay flat from 1 KB to 16 MB. The shapes are in corpus.h;
+// tovarine_host_bench times the same texts through the URL libraries ("peers/").
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -14,51 +11,14 @@
 #include <string>
 #include <utility>
 
+#include "corpus.h"
 #include "platform/posix/local_heap.h"
 #include "tovarine.h"
 
 namespace {
 
-enum class Shape { kParams, kEquals, kAmpersands, kHeaders };
-
-constexpr char kReaderNames[] =
-    "&server=1&device=2&framerate=25&timeout=30&features=3&sendtime=4&sendstate=5&cpid=6"
-    "&slide_show=7&segment=8&channel=R&model=m&camera=c&number=9&speed=10&command=go&button=b"
-    "&mediafile=clip.avi&startmsec=0&stopmsec=100&looping=1&doburst=1.5&width=640&height=480"
-    "&quality=90&mediatype=V";
-
-// Exactly `size` bytes of the shape.
-std::string Build(Shape shape, size_t size) {
-    std::string text;
-    text.reserve(size);
-    switch (shape) {
-    case Shape::kParams: {
-        const std::string tail = kReaderNames;  // starts with "&": a cut pair stays apart
-        for (size_t i = 0; text.size() < size - tail.size(); ++i) {
-            text += 'p' + std::to_string(i) + "=v" + std::to_string(i) + '&';
-        }
-        text.resize(size - tail.size());
-        text += tail;
-        break;
-    }
-    case Shape::kEquals:
-        text = "server" + std::string(size - 7, '=') + "1";
-        break;
-    case Shape::kAmpersands:
-        text.assign(size, '&');
-        break;
-    case Shape::kHeaders: {
-        const std::string line = "X-Pad: word word word word word word word word\r\n";
-        const std::string last = "User-Agent: Mozilla/5.0\r\n";
-        text = "?server=1 HTTP/1.1\r\n";
-        while (text.size() + line.size() + last.size() <= size) text += line;
-        text.append(size - last.size() - text.size(), ' ');
-        text += last;
-        break;
-    }
-    }
-    return text;
-}
+using tovarine::corpus::Shape;
+using tovarine::corpus::Build;
 
 // Each input is built once per size, outside the timed loop.
 const std::string &Input(Shape shape, size_t size) {
@@ -136,8 +96,9 @@ void Run(benchmark::State &state, Shape shape, Reader reader, size_t size) {
                                          reader_name + '/' + std::to_string(size);
                 auto *b = benchmark::RegisterBenchmark(name.c_str(), Run, shape, reader, size);
                 b->Unit(benchmark::kMicrosecond);
-                // A 16 MB call takes milliseconds: a few of them are enough.
-                if (size >= (16u << 20)) b->Iterations(3); else b->MinTime(0.2);
+                // At least 0.2 s of calls at every size: a few 16 MB calls alone are too noisy
+                // on a shared machine.
+                b->MinTime(0.2);
             }
         }
     }

@@ -438,6 +438,41 @@ void Register(const char *reader, const std::vector<std::string> &corpus, const 
     }
 }
 
+// The hostile shapes of corpus.h through the live reader of every way (the library's export,
+// the baseline and the two URL libraries), ns per byte of text. Outputs are not compared here:
+// the URL libraries split some of these texts differently; what is measured is the cost.
+void RegisterPeers() {
+    using tovarine::corpus::Shape;
+    const std::pair<const char *, Shape> shapes[] = {{"params", Shape::kParams},
+                                                     {"equals", Shape::kEquals},
+                                                     {"ampersands", Shape::kAmpersands},
+                                                     {"headers", Shape::kHeaders}};
+    using Fn = decltype(&f3121538644);
+    static const Fn ways[] = {f3121538644, Live<Baseline>, Live<Uriparser>, Live<BoostUrl>};
+    for (const auto &[shape_name, shape] : shapes) {
+        for (const size_t size : {1u << 10, 1u << 20, 16u << 20}) {
+            for (size_t w = 0; w < 4; ++w) {
+                const std::string name = std::string("peers/") + shape_name + '/' + kWays[w] +
+                                         '/' + std::to_string(size);
+                auto *b = benchmark::RegisterBenchmark(
+                    name.c_str(), [shape = shape, size, fn = ways[w]](benchmark::State &state) {
+                        const std::string text = tovarine::corpus::Build(shape, size);
+                        LiveOut out{};
+                        for (auto _ : state) {
+                            Call(fn, text.c_str(), out);
+                            benchmark::ClobberMemory();
+                        }
+                        state.counters["ns_per_byte"] = benchmark::Counter(
+                            static_cast<double>(size) * 1e-9,  // inverted: ns per byte
+                            benchmark::Counter::kIsIterationInvariantRate |
+                                benchmark::Counter::kInvert);
+                    });
+                b->MinTime(0.2);
+            }
+        }
+    }
+}
+
 [[maybe_unused]] const bool registered = [] {
     static const auto live = tovarine::corpus::LiveRequests(),
                       stream = tovarine::corpus::StreamRequests(),
@@ -451,6 +486,7 @@ void Register(const char *reader, const std::vector<std::string> &corpus, const 
         "camera", camera, {f3221538674, Camera<Baseline>, Camera<Uriparser>, Camera<BoostUrl>});
     Register<decltype(&f39260000417E), MediaRequest>(
         "clip", clip, {f39260000417E, Clip<Baseline>, Clip<Uriparser>, Clip<BoostUrl>});
+    RegisterPeers();
     return true;
 }();
 

@@ -4,11 +4,15 @@
   report.py table [readers.json]            markdown table of the reader benchmarks: ns per
                                             request of each way, and the library's time over
                                             each other way's (below 1: the library is faster)
+  report.py peers [peers.json]              markdown table of the hostile shapes through each
+                                            way's live reader: ns per byte at each size, and the
+                                            library's over the best URL library's
   report.py plot [hostile.json] [out.png]   gnuplot PNG of the hostile sizes: ns/byte against
                                             the text's size, one panel per reader, one line per
                                             shape
 
-Defaults: build/bench/results/readers.json, build/bench/results/hostile.json, docs/scaling.png.
+Defaults: build/bench/results/readers.json, build/bench/results/peers.json,
+build/bench/results/hostile.json, docs/scaling.png.
 With repetitions the median is used.
 """
 import json
@@ -54,6 +58,30 @@ def table(path):
     return 0
 
 
+def peers(path):
+    runs = load(path, "peers")
+    ns = {key: run["ns_per_byte"] for key, run in runs.items()}  # (shape, way, size)
+    sizes = sorted({int(size) for (_, _, size) in ns})
+    label = lambda s: f"{s >> 20} MB" if s >= 1 << 20 else f"{s >> 10} KB"
+    print("| shape | way | " + " | ".join(label(s) for s in sizes) + " |")
+    print("|---" * (2 + len(sizes)) + "|")
+    for shape in ["params", "equals", "ampersands", "headers"]:
+        for way in WAYS:
+            cells = [f"{ns[shape, way, str(s)]:.2f}" if (shape, way, str(s)) in ns else "-"
+                     for s in sizes]
+            print(f"| {shape} | {way} | " + " | ".join(cells) + " |")
+        ratios = []
+        for s in sizes:
+            best = min((ns[shape, w, str(s)] for w in ("uriparser", "boost_url")
+                        if (shape, w, str(s)) in ns), default=None)
+            lib = ns.get((shape, "library", str(s)))
+            ratios.append(f"{lib / best:.2f}" if best and lib else "-")
+        print(f"| {shape} | library/best library | " + " | ".join(ratios) + " |")
+    print("\nns/byte: CPU time of the live reader per byte of text (one run); best library: the"
+          " faster of uriparser and Boost.URL at that size.")
+    return 0
+
+
 def plot(path, out):
     runs = load(path, "hostile")
     series = defaultdict(lambda: defaultdict(dict))  # reader -> shape -> size -> ns/byte
@@ -89,6 +117,8 @@ def main(argv):
     mode = argv[1] if len(argv) > 1 else "table"
     if mode == "table":
         return table(argv[2] if len(argv) > 2 else "build/bench/results/readers.json")
+    if mode == "peers":
+        return peers(argv[2] if len(argv) > 2 else "build/bench/results/peers.json")
     if mode == "plot":
         return plot(argv[2] if len(argv) > 2 else "build/bench/results/hostile.json",
                     argv[3] if len(argv) > 3 else "docs/scaling.png")

@@ -5,6 +5,7 @@
 #                 e.g. --benchmark_filter=hostile/equals
 #   readers.json  the readers on realistic requests against a zero-copy baseline and two URL
 #                 libraries (tovarine_host_bench), median of 3 repetitions
+#   peers.json    the hostile shapes through the live reader of each of those ways
 # then the table of ns/request and ratios (bench/report.py), the scaling plot docs/scaling.png,
 # and last the scaling report of bench/check_scaling.py, whose status is the script's.
 set -euo pipefail
@@ -23,6 +24,9 @@ build/bench/bench/tovarine_host_bench --benchmark_filter='^readers/' \
     --benchmark_repetitions=3 --benchmark_report_aggregates_only=true --benchmark_min_time=0.2 \
     --benchmark_enable_random_interleaving=true \
     --benchmark_out=build/bench/results/readers.json --benchmark_out_format=json
+build/bench/bench/tovarine_host_bench --benchmark_filter='^peers/' \
+    --benchmark_out=build/bench/results/peers.json --benchmark_out_format=json
 python3 bench/report.py table build/bench/results/readers.json
+python3 bench/report.py peers build/bench/results/peers.json
 python3 bench/report.py plot build/bench/results/hostile.json docs/scaling.png
 python3 bench/check_scaling.py build/bench/results/hostile.json

@@ -1,4 +1,5 @@
-// "read": runs a request reader on a request and prints the outputs it wrote.
+// "read": runs a request reader on a request and prints the outputs it wrote, or explains what
+// became of each parameter; with --each, on one request per line.
 //
 // A reader writes an output only when the request names its parameter, so the tool has to tell
 // written outputs from untouched ones. It calls the reader twice, with every output preset to a
@@ -6,17 +7,28 @@
 // untouched one keeps the two different presets.
 #include <tovarine.h>
 
-#include <CLI/CLI.hpp>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "command.h"
+#include "explain.h"
+#include "explain_report.h"
 #include "report.h"
 #include "request_text.h"
 
@@ -200,26 +212,132 @@ constexpr Reader kReaders[] = {
 // What "read" was asked to do.
 struct ReadRequest {
     std::string kind;
-    std::optional<std::string> text;  // absent: standard input
+    std::optional<std::string> text;  // absent: standard input; with --each, a file name
+    bool explain = false;
+    bool each = false;
 };
 
-int RunRead(const ReadRequest &request, const Invocation &invocation) {
-    const Reader *reader = nullptr;
-    for (const Reader &candidate : kReaders) {
-        if (candidate.kind == request.kind) reader = &candidate;
+bool StandardInputIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stdin)) != 0;
+#else
+    return isatty(STDIN_FILENO) != 0;
+#endif
+}
+
+#if defined(_WIN32)
+constexpr const char *kEndOfInput = "Ctrl-Z, then Enter";
+#else
+constexpr const char *kEndOfInput = "Ctrl-D";
+#endif
+
+// Someone typing at a terminal learns what the tool waits for and how to end it.
+void PromptAtTerminal(const ReadRequest &request) {
+    if (!StandardInputIsTerminal()) return;
+    const std::string what = request.each ? request.kind + " requests, one a line"
+                                          : "a " + request.kind + " request";
+    std::fprintf(stderr, "tovarine: reading %s from standard input; end it with %s\n",
+                 what.c_str(), kEndOfInput);
+}
+
+// What the reader is handed: a NUL ends the text for the library, as it does for a server.
+Capture Captured(std::string_view input) {
+    Capture capture = Recognise(input);
+    if (const size_t nul = capture.text.find('\0'); nul != std::string::npos) {
+        capture.text.resize(nul);
     }
-    if (reader == nullptr) {
-        throw UsageError("read: unknown reader kind '" + request.kind +
-                         "' (live, stream, camera or clip)");
+    return capture;
+}
+
+struct Chosen {
+    const Reader &reader;
+    const ReaderRules &rules;
+};
+
+Chosen Choose(const std::string &kind) {
+    for (const Reader &reader : kReaders) {
+        if (reader.kind == kind) return {reader, *FindReaderRules(kind)};
     }
-    std::string input =
-        !request.text || *request.text == "-" ? ReadAll(stdin) : std::string(*request.text);
-    const std::string text = RequestText(std::move(input));
-    const Outputs outputs = reader->read(text.c_str());
-    if (invocation.json) {
+    throw UsageError("read: unknown reader kind '" + kind + "' (live, stream, camera or clip)");
+}
+
+void ReadOne(const ReadRequest &request, const Chosen &chosen, bool json) {
+    std::string input = !request.text || *request.text == "-"
+                            ? (PromptAtTerminal(request), ReadAll(stdin))
+                            : std::string(*request.text);
+    const Capture capture = Captured(input);
+    const Outputs outputs = chosen.reader.read(capture.text.c_str());
+    if (request.explain) {
+        const Explanation explanation = Explain(chosen.rules, capture.text.c_str());
+        if (json) {
+            Put(stdout, DumpJson(ExplanationJson(request.kind, capture, explanation, outputs)) +
+                            '\n');
+        } else {
+            Put(stdout, ExplanationText(capture, explanation) + "outputs:\n");
+            WriteText(stdout, outputs);
+        }
+    } else if (json) {
         WriteJson(stdout, outputs);
     } else {
         WriteText(stdout, outputs);
+    }
+}
+
+// One JSON object per request line: {"line", "form", "outputs"}, or {"line"} and the
+// explanation's members.
+void ReadEachLine(const ReadRequest &request, const Chosen &chosen, std::string_view line,
+                  size_t number) {
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.find_first_not_of(" \t") == std::string_view::npos) return;
+    const Capture capture = Captured(line);
+    const Outputs outputs = chosen.reader.read(capture.text.c_str());
+    Json json;
+    if (request.explain) {
+        const Explanation explanation = Explain(chosen.rules, capture.text.c_str());
+        json = ExplanationJson(request.kind, capture, explanation, outputs, number);
+    } else {
+        json = Json::object();
+        json["line"] = number;
+        json["form"] = FormName(capture.form);
+        json["outputs"] = ToJson(outputs);
+    }
+    Put(stdout, DumpJson(json) + '\n');
+}
+
+void ReadEach(const ReadRequest &request, const Chosen &chosen) {
+    std::FILE *stream = stdin;
+    const bool named = request.text && *request.text != "-";
+    if (named) {
+        stream = std::fopen(request.text->c_str(), "rb");
+        if (stream == nullptr) throw std::runtime_error("cannot open '" + *request.text + "'");
+    } else {
+        PromptAtTerminal(request);
+    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> owned(named ? stream : nullptr,
+                                                                   std::fclose);
+    std::string pending;
+    size_t number = 0;
+    char chunk[65536];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) {
+        pending.append(chunk, got);
+        size_t start = 0;
+        for (size_t end; (end = pending.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            ReadEachLine(request, chosen, std::string_view(pending).substr(start, end - start),
+                         ++number);
+        }
+        pending.erase(0, start);
+    }
+    if (std::ferror(stream)) throw std::runtime_error("cannot read the requests");
+    if (!pending.empty()) ReadEachLine(request, chosen, pending, ++number);
+}
+
+int RunRead(const ReadRequest &request, const Invocation &invocation) {
+    const Chosen chosen = Choose(request.kind);
+    if (request.each) {
+        ReadEach(request, chosen);
+    } else {
+        ReadOne(request, chosen, invocation.json);
     }
     return 0;
 }
@@ -238,15 +356,31 @@ constexpr const char *kReadHelp =
     "                                       start_msec stop_msec burst looping frame_rate\n"
     "                                       width height quality video_section segment\n"
     "                                       channel audio_section features send_time cpid)\n"
-    "A whole HTTP request (request line \"METHOD TARGET HTTP/...\", header lines after it)\n"
-    "is handed over from the \"?\" of its target on, header lines included, as a server\n"
-    "does; without a \"?\", from the blank after the target. Any other text is handed over\n"
-    "as it is, less one trailing line end.\n"
+    "The request may be captured in any of these forms (empty lines before it are skipped):\n"
+    "  raw-request   GET /live?server=2 HTTP/1.1, a line end, header lines\n"
+    "  request-line  GET /live?server=2 HTTP/1.1, or without the version\n"
+    "  common-log    1.2.3.4 - - [08/Dec/2026:10:00:00 +0000] \"GET /live?server=2 HTTP/1.1\" 200 5\n"
+    "  combined-log  the same, then \"referer\" \"user agent\"\n"
+    "  url           http://cams.example.net:8080/live?server=2#top\n"
+    "  path-query    /live?server=2\n"
+    "  query         ?server=2 or server=2, handed over as it is, less one line end\n"
+    "The library is handed what a server hands it: from the \"?\" of the target on, header\n"
+    "lines included (without a \"?\", from the blank after the target); a request line\n"
+    "without a version, a URL or a path: only its query; a log line: its request line and,\n"
+    "in the Combined format, the logged user agent as a \"User-Agent:\" header line.\n"
+    "--explain prints each parameter (raw, decoded) and what became of it: the output it\n"
+    "fed, or why it was ignored (not-read, repeated, other-case, no-pair, after-blank),\n"
+    "or that it was cut; for live requests, what set the mozilla flag or why not.\n"
+    "--each reads one request a line from the file TEXT (\"-\" or absent: standard input)\n"
+    "and prints one JSON object a line: {\"line\", \"form\", \"outputs\"}, or with\n"
+    "--explain {\"line\"} and the explanation's members. Empty lines are skipped.\n"
     "The record's group value is 0; a section copies it. A section element copied from a\n"
     "field the request left unset is shown as \"-\" (null in JSON).\n"
     "\nExamples:\n"
     "  tovarine read live 'server=2&device=1&timeout=30'\n"
+    "  tovarine read live --explain 'http://cams.example.net:8080/live?server=2&Timeout=30'\n"
     "  tovarine read camera --json < captured-request.txt\n"
+    "  tovarine read live --each access.log > requests.jsonl\n"
     "  tovarine read stream -- '-not-an-option'\n";
 
 }  // namespace
@@ -257,7 +391,12 @@ void AddReadCommand(CLI::App &tool, Invocation &invocation) {
     CLI::App *read = tool.add_subcommand("read", "runs a request reader on a request");
     read->footer(kReadHelp);
     read->add_option("KIND", request->kind, "live, stream, camera or clip")->required();
-    read->add_option("TEXT", request->text, "the request; \"-\" or absent: standard input");
+    read->add_option("TEXT", request->text,
+                     "the request (with --each, a file of them); \"-\" or absent: standard input");
+    read->add_flag("--explain", request->explain,
+                   "explain what became of each parameter, and of the client header");
+    read->add_flag("--each", request->each,
+                   "one request a line; one JSON object a line out");
     AddJsonFlag(*read, invocation);
     read->callback([request, &invocation] {
         invocation.run = [request, &invocation] { return RunRead(*request, invocation); };

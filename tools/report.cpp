@@ -93,6 +93,10 @@ std::string EscapeText(std::string_view text) {
     return escaped;
 }
 
+std::string ValueText(const Value &value) { return AsText(value); }
+
+Json ValueJson(const Value &value) { return AsJson(value); }
+
 std::string DumpJson(const Json &json) {
     return json.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
 }

@@ -40,6 +40,10 @@ std::string DumpJson(const Json &json);
 // The text on the end of `out`; throws std::runtime_error when it cannot be written.
 void Put(std::FILE *out, std::string_view text);
 
+// One value as WriteText and ToJson write it (text escaped as EscapeText does).
+std::string ValueText(const Value &value);
+Json ValueJson(const Value &value);
+
 // One "name=value" line per output, both sides escaped as EscapeText does. Numbers in their
 // shortest form that reads back to the same value ("inf", "-inf", "nan" when not finite); a
 // section as four comma-separated elements, "-" for one without a value.

@@ -21,6 +21,8 @@ constexpr const char *kFooter =
     "\nExamples:\n"
     "  tovarine read live 'server=2&device=1&timeout=30'\n"
     "  tovarine read live --json < captured-request.txt\n"
+    "  tovarine read live --explain 'http://cams.example.net/live?server=2&Timeout=30'\n"
+    "  tovarine read live --each access.log\n"
     "  tovarine settings list 'Sample Server'\n"
     "  tovarine settings show 'Sample Server 0'\n"
     "  tovarine help settings\n"

@@ -27,4 +27,10 @@ const char *NextWord(const char *text);
 size_t DecodeValue(char *value, size_t length);
 size_t DecodeValue(char *value);
 
+// The same decoding of the `length` bytes at `value` into `out`, stopping once `limit` bytes are
+// written; writes no NUL. Decoding is left to right and each output byte depends only on the
+// bytes before the next one, so a cut result is the start of the whole one. `out` may be `value`
+// (in place). Returns the number of bytes written.
+size_t DecodeInto(const char *value, size_t length, char *out, size_t limit);
+
 }  // namespace tovarine::helpers

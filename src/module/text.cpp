@@ -37,36 +37,44 @@ const char *NextWord(const char *text) {
     return text;
 }
 
-size_t DecodeValue(char *value, size_t length) {
-    // Most values hold nothing to decode: leave them as they are, NUL included.
+size_t DecodeInto(const char *value, size_t length, char *out, size_t limit) {
+    // Most values hold nothing to decode: copy the run before the first "%" or "+" at once.
     size_t in = 0;
-    while (in < length && value[in] != '%' && value[in] != '+') ++in;
-    size_t out = in;
-    while (in < length) {
+    while (in < length && in < limit && value[in] != '%' && value[in] != '+') ++in;
+    if (out != value) std::memcpy(out, value, in);
+    size_t written = in;
+    // Each step reads value[in .. in + 2] before it writes out[written], and written <= in, so
+    // decoding in place is safe.
+    while (in < length && written < limit) {
         const unsigned char c = static_cast<unsigned char>(value[in]);
         if (c == '+') {
-            value[out++] = ' ';
+            out[written++] = ' ';
             ++in;
         } else if (c == '%' && in + 2 < length) {
             const int hi = HexDigit(static_cast<unsigned char>(value[in + 1]));
             const int lo = HexDigit(static_cast<unsigned char>(value[in + 2]));
             const int byte = (hi < 0 || lo < 0) ? -1 : hi * 16 + lo;
             if (byte > 0) {
-                value[out++] = static_cast<char>(byte);
+                out[written++] = static_cast<char>(byte);
                 in += 3;
             } else {
                 // Not an escape, or "%00", which would cut the value short: the "%" stays and
                 // decoding goes on with the next character.
-                value[out++] = '%';
+                out[written++] = '%';
                 ++in;
             }
         } else {
-            value[out++] = static_cast<char>(c);
+            out[written++] = static_cast<char>(c);
             ++in;
         }
     }
-    value[out] = 0;
-    return out;
+    return written;
+}
+
+size_t DecodeValue(char *value, size_t length) {
+    const size_t decoded = DecodeInto(value, length, value, length);
+    value[decoded] = 0;
+    return decoded;
 }
 
 size_t DecodeValue(char *value) { return DecodeValue(value, std::strlen(value)); }

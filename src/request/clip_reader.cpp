@@ -2,7 +2,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "request/reader_outputs.h"
+#include "request/reader_fields.h"
+#include "request/reader_steps.h"
 #include "tovarine.h"
 
 // The record's layout is part of the interface: hosts compiled against it expect these offsets.
@@ -29,35 +30,29 @@ static_assert(sizeof(MediaRequest) == 408);
 extern "C" int32_t f39260000417E(const char *text, MediaRequest *record) {
     using namespace tovarine;
     if (text == nullptr || record == nullptr) return 0;
-    const ParameterList list(text);
-    StoreText(list, "mediafile", record->media_file, sizeof record->media_file);
-    StoreInteger(list, "startmsec", &record->start_msec);
-    StoreInteger(list, "looping", &record->looping);
-    StoreInteger(list, "stopmsec", &record->stop_msec);
-    if (const char *value = list.Find("doburst"); value != nullptr) {
-        record->burst = NarrowToFloat(ConvertDecimal(value));
-    }
-    StoreInteger(list, "cpid", &record->cpid);
-    StoreInteger(list, "features", &record->features);
-    StoreInteger(list, "sendtime", &record->send_time);
-    StoreDecimal(list, "framerate", &record->frame_rate);
-    StoreInteger(list, "width", &record->width);
-    StoreInteger(list, "height", &record->height);
-    StoreInteger(list, "quality", &record->quality);
-    StoreInteger(list, "segment", &record->segment);
-    StoreInteger(list, "channel", &record->channel);
+    MediaRequest &r = *record;
+    void *const outputs[] = {r.media_file, &r.start_msec, &r.looping,  &r.stop_msec,
+                             &r.burst,     &r.cpid,       &r.features, &r.send_time,
+                             &r.frame_rate, &r.width,     &r.height,   &r.quality,
+                             &r.segment,   &r.channel,    record};
+    static_assert(std::size(outputs) == std::size(kClipFields));
+    static_assert(kClipFields[0].capacity == sizeof r.media_file);
+    constexpr size_t kMediaType = std::size(kClipFields) - 1;
+    static_assert(kClipFields[kMediaType].output == Output::kMediaKind);
+    const FieldReader reader(text, kClipTable, outputs);
+    if (!reader.ok()) return 0;
+    reader.WriteAll();
 
-    // The media type comes last, so a section receives the stream values of this request
-    // wherever "mediatype" stands in it.
-    if (const char *type = list.Find("mediatype"); type != nullptr) {
-        const int32_t group[4] = {record->features, record->send_time, record->group_value,
-                                  record->cpid};
-        if (type[0] == 'A' || type[0] == 'a') {
-            record->media_kind = 2;
-            std::memcpy(record->audio_section, group, sizeof group);
-        } else if (type[0] == 'V' || type[0] == 'v') {
-            record->media_kind = 1;
-            std::memcpy(record->video_section, group, sizeof group);
+    // The section receives the stream values as the record holds them now.
+    if (reader.Found(kMediaType)) {
+        const int32_t group[4] = {r.features, r.send_time, r.group_value, r.cpid};
+        const int32_t kind = MediaKindOf(reader.FirstByte(kMediaType));
+        if (kind == kAudioKind) {
+            r.media_kind = kind;
+            std::memcpy(r.audio_section, group, sizeof group);
+        } else if (kind == kVideoKind) {
+            r.media_kind = kind;
+            std::memcpy(r.video_section, group, sizeof group);
         }
     }
     return 0;

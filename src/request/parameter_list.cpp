@@ -1,4 +1,4 @@
-// Building, searching and releasing a request's parameter list.
+// Building, searching and releasing a request's parameter list, by the walk the readers use.
 #include "request/parameter_list.h"
 
 #include <cstring>
@@ -6,33 +6,10 @@
 
 #include "module/helpers.h"
 #include "platform/platform.h"
+#include "request/reader_fields.h"
 #include "tovarine.h"
 
 namespace tovarine {
-namespace {
-
-const char *FindLast(const char *begin, const char *end, char c) {
-    for (const char *p = end; p != begin;) {
-        if (*--p == c) return p;
-    }
-    return nullptr;
-}
-
-// Calls visit(name, equals, end) for each parameter of [pos, part_end) that holds "=": the
-// name runs from `name` to its last "=", the value from after it to `end`. Finding the last "="
-// first keeps a parameter of many "=" linear.
-template <class Visit>
-void ForEachPair(const char *pos, const char *part_end, Visit visit) {
-    while (pos < part_end) {
-        const auto *amp =
-            static_cast<const char *>(std::memchr(pos, '&', static_cast<size_t>(part_end - pos)));
-        const char *const param_end = amp != nullptr ? amp : part_end;
-        if (const char *equals = FindLast(pos, param_end, '=')) visit(pos, equals, param_end);
-        pos = param_end + 1;
-    }
-}
-
-}  // namespace
 
 // The list lives in one zero-filled local-heap block: the names array, the values array, then
 // every name and value string with its NUL. Releasing the names array releases all of it.
@@ -42,18 +19,12 @@ int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_o
     *names_out = nullptr;
     *values_out = nullptr;
 
-    // The parameter part ends at the first blank; tab, CR and LF are ordinary characters.
-    const char *const part_end = text + std::strcspn(text, " ");
-
-    // One slot more than there are "&", the leading ones included.
-    size_t ampersands = 0;
-    for (const char *p = text; (p = static_cast<const char *>(std::memchr(
-                                    p, '&', static_cast<size_t>(part_end - p)))) != nullptr;
-         ++p) {
-        ++ampersands;
-    }
-    if (ampersands >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return 0;
-    const auto count = static_cast<int32_t>(ampersands + 1);
+    // A first walk finds the part's end and its "&"; one slot more than there are "&", the
+    // leading ones included.
+    const WalkEnd part = ForEachParameter(text, [](const Parameter &) { return true; });
+    const char *const part_end = part.end;
+    if (part.ampersands >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return 0;
+    const auto count = static_cast<int32_t>(part.ampersands + 1);
 
     const char *start = text;
     while (start != part_end && (*start == '?' || *start == '&')) ++start;
@@ -70,17 +41,19 @@ int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_o
     char **values = names + count;
     char *strings = reinterpret_cast<char *>(values + count);
     int32_t slot = 0;
-    ForEachPair(start, part_end, [&](const char *name, const char *equals, const char *end) {
-        const auto name_length = static_cast<size_t>(equals - name);
-        const auto value_length = static_cast<size_t>(end - equals - 1);
-        std::memcpy(strings, name, name_length);
+    ForEachParameter(text, [&](const Parameter &p) {
+        if (p.equals == nullptr) return true;
+        const auto name_length = static_cast<size_t>(p.equals - p.name);
+        const auto value_length = static_cast<size_t>(p.end - p.equals - 1);
+        std::memcpy(strings, p.name, name_length);
         names[slot] = strings;
         strings += name_length + 1;
-        std::memcpy(strings, equals + 1, value_length);
+        std::memcpy(strings, p.equals + 1, value_length);
         values[slot] = strings;
         strings += value_length + 1;
         helpers::DecodeValue(values[slot], value_length);
         ++slot;
+        return true;
     });
 
     *count_out = count;
@@ -113,11 +86,3 @@ const char *ParameterList::Find(const char *name) const {
 }
 
 }  // namespace tovarine
-
-extern "C" char *f385562(const char *name, int32_t count, char **names, char **values) {
-    if (name == nullptr || names == nullptr || values == nullptr) return nullptr;
-    for (int32_t i = 0; i < count; ++i) {
-        if (names[i] != nullptr && std::strcmp(names[i], name) == 0) return values[i];
-    }
-    return nullptr;
-}

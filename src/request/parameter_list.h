@@ -1,6 +1,7 @@
-// A request's parameters: count slots, with a name array and a value array of count pointers
-// each, and every name and value string, all in one zero-filled local-heap block that the list
-// owns (the names array is its start).
+// A request's parameters as a list, the pairs found by the walk of request/reader_fields.h:
+// count slots, with a name array and a value array of count pointers each, and every name and
+// value string, all in one zero-filled local-heap block that the list owns (the names array is
+// its start). The readers do not build it; the lookup export's tests and tools use it.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,8 @@ private:
 // Integer conversion: leading white space, an optional sign, decimal digits; no digits gives 0.
 // Values beyond the signed 32-bit range saturate at its bounds.
 int32_t ConvertInteger(const char *value);
+// The same over the characters before `end` (or up to the NUL when `end` is null).
+int32_t ConvertInteger(const char *value, const char *end);
 
 // Decimal conversion: leading white space, optional sign, digits with an optional "." (digits
 // on at least one side), an optional exponent (e, E, d or D, optional sign, digits). No number

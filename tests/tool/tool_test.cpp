@@ -95,6 +95,93 @@ TEST(ToolRead, TextLinesEscapeControlCharactersAndBackslashes) {
               "model=a\\nport=1\nspeed=x\\\\y\\tz\\x7f\\x0d\xc3\xa9\n");
 }
 
+TEST(ToolRead, RecognisesEveryCaptureForm) {
+    const struct {
+        const char *args, *input, *out;
+    } cases[] = {
+        {"read live 'http://cams.example.net:8080/live?server=2&timeout=30'", "",
+         "server=2\ntimeout=30000\n"},
+        {"read live", "/live?server=2&timeout=30\n", "server=2\ntimeout=30000\n"},
+        {"read live", "GET /live?server=2&timeout=30\r\n", "server=2\ntimeout=30000\n"},
+        {"read live",
+         "10.0.0.7 - - [08/Dec/2026:10:00:00 +0000] \"GET /live?server=2 HTTP/1.1\" 200 51 "
+         "\"-\" \"Mozilla/5.0 (X11)\"\n",
+         "server=2\nmozilla=1\n"},
+        {"read live", "\r\n\r\nGET /live?server=2 HTTP/1.1\r\nUser-Agent: Mozilla/5.0\r\n\r\n",
+         "server=2\nmozilla=1\n"},
+    };
+    for (const auto &c : cases) {
+        const Result result = RunTool(c.args, c.input);
+        EXPECT_EQ(result.status, 0) << c.args;
+        EXPECT_EQ(result.out, c.out) << c.args << " <<< " << c.input;
+    }
+}
+
+TEST(ToolRead, ExplainsWhatBecameOfEachParameter) {
+    const Result text = RunTool("read camera --explain "
+                                "'http://h/ptz?model=PT9&Speed=5&model=X&button&command=" +
+                                std::string(1030, 'z') + "&speed=2 x=1'");
+    EXPECT_EQ(text.status, 0);
+    EXPECT_EQ(text.out,
+              "form: url\n"
+              "text: ?model=PT9&Speed=5&model=X&button&command=zzzzzzzzzzzzzzzzzzzzzz... "
+              "(1084 bytes)\n"
+              "#0 model=PT9: used: model=PT9\n"
+              "#1 Speed=5: ignored (other-case): names are case-sensitive; this reader reads "
+              "\"speed\"\n"
+              "#2 model=X: ignored (repeated): the same name met earlier at #0; the first one "
+              "wins\n"
+              "#3 button: ignored (no-pair): no \"=\", not a pair\n"
+              "#4 command=" + std::string(56, 'z') + "... (1038 bytes): "
+              "cut: 1030 bytes decoded, the first 1023 kept: command=" + std::string(64, 'z') +
+              "... (1023 bytes)\n"
+              "#5 speed=2: used: speed=2\n"
+              "#6 x=1: ignored (after-blank): after the first blank, not part of the "
+              "parameters\n"
+              "outputs:\n"
+              "model=PT9\n"
+              "speed=2\n"
+              "command=" + std::string(1023, 'z') + "\n");
+    const Result json =
+        RunTool("read live --explain --json", "GET /live?server=%32&server=3 HTTP/1.1\r\n"
+                                              "User-Agent: curl/8\r\n\r\n");
+    EXPECT_EQ(json.out,
+              "{\"reader\":\"live\",\"form\":\"raw-request\",\"blank_lines\":0,\"text\":"
+              "\"?server=%32&server=3 HTTP/1.1\\r\\nUser-Agent: curl/8\\r\\n\\r\\n\","
+              "\"parameters\":[{\"index\":0,\"raw\":\"server=%32\",\"name\":\"server\","
+              "\"raw_value\":\"%32\",\"value\":\"2\",\"fate\":\"used\",\"output\":\"server\","
+              "\"written\":2},{\"index\":1,\"raw\":\"server=3\",\"name\":\"server\","
+              "\"raw_value\":\"3\",\"value\":\"3\",\"fate\":\"ignored\",\"reason\":\"repeated\","
+              "\"first\":0}],\"client\":{\"mozilla\":false,\"found\":true,\"line_number\":2,"
+              "\"line\":\"User-Agent: curl/8\",\"header\":\"User-Agent:\",\"word\":\"curl/8\"},"
+              "\"outputs\":{\"server\":2}}\n");
+}
+
+TEST(ToolRead, EachReadsOneRequestALine) {
+    const std::string lines =
+        "http://h/live?server=2\n"
+        "\r\n"
+        "1.2.3.4 - - [08/Dec/2026:10:00:00 +0000] \"GET /live?timeout=4 HTTP/1.1\" 200 9\r\n"
+        "GET /live?framerate=2.5";  // no line end at the end
+    const char *const out =
+        "{\"line\":1,\"form\":\"url\",\"outputs\":{\"server\":2}}\n"
+        "{\"line\":3,\"form\":\"common-log\",\"outputs\":{\"timeout\":4000}}\n"
+        "{\"line\":4,\"form\":\"request-line\",\"outputs\":{\"framerate\":2.5}}\n";
+    EXPECT_EQ(RunTool("read live --each", lines).out, out);
+    const std::string file = ::testing::TempDir() + "each_" + std::to_string(getpid());
+    std::ofstream(file, std::ios::binary) << lines;
+    EXPECT_EQ(RunTool("read live --each '" + file + "'").out, out);
+    std::remove(file.c_str());
+
+    const Result explained = RunTool("read stream --each --explain", "?channel=r&x\n");
+    EXPECT_TRUE(explained.out.starts_with("{\"line\":1,\"reader\":\"stream\",\"form\":\"query\""))
+        << explained.out;
+
+    const Result missing = RunTool("read live --each /nonexistent/requests.log");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;
+}
+
 TEST(ToolCommandLine, RejectsABadCommandLineWithOneLineAndStatus2) {
     for (const char *args :
          {"", "bogus", "read", "read video x", "read live a b", "read live --frob", "help bogus",

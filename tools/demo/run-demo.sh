@@ -65,6 +65,24 @@ demo "Media clip, video" clip 6-clip-video.http
 printf "\n=== A bare query, given on the command line ===\n\$ tovarine read stream 'server=3&channel=r&timeout=1'\n"
 show_outputs read stream 'server=3&channel=r&timeout=1'
 
+# What became of each parameter of a URL pasted from a client's configuration.
+url='http://cams.example.net:8080/live?server=2&Timeout=30&server=5&framerate=12.5&preview'
+printf "\n=== Why parameters were ignored: a pasted URL, explained ===\n\$ tovarine read live --explain '%s'\n" "$url"
+if ! explained=$("$tool" read live --explain "$url"); then
+    echo "run-demo.sh: the tool failed: tovarine read live --explain" >&2
+    exit 1
+fi
+sed 's/^/    /' <<<"$explained"
+
+# A server's access log replayed, one JSON object a request.
+printf "\n=== An access log, replayed ===\n\$ tovarine read live --each requests/7-access.log\n"
+show_request "$requests/7-access.log"
+if ! replayed=$("$tool" read live --each "$requests/7-access.log"); then
+    echo "run-demo.sh: the tool failed: tovarine read live --each" >&2
+    exit 1
+fi
+sed 's/^/    /' <<<"$replayed"
+
 # The settings: a fresh store, the settings root as an installer creates it, the sample server
 # saving and loading through the library, and what the store holds afterwards.
 sample=$(dirname "$tool")/sample_server

@@ -1,0 +1,56 @@
+// The steps of the readers that go beyond their field tables (request/reader_fields.h): the live
+// reader's scan of the header block for the client, and the clip reader's choice of the record
+// section from the media type. The readers and anything that explains a reading use these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "module/helpers.h"
+
+namespace tovarine {
+
+// Where the header scan stopped: `header` is the first word of the whole text that begins with
+// "User-Agent:" (letters in any case), null when there is none; `client` is the word after it
+// (at the text's NUL when none follows). Words are separated by blanks, tabs, CR, LF, VT and FF,
+// so the header may stand anywhere in the text, the parameter part included.
+struct ClientHeader {
+    const char *header = nullptr;
+    const char *client = nullptr;
+};
+
+// Words start at the text's start and after each run of separators. Such a word holds its ":"
+// ten bytes in, so only the ":" of the text are visited (strchr), in order; the first one that
+// closes "User-Agent" at a word's start belongs to the first such word.
+inline ClientHeader FindClientHeader(const char *text) {
+    constexpr size_t kColumn = sizeof "User-Agent" - 1;
+    for (const char *colon = std::strchr(text, ':'); colon != nullptr;
+         colon = std::strchr(colon + 1, ':')) {
+        if (static_cast<size_t>(colon - text) < kColumn) continue;
+        const char *const word = colon - kColumn;
+        if ((word == text || helpers::IsWordSeparator(word[-1])) &&
+            helpers::HasPrefix(word, "User-Agent:")) {
+            return {word, helpers::NextWord(word)};
+        }
+    }
+    return {};
+}
+
+// Whether the header names a Mozilla client: its next word begins with "Mozilla" (any case).
+inline bool NamesMozilla(const ClientHeader &found) {
+    return found.header != nullptr && helpers::HasPrefix(found.client, "Mozilla") != 0;
+}
+
+// The clip record's media kind for the first decoded byte of the "mediatype" value: 1 (video,
+// into the video section) for "V"/"v", 2 (audio, into the audio section) for "A"/"a", else 0:
+// nothing is written.
+inline constexpr int32_t kVideoKind = 1;
+inline constexpr int32_t kAudioKind = 2;
+inline int32_t MediaKindOf(char first) {
+    if (first == 'A' || first == 'a') return kAudioKind;
+    if (first == 'V' || first == 'v') return kVideoKind;
+    return 0;
+}
+
+}  // namespace tovarine
