@@ -8,6 +8,7 @@
 #ifndef TOVARINE_H
 #define TOVARINE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32)
@@ -33,6 +34,14 @@ typedef struct _FILETIME {
 #  define TOVARINE_API __attribute__((visibility("default")))
 #else
 #  define TOVARINE_API
+#endif
+
+/* The exports use the C calling convention on 32-bit Windows too (the caller pops the
+ * arguments, names undecorated in the DLL), also for hosts compiled with another default. */
+#if defined(_WIN32)
+#  define TOVARINE_CALL __cdecl
+#else
+#  define TOVARINE_CALL
 #endif
 
 #ifdef __cplusplus
@@ -90,56 +99,99 @@ typedef struct SettingDescriptor {
     void *scratch;     /* working field of a transfer; never read on entry */
 } SettingDescriptor;
 
+/*
+ * The layouts hosts compile against, checked wherever the compiler can: MediaRequest is the same
+ * on every target; SettingDescriptor holds pointers, so its offsets follow the word size (4 or 8
+ * bytes: 32- and 64-bit hosts).
+ */
+#if defined(__cplusplus) && __cplusplus >= 201103L
+#  define TOVARINE_LAYOUT_CHECK(condition, what) static_assert(condition, what)
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#  define TOVARINE_LAYOUT_CHECK(condition, what) _Static_assert(condition, what)
+#endif
+#ifdef TOVARINE_LAYOUT_CHECK
+TOVARINE_LAYOUT_CHECK(offsetof(MediaRequest, media_file) == 4 &&
+                          offsetof(MediaRequest, start_msec) == 260 &&
+                          offsetof(MediaRequest, burst) == 268 &&
+                          offsetof(MediaRequest, looping) == 276 &&
+                          offsetof(MediaRequest, frame_rate) == 288 &&
+                          offsetof(MediaRequest, width) == 296 &&
+                          offsetof(MediaRequest, video_section) == 316 &&
+                          offsetof(MediaRequest, segment) == 352 &&
+                          offsetof(MediaRequest, channel) == 364 &&
+                          offsetof(MediaRequest, audio_section) == 372 &&
+                          offsetof(MediaRequest, features) == 392 &&
+                          offsetof(MediaRequest, cpid) == 404 && sizeof(MediaRequest) == 408,
+                      "MediaRequest must have the layout the servers were built with");
+TOVARINE_LAYOUT_CHECK(sizeof(void *) == 4 || sizeof(void *) == 8,
+                      "hosts are 32- or 64-bit processes");
+TOVARINE_LAYOUT_CHECK(offsetof(SettingDescriptor, name) == 0 &&
+                          offsetof(SettingDescriptor, type) == sizeof(void *) &&
+                          offsetof(SettingDescriptor, size) == sizeof(void *) + 2 &&
+                          offsetof(SettingDescriptor, variable) == 2 * sizeof(void *) &&
+                          offsetof(SettingDescriptor, scratch) == 3 * sizeof(void *) &&
+                          sizeof(SettingDescriptor) == 4 * sizeof(void *),
+                      "SettingDescriptor must be {name, type, size, variable, scratch}: 16 "
+                      "bytes with 4-byte pointers, 32 with 8-byte ones");
+#  undef TOVARINE_LAYOUT_CHECK
+#endif
+
 /* Replaces the instance selector and returns the previous one. 0: settings calls ask the user;
  * any other value: silent, and only the saved instance with that place is used. */
-TOVARINE_API int32_t f9832144782(int32_t new_selector);
+TOVARINE_API int32_t TOVARINE_CALL f9832144782(int32_t new_selector);
 
 /* Looks a parameter up by name (exact, case-sensitive); returns the first matching value or
  * NULL. The pointer is valid until the list is released. */
-TOVARINE_API char *f385562(const char *name, int32_t count, char **names, char **values);
+TOVARINE_API char *TOVARINE_CALL f385562(const char *name, int32_t count, char **names,
+                                         char **values);
 
 /* Live video request: server, device, framerate, timeout (seconds in, milliseconds out),
  * Mozilla client flag (set to 1 only), features, sendtime, sendstate, cpid, slide_show.
  * Returns 0. Outputs whose parameter is absent, and NULL outputs, are not written. */
-TOVARINE_API int32_t f3121538644(const char *text, int32_t *server, int32_t *device,
-                                 double *framerate, int32_t *timeout, int32_t *mozilla,
-                                 int32_t *features, int32_t *sendtime, int32_t *sendstate,
-                                 int32_t *cpid, int32_t *slide_show);
+TOVARINE_API int32_t TOVARINE_CALL f3121538644(const char *text, int32_t *server, int32_t *device,
+                                               double *framerate, int32_t *timeout,
+                                               int32_t *mozilla, int32_t *features,
+                                               int32_t *sendtime, int32_t *sendstate, int32_t *cpid,
+                                               int32_t *slide_show);
 
 /* Segment/channel stream request: server, segment, channel flag ("R"/"r" first gives 1),
  * sendstate, timeout (milliseconds), features, sendtime, cpid. Returns 0. */
-TOVARINE_API int32_t f373279(const char *text, int32_t *server, int32_t *segment,
-                             int32_t *channel, int32_t *sendstate, int32_t *timeout,
-                             int32_t *features, int32_t *sendtime, int32_t *cpid);
+TOVARINE_API int32_t TOVARINE_CALL f373279(const char *text, int32_t *server, int32_t *segment,
+                                           int32_t *channel, int32_t *sendstate, int32_t *timeout,
+                                           int32_t *features, int32_t *sendtime, int32_t *cpid);
 
 /* Camera control request: each buffer receives its decoded value as text, at most 1023
  * characters and a NUL (buffers need 1024 bytes). Returns 0. */
-TOVARINE_API int32_t f3221538674(const char *text, char *model, char *camera, char *device,
-                                 char *number, char *speed, char *command, char *button);
+TOVARINE_API int32_t TOVARINE_CALL f3221538674(const char *text, char *model, char *camera,
+                                               char *device, char *number, char *speed,
+                                               char *command, char *button);
 
 /* Media clip request into the host's record. Returns 0. */
-TOVARINE_API int32_t f39260000417E(const char *text, MediaRequest *record);
+TOVARINE_API int32_t TOVARINE_CALL f39260000417E(const char *text, MediaRequest *record);
 
 /* Transfers one settings table to (save != 0) or from (save == 0) the registry key at key_path
  * below HKEY_CURRENT_USER, after listing every change in a Yes/No box (silent when the instance
  * selector is nonzero). A save returns 1; a load returns 1 when something was listed and
  * confirmed, else 0. */
-TOVARINE_API int32_t qy63B1(HWND owner, const char *key_path, SettingDescriptor *table,
-                            int32_t save);
+TOVARINE_API int32_t TOVARINE_CALL qy63B1(HWND owner, const char *key_path,
+                                          SettingDescriptor *table, int32_t save);
 
 /* Saves the table into a new instance key "NAME n" under the open settings root. Returns 0. */
-TOVARINE_API int32_t qy75BB(HKEY settings_root, HWND owner, const char *settings_name,
-                            SettingDescriptor *table, char *name_buffer, uint32_t name_capacity,
-                            char *class_buffer, uint32_t class_capacity, FILETIME *last_write);
+TOVARINE_API int32_t TOVARINE_CALL qy75BB(HKEY settings_root, HWND owner, const char *settings_name,
+                                          SettingDescriptor *table, char *name_buffer,
+                                          uint32_t name_capacity, char *class_buffer,
+                                          uint32_t class_capacity, FILETIME *last_write);
 
 /* Loads (save == 0) or saves the table by settings name. Returns the Win32 error code of
  * opening the settings root, else that of closing it (0). */
-TOVARINE_API int32_t qy189C(HWND owner, const char *settings_name, SettingDescriptor *table,
-                            int32_t save);
+TOVARINE_API int32_t TOVARINE_CALL qy189C(HWND owner, const char *settings_name,
+                                          SettingDescriptor *table, int32_t save);
 
 /* qy189C with save 0 and 1. */
-TOVARINE_API int32_t qy45AF(HWND owner, const char *settings_name, SettingDescriptor *table);
-TOVARINE_API int32_t qy70EE(HWND owner, const char *settings_name, SettingDescriptor *table);
+TOVARINE_API int32_t TOVARINE_CALL qy45AF(HWND owner, const char *settings_name,
+                                          SettingDescriptor *table);
+TOVARINE_API int32_t TOVARINE_CALL qy70EE(HWND owner, const char *settings_name,
+                                          SettingDescriptor *table);
 
 #if !defined(_WIN32)
 /* POSIX only: who shows the library's message boxes. The handler returns what a Windows
@@ -148,8 +200,8 @@ TOVARINE_API int32_t qy70EE(HWND owner, const char *settings_name, SettingDescri
  * controlling terminal, and a process without one gets 0. */
 typedef int (*tovarine_message_box_handler)(void *context, HWND owner, const char *text,
                                             const char *caption, unsigned int type);
-TOVARINE_API void tovarine_set_message_box_handler(tovarine_message_box_handler handler,
-                                                   void *context);
+TOVARINE_API void TOVARINE_CALL tovarine_set_message_box_handler(
+    tovarine_message_box_handler handler, void *context);
 #endif
 
 #ifdef __cplusplus

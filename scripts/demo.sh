@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds the command-line host in build/default (the same tree
-# scripts/test.sh uses, so neither rebuilds the other's work) and runs the demonstration.
+# Installs what the demonstration needs (a compiler, CMake, SQLite), builds the library, the
+# command-line host and the sample server in build/default (the same tree scripts/test.sh uses,
+# so neither rebuilds the other's work) and runs the demonstration. It needs no terminal.
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$TOVARINE_ROOT"
 
-tovarine_install_packages
-tovarine_configure
-# The host and the library it loads; the test suites are not needed here.
-cmake --build --preset default -j"$(nproc)" --target tovarine tovarine_tool
+tovarine_install_missing "${TOVARINE_DEMO_PACKAGES[@]}"
+# The test suites are not needed here, nor GoogleTest to configure them; scripts/test.sh
+# configures the same tree with them again.
+cmake --preset default -DTOVARINE_BUILD_TESTS=OFF
+# The host, the sample server and the library they load.
+cmake --build --preset default -j"$(nproc)" --target tovarine tovarine_tool sample_server
 
 demo=tools/demo/run-demo.sh
 if [[ ! -f "$demo" ]]; then

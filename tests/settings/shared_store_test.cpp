@@ -97,11 +97,12 @@ int SaveAndLoadRounds(const std::string &name, int64_t first, int rounds) {
         if (!loaded.Holds(saved)) return 2;
         f9832144782(-1);
         HKEY root = Key(kRoot, false);
-        char buffer[128], key_class[128];
+        char buffer[kSubkeyNameChars], key_class[kSubkeyNameChars];
         FILETIME written{};
         const int32_t rc = c % 2 != 0 ? qy189C(nullptr, name.c_str(), added.table.data(), 1)
                                       : qy75BB(root, nullptr, name.c_str(), added.table.data(),
-                                               buffer, 128, key_class, 128, &written);
+                                               buffer, kSubkeyNameChars, key_class,
+                                               kSubkeyNameChars, &written);
         if (RegCloseKey(root) != ERROR_SUCCESS || rc != 0) return 1;
     }
     return 0;

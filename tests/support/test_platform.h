@@ -98,7 +98,8 @@ public:
 
 private:
     Script script_;
-    void *hook_ = nullptr;  // the platform's registration, where it has one
+    // The platform's registration, where it has one (not on POSIX, hence maybe unused).
+    [[maybe_unused]] void *hook_ = nullptr;
 };
 
 // A window for a host to pass as the owner of the library's boxes: a hidden real window where

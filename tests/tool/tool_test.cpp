@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "settings/settings_root.h"
+
 namespace {
 
 struct Result {
@@ -239,9 +241,9 @@ TEST_F(ToolSettings, NeedsTheRootWhichInitCreatesOnce) {
         EXPECT_EQ(missing.out, "") << args;
         EXPECT_NE(missing.err.find("'tovarine settings init'"), std::string::npos) << missing.err;
     }
-    const char root[] = "HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers\n";
-    EXPECT_EQ(RunTool("settings init").out, std::string("created ") + root);
-    EXPECT_EQ(RunTool("settings init").out, std::string("already there: ") + root);
+    const std::string root = std::string(tovarine::kSettingsRootFullName) + "\n";
+    EXPECT_EQ(RunTool("settings init").out, "created " + root);
+    EXPECT_EQ(RunTool("settings init").out, "already there: " + root);
     const Result empty = RunTool("settings list");
     EXPECT_EQ(empty.status, 0);
     EXPECT_EQ(empty.out, "");
