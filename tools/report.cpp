@@ -3,10 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <type_traits>
-
-#include <nlohmann/json.hpp>
 
 namespace tovarine_tool {
 namespace {

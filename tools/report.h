@@ -4,13 +4,12 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 namespace tovarine_tool {
 

@@ -1,62 +1,32 @@
 // "settings": the settings root and the saved instances below it, as an installer creates them
 // and as the library finds them. The tool works on the registry itself (on POSIX, on the same
 // store as the library), since the library creates no settings root and lists no instances.
-#include "platform/platform.h"
+#include "settings_command.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "command.h"
-#include "settings/settings_root.h"
+#include "platform/platform.h"
+#include "registry_access.h"
 #include "report.h"
+#include "settings/settings_root.h"
 
 namespace tovarine_tool {
 namespace {
 
-using Words = std::vector<std::string>;
-
-using tovarine::kSettingsRootPath;
-constexpr const char *kSettingsRoot = kSettingsRootPath;
 constexpr const char *kRootName = tovarine::kSettingsRootFullName;
 // The library enumerates instance keys with buffers of this many characters.
 constexpr DWORD kEnumChars = tovarine::kSubkeyNameChars;
-
-std::runtime_error Failure(const std::string &what, LONG rc) {
-    return std::runtime_error(what + " (error " + std::to_string(rc) + ")");
-}
-
-// An open key, closed when it goes out of scope.
-class Key {
-public:
-    Key() = default;
-    Key(const Key &) = delete;
-    Key &operator=(const Key &) = delete;
-    ~Key() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    HKEY *out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-void OpenRoot(Key &root) {
-    const LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsRoot, 0, KEY_READ, root.out());
-    if (rc == ERROR_FILE_NOT_FOUND) {
-        throw std::runtime_error(std::string("settings: there is no settings root ") + kRootName +
-                                 "; create it with 'tovarine settings init'");
-    }
-    if (rc != ERROR_SUCCESS) throw Failure(std::string("settings: cannot open ") + kRootName, rc);
-}
 
 // ASCII letters folded, as the library compares a settings name with the instance keys.
 bool HasPrefix(const char *text, std::string_view prefix) {
@@ -68,97 +38,108 @@ bool HasPrefix(const char *text, std::string_view prefix) {
     return true;
 }
 
-int RunInit(const Invocation &, const Words &) {
+// JSON: {"root": ROOT, "created": true|false}.
+int RunInit(const Invocation &invocation, const SettingsRequest &) {
+    CheckStore(Access::kWrite);
     Key root;
     DWORD disposition = 0;
-    const LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsRoot, 0, nullptr,
-                                    REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, root.out(),
-                                    &disposition);
-    if (rc != ERROR_SUCCESS) throw Failure(std::string("settings: cannot create ") + kRootName, rc);
-    std::printf("%s %s\n", disposition == REG_CREATED_NEW_KEY ? "created" : "already there:",
-                kRootName);
+    const LONG rc =
+        RegCreateKeyExA(HKEY_CURRENT_USER, tovarine::kSettingsRootPath, 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, root.out(), &disposition);
+    if (rc == ERROR_BADDB || rc == ERROR_REGISTRY_CORRUPT) {
+        throw std::runtime_error(
+            RegistryFailure(std::string("cannot create ") + kRootName, rc).what() +
+            std::string("; it was left as it is"));
+    }
+    if (rc != ERROR_SUCCESS) throw RegistryFailure(std::string("cannot create ") + kRootName, rc);
+    const bool created = disposition == REG_CREATED_NEW_KEY;
+    if (invocation.json) {
+        PutJsonLine(Json{{"root", kRootName}, {"created", created}});
+    } else {
+        Put(stdout, std::string(created ? "created " : "already there: ") + kRootName + '\n');
+    }
     return 0;
 }
 
 // Enumerates as the library does: from index 0 up to the first call that fails, whether at the
 // end or at a name or class too long for its buffer.
-int RunList(const Invocation &, const Words &args) {
+// JSON: [{"key": KEY}, ...], with NAME [{"place": N, "key": KEY}, ...].
+int RunList(const Invocation &invocation, const SettingsRequest &request) {
+    const auto &args = request.words;
     Key root;
-    OpenRoot(root);
+    OpenRoot(root, KEY_READ, Access::kRead);
     char name[kEnumChars];
     char key_class[kEnumChars];
     FILETIME last_write{};
     int place = 0;
+    Json keys = Json::array();
     for (DWORD index = 0;; ++index) {
         DWORD name_chars = kEnumChars, class_chars = kEnumChars;
         if (RegEnumKeyExA(root.get(), index, name, &name_chars, nullptr, key_class, &class_chars,
                           &last_write) != ERROR_SUCCESS) {
             break;
         }
-        if (args.empty()) {
+        if (!args.empty() && !HasPrefix(name, args[0])) continue;
+        if (invocation.json) {
+            Json entry = Json::object();
+            if (!args.empty()) entry["place"] = ++place;
+            entry["key"] = name;
+            keys.push_back(std::move(entry));
+        } else if (args.empty()) {
             Put(stdout, EscapeText(name) + '\n');
-        } else if (HasPrefix(name, args[0])) {
+        } else {
             Put(stdout, std::to_string(++place) + '\t' + EscapeText(name) + '\n');
         }
     }
+    if (invocation.json) PutJsonLine(keys);
     return 0;
 }
 
 // A value as the tool prints it: text up to its NUL, a DWORD in decimal, anything else as
 // lowercase hex digits.
-Value ValueOf(DWORD type, const std::vector<BYTE> &data, DWORD bytes) {
-    const auto *chars = reinterpret_cast<const char *>(data.data());
-    if (type == REG_SZ || type == REG_EXPAND_SZ) return std::string(chars, strnlen(chars, bytes));
-    if (type == REG_DWORD && bytes == 4) {
+Value ValueOf(const RawValue &value) {
+    const auto *chars = reinterpret_cast<const char *>(value.data.data());
+    const size_t bytes = value.data.size();
+    if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
+        return std::string(chars, strnlen(chars, bytes));
+    }
+    if (value.type == REG_DWORD && bytes == 4) {
         uint32_t number;
-        std::memcpy(&number, data.data(), 4);
+        std::memcpy(&number, value.data.data(), 4);
         return static_cast<int32_t>(number);
     }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
-    for (DWORD i = 0; i < bytes; ++i) {
-        hex += kHex[data[i] >> 4];
-        hex += kHex[data[i] & 0xf];
+    for (const BYTE byte : value.data) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 0xf];
     }
     return hex;
 }
 
-int RunShow(const Invocation &invocation, const Words &args) {
-    if (args[0].empty() || args[0].find('\\') != std::string_view::npos) {
-        throw UsageError("settings show: an instance is a key directly under the settings root");
+// An instance key directly under the settings root, opened with `rights`.
+void OpenInstance(HKEY root, const std::string &name, REGSAM rights, Key &instance) {
+    if (name.empty() || name.find('\\') != std::string::npos) {
+        throw UsageError("settings: an instance is a key directly under the settings root");
     }
-    Key root;
-    OpenRoot(root);
-    Key instance;
-    const std::string name(args[0]);
-    const LONG rc = RegOpenKeyExA(root.get(), name.c_str(), 0, KEY_QUERY_VALUE, instance.out());
+    const LONG rc = RegOpenKeyExA(root, name.c_str(), 0, rights, instance.out());
     if (rc == ERROR_FILE_NOT_FOUND) {
-        throw std::runtime_error("settings: there is no instance \"" + name +
+        throw std::runtime_error("settings: there is no instance \"" + EscapeText(name) +
                                  "\"; 'tovarine settings list' shows those there are");
     }
-    if (rc != ERROR_SUCCESS) throw Failure("settings: cannot open \"" + name + "\"", rc);
+    if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot open \"" + EscapeText(name) + "\"", rc);
+}
 
+// JSON: {VALUE-NAME: TEXT or DWORD number, ...}.
+int RunShow(const Invocation &invocation, const SettingsRequest &request) {
+    const auto &args = request.words;
+    Key root;
+    OpenRoot(root, KEY_READ, Access::kRead);
+    Key instance;
+    OpenInstance(root.get(), args[0], KEY_QUERY_VALUE, instance);
     std::vector<Output> outputs;
-    std::vector<char> value_name(256);
-    std::vector<BYTE> data(1024);
-    for (DWORD index = 0;;) {
-        DWORD name_chars = static_cast<DWORD>(value_name.size());
-        DWORD bytes = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const LONG enum_rc = RegEnumValueA(instance.get(), index, value_name.data(), &name_chars,
-                                           nullptr, &type, data.data(), &bytes);
-        if (enum_rc == ERROR_NO_MORE_ITEMS) break;
-        if (enum_rc == ERROR_MORE_DATA && value_name.size() < 32768 && data.size() < (1u << 30)) {
-            // Either buffer was too small: retry the same value with both larger.
-            value_name.resize(value_name.size() * 2);
-            data.resize(std::max<size_t>(data.size() * 2, bytes));
-            continue;
-        }
-        if (enum_rc != ERROR_SUCCESS) {
-            throw Failure("settings: cannot read \"" + name + "\"", enum_rc);
-        }
-        outputs.push_back({std::string(value_name.data(), name_chars), ValueOf(type, data, bytes)});
-        ++index;
+    for (const RawValue &value : Values(instance.get(), '"' + EscapeText(args[0]) + '"')) {
+        outputs.push_back({value.name, ValueOf(value)});
     }
     if (invocation.json) {
         WriteJson(stdout, outputs);
@@ -176,7 +157,14 @@ constexpr const char *kSettingsHelp =
     "\nExamples:\n"
     "  tovarine settings init\n"
     "  tovarine settings list 'Sample Server'\n"
-    "  tovarine settings show 'Sample Server 0'\n";
+    "  tovarine settings show 'Sample Server 0'\n"
+    "  tovarine settings export 'Sample Server' -o sample.reg\n"
+    "  tovarine settings import sample.reg --dry-run\n"
+    "  tovarine settings set 'Sample Server 0' port 8080\n"
+    "  tovarine settings delete 'Sample Server 1' --yes\n"
+    "  tovarine settings check --json\n"
+    "import, set and delete list every change and write only after a Yes on the terminal\n"
+    "(or --yes); without a terminal nothing is written. man tovarine tells more.\n";
 
 }  // namespace
 
@@ -187,33 +175,104 @@ void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
     settings->require_subcommand(1);
     AddJsonFlag(*settings, invocation);
 
-    // The words of the chosen action, shared with the callbacks that run after this returns.
-    auto words = std::make_shared<std::vector<std::string>>();
-    auto action = [&invocation, words](CLI::App *command, int (*run)(const Invocation &,
-                                                                     const Words &)) {
+    // What the chosen action was given, shared with the callbacks that run after this returns.
+    auto request = std::make_shared<SettingsRequest>();
+    auto &words = request->words;
+    auto action = [&invocation, request](CLI::App *command, SettingsAction run) {
         AddJsonFlag(*command, invocation);
-        command->callback([&invocation, words, run] {
-            invocation.run = [&invocation, words, run] { return run(invocation, *words); };
+        command->callback([&invocation, request, run] {
+            invocation.run = [&invocation, request, run] { return run(invocation, *request); };
         });
     };
 
     CLI::App *init = settings->add_subcommand(
-        "init", "creates the settings root, as an installer would (the servers save nothing "
-                "without it), and says whether it was there already");
+        "init",
+        "creates the settings root, as an installer would (the servers save nothing "
+        "without it), and says whether it was there already");
     action(init, RunInit);
 
     CLI::App *list = settings->add_subcommand(
-        "list", "lists the instance keys in the order the servers find them; with NAME, only "
-                "those beginning with it (ASCII letters in either case), each after its place "
-                "among them: the instance selector's number");
-    list->add_option("NAME", *words, "a settings name")->expected(0, 1);
+        "list",
+        "lists the instance keys in the order the servers find them; with NAME, only "
+        "those beginning with it (ASCII letters in either case), each after its place "
+        "among them: the instance selector's number");
+    list->add_option("NAME", words, "a settings name")->expected(0, 1);
     action(list, RunList);
 
     CLI::App *show = settings->add_subcommand(
-        "show", "prints the values of one instance key: text as it is, a DWORD in decimal, "
-                "anything else as hex digits");
-    show->add_option("INSTANCE", *words, "an instance key, \"NAME n\"")->required()->expected(1);
+        "show",
+        "prints the values of one instance key: text as it is, a DWORD in decimal, "
+        "anything else as hex digits");
+    show->add_option("INSTANCE", words, "an instance key, \"NAME n\"")->required()->expected(1);
     action(show, RunShow);
+
+    CLI::App *export_ = settings->add_subcommand(
+        "export",
+        "writes the instance keys (all, or those of the NAMEs) as a .reg file, in "
+        "the form Windows' registry tools write and import (with --json: their "
+        "values as JSON)");
+    export_->add_option("NAME", words, "a settings name: its instance keys \"NAME n\"");
+    export_->add_option("-o,--output", request->output, "the file; default: standard output");
+    AddEncodingOption(*export_, *request);
+    action(export_, RunExport);
+
+    // What the commands that write share: the listing, --dry-run and --yes.
+    auto writer = [&](CLI::App *command, SettingsAction run) {
+        command->add_flag("--dry-run", request->dry_run, "list the changes, write nothing");
+        command->add_flag("-y,--yes", request->yes, "write without asking on the terminal");
+        AddEncodingOption(*command, *request);
+        action(command, run);
+    };
+    CLI::App *import = settings->add_subcommand(
+        "import",
+        "reads a .reg file (the Unicode form Windows' registry tools write, or "
+        "REGEDIT4) and writes its string values into the instance keys, after "
+        "listing every change and asking");
+    import->add_option("FILE", words, "the .reg file; \"-\" for standard input")
+        ->required()
+        ->expected(1);
+    writer(import, RunImport);
+
+    CLI::App *set = settings->add_subcommand(
+        "set",
+        "sets one value of an instance key (created when missing), after listing the "
+        "change and asking");
+    set->add_option("ARGS", words, "INSTANCE (\"NAME n\"), VALUE-NAME and TEXT")
+        ->required()
+        ->expected(3);
+    writer(set, RunSet);
+
+    CLI::App *remove = settings->add_subcommand(
+        "delete",
+        "deletes an instance key, or one value of it, after listing what goes and "
+        "asking");
+    remove->add_option("ARGS", words, "INSTANCE (\"NAME n\") and, for one value, VALUE-NAME")
+        ->required()
+        ->expected(1, 2);
+    writer(remove, RunDelete);
+
+    CLI::App *check = settings->add_subcommand(
+        "check",
+        "looks the store over: its path, SQLite's integrity check, whether the file "
+        "alone holds every change, and every key of the root not in instance form");
+    action(check, RunCheck);
+}
+
+void AddEncodingOption(CLI::App &command, SettingsRequest &request) {
+    command.add_option_function<std::string>(
+        "--encoding",
+        [&request](const std::string &name) {
+            if (CLI::detail::to_lower(name) == "utf-8") {
+                request.encoding = StoreEncoding::kUtf8;
+            } else if (CLI::detail::to_lower(name) == "windows-1252") {
+                request.encoding = StoreEncoding::kWindows1252;
+            } else {
+                throw CLI::ValidationError("--encoding",
+                                           "'" + name + "' is neither utf-8 nor windows-1252");
+            }
+        },
+        "how the store's text is read and written (POSIX): utf-8, the default and what Linux "
+        "hosts write, or windows-1252 for hosts that write Windows ANSI text");
 }
 
 }  // namespace tovarine_tool

@@ -1,11 +1,10 @@
 // tovarine: a command-line host of the library. It loads the shared library and calls its
 // exports the way a server process does, and shows what they produce.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "command.h"
 #include "report.h"

@@ -13,6 +13,14 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --config ${CONFIG})
 set(ENV{LD_LIBRARY_PATH} ${prefix}/${LIBDIR})
+# With the tool come its manual page and its bash completion.
+if(EXISTS ${prefix}/bin/tovarine)
+    foreach(file share/man/man1/tovarine.1 share/bash-completion/completions/tovarine)
+        if(NOT EXISTS ${prefix}/${file})
+            message(FATAL_ERROR "the tool is installed without ${file}")
+        endif()
+    endforeach()
+endif()
 
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer -DCMAKE_PREFIX_PATH=${prefix}
     -DCMAKE_C_COMPILER=${CC} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)

@@ -82,6 +82,7 @@ struct Segment {
 
 enum { kModel, kCamera, kDevice, kNumber, kSpeed, kCommand, kButton };
 struct Camera {
+    [[maybe_unused]] static constexpr const char *kName = "f3221538674 (camera)";
     struct Out { struct { char text[1024]; unsigned char guard[64]; } buffer[7]; };
     static int32_t Call(const char *t, const Slots &s) {
         return f3221538674(t, s[0], s[1], s[2], s[3], s[4], s[5], s[6]);

@@ -20,13 +20,16 @@ struct Result {
 };
 
 // Runs the tool with `args` (shell words) and `input` as standard input, from a file.
-Result RunTool(const std::string &args, const std::string &input = "") {
+// With `no_terminal`, in a session of its own, without a controlling terminal.
+Result RunTool(const std::string &args, const std::string &input = "", bool no_terminal = false) {
     // Named by process, so that test cases run in parallel don't share the files.
     const std::string tag = std::to_string(getpid());
     const std::string in = ::testing::TempDir() + "tool_in." + tag,
                       err = ::testing::TempDir() + "tool_err." + tag;
     std::ofstream(in, std::ios::binary) << input;
-    FILE *pipe = popen(("'" TOVARINE_TOOL "' " + args + " <" + in + " 2>" + err).c_str(), "r");
+    const std::string command = std::string(no_terminal ? "setsid -w " : "") +
+                                "'" TOVARINE_TOOL "' " + args + " <" + in + " 2>" + err;
+    FILE *pipe = popen(command.c_str(), "r");
     Result result{};
     char chunk[4096];
     for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
@@ -182,9 +185,9 @@ TEST(ToolRead, EachReadsOneRequestALine) {
 }
 
 TEST(ToolCommandLine, RejectsABadCommandLineWithOneLineAndStatus2) {
-    for (const char *args : {"", "bogus", "read", "read video x", "read live a b",
-                             "read live --frob", "help bogus", "settings", "settings frob",
-                             "settings show", "settings show a b"}) {
+    for (const char *args :
+         {"", "bogus", "read", "read video x", "read live a b", "read live --frob", "help bogus",
+          "settings", "settings frob", "settings show", "settings show a b"}) {
         const Result result = RunTool(args);
         EXPECT_EQ(result.status, 2) << args;
         EXPECT_EQ(result.out, "") << args;
@@ -246,11 +249,167 @@ TEST_F(ToolSettings, NeedsTheRootWhichInitCreatesOnce) {
     EXPECT_EQ(empty.out, "");
 }
 
+TEST_F(ToolSettings, ReadOnlyCommandsCreateNoStoreAndStoreErrorsNameTheFile) {
+    const std::string store = dir_ + "/sub/registry.db";
+    setenv("TOVARINE_REGISTRY", store.c_str(), 1);
+    for (const char *args : {"settings list", "settings show 'A 0'", "--json settings list"}) {
+        const Result result = RunTool(args);
+        EXPECT_EQ(result.status, 1) << args;
+        EXPECT_EQ(result.err, "tovarine: settings: there is no settings store " + store +
+                                  "; create it with 'tovarine settings init'\n")
+            << args;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/sub"));
+
+    setenv("TOVARINE_REGISTRY", "", 1);
+    for (const char *args : {"settings init", "settings list"}) {
+        const Result result = RunTool(args);
+        EXPECT_EQ(result.status, 1) << args;
+        EXPECT_NE(result.err.find("TOVARINE_REGISTRY is set but empty"), std::string::npos)
+            << result.err;
+    }
+
+    // A file that is not a store: named in words, with the code, and left as it was.
+    const std::string junk = dir_ + "/junk.db";
+    std::ofstream(junk) << "not a store\n";
+    setenv("TOVARINE_REGISTRY", junk.c_str(), 1);
+    for (const char *args : {"settings init", "settings list"}) {
+        const Result result = RunTool(args);
+        EXPECT_EQ(result.status, 1) << args;
+        EXPECT_NE(result.err.find("the settings store " + junk + " is not a database"),
+                  std::string::npos)
+            << result.err;
+        EXPECT_NE(result.err.find("(error 1009)"), std::string::npos) << result.err;
+    }
+    std::ostringstream kept;
+    kept << std::ifstream(junk).rdbuf();
+    EXPECT_EQ(kept.str(), "not a store\n");
+}
+
+std::string Contents(const std::string &path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// UTF-16LE of ASCII or Latin-1 text given as UTF-8 two-byte sequences is all these tests need.
+std::string Utf16(const std::string &text) {
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0xc0) c = static_cast<unsigned char>(((c & 0x1f) << 6) | (text[++i] & 0x3f));
+        bytes += static_cast<char>(c);
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+TEST_F(ToolSettings, ExportImportSetAndDeleteMoveValuesExactly) {
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    // Listings and name=value lines escape the backslash.
+    const std::string title = "caf\xc3\xa9 \"east\" \\ wing",
+                      escaped = "caf\xc3\xa9 \"east\" \\\\ wing";
+    const Result set = RunTool("settings set 'Lobby 0' title '" + title + "' --yes");
+    EXPECT_EQ(set.out,
+              "\"Lobby 0\" (a new instance key):\n  title will be  " + escaped + "\nwritten\n")
+        << set.err;
+    ASSERT_EQ(RunTool("settings set 'Lobby 0' port 80 -y").status, 0);
+    const std::string shown = RunTool("settings show --json 'Lobby 0'").out;
+    EXPECT_EQ(shown, "{\"title\":\"caf\xc3\xa9 \\\"east\\\" \\\\ wing\",\"port\":\"80\"}\n");
+
+    const std::string file = dir_ + "/lobby.reg";
+    ASSERT_EQ(RunTool("settings export Lobby -o '" + file + "'").status, 0);
+    const std::string reg = Contents(file);
+    EXPECT_TRUE(reg.starts_with("\xff\xfe" + Utf16("Windows Registry Editor Version 5.00\r\n")));
+    EXPECT_NE(reg.find(Utf16("\"title\"=\"caf\xc3\xa9 \\\"east\\\" \\\\ wing\"\r\n")),
+              std::string::npos);
+    EXPECT_EQ(RunTool("settings export --json Lob").out, "[]\n");  // "Lobby 0" is no "Lob n"
+
+    ASSERT_EQ(RunTool("settings delete 'Lobby 0' --yes").status, 0);
+    EXPECT_EQ(RunTool("settings list").out, "");
+    const Result dry = RunTool("settings import --dry-run '" + file + "'");
+    EXPECT_EQ(dry.out, "\"Lobby 0\" (a new instance key):\n  title will be  " + escaped +
+                           "\n  port will be  80\ndry run: nothing was written\n");
+    EXPECT_EQ(RunTool("settings list").out, "");
+    ASSERT_EQ(RunTool("settings import --yes '" + file + "'").status, 0);
+    EXPECT_EQ(RunTool("settings show --json 'Lobby 0'").out, shown);
+
+    // Only what differs is listed and written; a second import has nothing to do.
+    EXPECT_EQ(RunTool("settings set 'lobby 0' port 8080 --yes").out,
+              "\"lobby 0\":\n  port changing from 80 to 8080\nwritten\n");
+    EXPECT_EQ(RunTool("settings import -y '" + file + "' --json").out,
+              "{\"changes\":[{\"key\":\"Lobby 0\",\"new\":false,\"deleted\":false,\"values\":"
+              "[{\"name\":\"port\",\"from\":\"8080\",\"to\":\"80\"}]}],\"written\":true}\n");
+    EXPECT_EQ(RunTool("settings import -y '" + file + "'").out, "nothing to change\n");
+
+    // Without a terminal and without --yes nothing is written, and the message says why.
+    const Result unattended = RunTool("settings delete 'Lobby 0' port", "", /*no_terminal=*/true);
+    EXPECT_EQ(unattended.status, 1);
+    EXPECT_NE(unattended.err.find("no terminal"), std::string::npos) << unattended.err;
+    EXPECT_EQ(RunTool("settings show 'Lobby 0'").out, "title=" + escaped + "\nport=80\n");
+    EXPECT_EQ(RunTool("settings delete 'Lobby 0' nothing -y").status, 1);
+}
+
+TEST_F(ToolSettings, StoreTextIsReadInTheChosenEncodingOrNothingIsExported) {
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    // A host writing Windows ANSI text: "café" is the bytes 63 61 66 e9.
+    ASSERT_EQ(
+        RunTool("settings set 'Ansi 0' title 'caf\xc3\xa9' --encoding windows-1252 -y").status, 0);
+    EXPECT_EQ(RunTool("settings show 'Ansi 0'").out, "title=caf\xe9\n");
+
+    const std::string file = dir_ + "/ansi.reg";
+    const Result refused = RunTool("settings export -o '" + file + "'");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("the value \"title\" of \"Ansi 0\" is not valid UTF-8"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(RunTool("settings set 'Ansi 0' t '\xe6\x97\xa5' --encoding windows-1252 -y").status,
+              1);
+
+    ASSERT_EQ(RunTool("settings export --encoding windows-1252 -o '" + file + "'").status, 0);
+    EXPECT_NE(Contents(file).find(Utf16("\"title\"=\"caf\xc3\xa9\"")), std::string::npos);
+    // Into a store of a UTF-8 host: the same text, in UTF-8.
+    setenv("TOVARINE_REGISTRY", (dir_ + "/utf8.db").c_str(), 1);
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    ASSERT_EQ(RunTool("settings import -y '" + file + "'").status, 0);
+    EXPECT_EQ(RunTool("settings show 'Ansi 0'").out, "title=caf\xc3\xa9\n");
+}
+
+TEST_F(ToolSettings, ImportRefusesWithLineNumbersAndCheckNamesStrayKeys) {
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    const std::string root = "[HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
+    const std::string bad = dir_ + "/bad.reg", stray = dir_ + "/stray.reg";
+    std::ofstream(bad) << "REGEDIT4\n\n"
+                       << root << "\\A 0]\n\"a\"=\"1\"\n\"b\"=dword:1\n"
+                       << "[-" << root << "\\B 0]\n";
+    const Result refused = RunTool("settings import -y '" + bad + "'");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("line 5: a value of type \"dword\""), std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("line 6: deletes a key"), std::string::npos) << refused.err;
+    EXPECT_EQ(RunTool("settings list").out, "");
+
+    const Result sound = RunTool("settings check");
+    EXPECT_EQ(sound.status, 0) << sound.out << sound.err;
+    EXPECT_NE(sound.out.find("integrity: ok\nself-contained: yes\n"), std::string::npos)
+        << sound.out;
+    std::ofstream(stray) << "REGEDIT4\n" << root << "\\Stray]\n" << root << "\\A 0]\n";
+    ASSERT_EQ(RunTool("settings import -y '" + stray + "'").status, 0);
+    const Result strays = RunTool("settings check --json");
+    EXPECT_NE(strays.out.find("\"not_instance_form\":[\"Stray\"]"), std::string::npos)
+        << strays.out;
+}
+
 TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {
     ASSERT_EQ(RunTool("settings init").status, 0);
     // A second server whose name the first one's is no prefix of, and the reverse.
     ASSERT_EQ(std::system("'" SAMPLE_SERVER "' >/dev/null"), 0);
     ASSERT_EQ(std::system("'" SAMPLE_SERVER "' Samples >/dev/null"), 0);
+    // A later run loads what the first saved, and saves no instance of its own; --help saves
+    // nothing at all.
+    ASSERT_EQ(std::system("'" SAMPLE_SERVER "' >/dev/null"), 0);
+    ASSERT_EQ(std::system("'" SAMPLE_SERVER "' --help | grep -q '^Usage: sample_server'"), 0);
     const struct {
         const char *args;
         int status;
@@ -259,6 +418,8 @@ TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {
         {"settings list", 0, "Sample Server 0\nSamples 0\n"},
         {"settings list Sample", 0, "1\tSample Server 0\n2\tSamples 0\n"},
         {"settings list sAMPLEs", 0, "1\tSamples 0\n"},
+        {"settings list --json", 0, "[{\"key\":\"Sample Server 0\"},{\"key\":\"Samples 0\"}]\n"},
+        {"settings --json list samples", 0, "[{\"place\":1,\"key\":\"Samples 0\"}]\n"},
         {"settings list 'Sample Server 0 '", 0, ""},
         {"settings show 'Sample Server 0'", 0,
          "port=9090\ntitle=Sample Server, east wing\nkey=5a1700c39e4201ff\n"},

@@ -2,7 +2,8 @@
 // user, behind the Win32 registry calls with their semantics and error codes.
 //
 // The store is the file named by TOVARINE_REGISTRY, else
-// ${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db. The name is read when the first call
+// ${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db; a TOVARINE_REGISTRY that is set but
+// empty gives ERROR_CANTOPEN. The name is read when the first call
 // of the process opens the store; the folders leading to it are made (mode 0700) and the file is
 // made (mode 0600) when missing, and an empty file is a new store. A failed open is not
 // remembered: the next call tries again.
@@ -354,8 +355,9 @@ void CloseConnection(Store &store) {
 }
 
 std::string StorePath() {
+    // Set but empty names no file: an error, not the default store.
     const char *named = std::getenv("TOVARINE_REGISTRY");
-    if (named && *named) return named;
+    if (named) return named;
     std::string config;
     const char *xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/') {
@@ -666,15 +668,10 @@ LONG TouchKey(Store &store, int64_t id) {
     return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
 }
 
-// Commits what was written through the handle in one transaction: the key and the keys on the
-// way to it when they are still to be made, then every value set through it. All of it becomes
-// visible at once, or, when the commit fails or the process dies first, none of it. On failure
-// the writes stay pending.
-LONG CommitPending(Globals &g, KeyHandle &handle) {
-    if (!handle.HasPending()) return ERROR_SUCCESS;
-    Store &store = g.store;
-    Transaction txn(store);
-    if (LONG err = txn.Begin()) return err;
+// Writes the handle's uncommitted key and values within the caller's transaction: the key and
+// the keys on the way to it when they are still to be made, then every value set through it.
+// `*key_id` gets the key's id.
+LONG WritePending(Store &store, const KeyHandle &handle, int64_t *key_id) {
     const int64_t now = Now();
     int64_t id = handle.id;
     if (id == 0) {
@@ -718,12 +715,30 @@ LONG CommitPending(Globals &g, KeyHandle &handle) {
     if (!handle.pending.empty()) {
         if (LONG err = TouchKey(store, id)) return err;
     }
-    if (LONG err = txn.Commit()) return err;
+    *key_id = id;
+    return ERROR_SUCCESS;
+}
+
+// After the commit: the handle addresses its key, with nothing left to write.
+void ClearPending(KeyHandle &handle, int64_t id) {
     handle.id = id;
     handle.to_make.clear();
     handle.key_class.clear();
     handle.pending.clear();
     handle.pending_at.clear();
+}
+
+// Commits what was written through the handle in one transaction. All of it becomes visible at
+// once, or, when the commit fails or the process dies first, none of it. On failure the writes
+// stay pending.
+LONG CommitPending(Globals &g, KeyHandle &handle) {
+    if (!handle.HasPending()) return ERROR_SUCCESS;
+    Transaction txn(g.store);
+    if (LONG err = txn.Begin()) return err;
+    int64_t id = 0;
+    if (LONG err = WritePending(g.store, handle, &id)) return err;
+    if (LONG err = txn.Commit()) return err;
+    ClearPending(handle, id);
     return ERROR_SUCCESS;
 }
 
@@ -826,6 +841,41 @@ void CloseStore() {
         g.store.statements.clear();
     }
     CloseConnection(g.store);
+}
+
+std::string StoreFile() { return StorePath(); }
+
+LONG CommitTogether(const HKEY *keys, size_t count) {
+    if (keys == nullptr && count != 0) return ERROR_INVALID_PARAMETER;
+    return Locked([&](Globals &g) -> LONG {
+        std::vector<KeyHandle *> handles(count);
+        for (size_t i = 0; i < count; ++i) {
+            if (keys[i] == HKEY_CURRENT_USER) return ERROR_INVALID_PARAMETER;
+            if (LONG err = Resolve(g, keys[i], &handles[i])) return err;
+        }
+        if (LONG err = EnsureOpen(g)) return err;
+        std::vector<int64_t> ids(count);
+        LONG err = ERROR_SUCCESS;
+        {
+            Transaction txn(g.store);
+            err = txn.Begin();
+            for (size_t i = 0; err == ERROR_SUCCESS && i < count; ++i) {
+                ids[i] = handles[i]->id;
+                if (handles[i]->HasPending()) err = WritePending(g.store, *handles[i], &ids[i]);
+            }
+            if (err == ERROR_SUCCESS) err = txn.Commit();
+        }
+        for (size_t i = 0; i < count; ++i) {
+            if (err == ERROR_SUCCESS) {
+                ClearPending(*handles[i], ids[i]);
+            } else if (handles[i]->HasPending()) {
+                // Dropped, so that closing the handle writes nothing on its own; a key that was
+                // still to be made is no key at all for the handle (id -1 is never given).
+                ClearPending(*handles[i], handles[i]->id == 0 ? -1 : handles[i]->id);
+            }
+        }
+        return err;
+    });
 }
 
 int64_t TakeStatementSteps() {

@@ -281,9 +281,10 @@ TEST_F(Registry, UnusableStoresFailWithoutBeingTouched) {
     const struct {
         fs::path store;
         LONG expected;
-    } cases[] = {{text, ERROR_BADDB},      {dir_ / "long.db", ERROR_BADDB},
-                 {foreign, ERROR_BADDB},   {dir_ / "registry.db", ERROR_REGISTRY_CORRUPT},
-                 {folder, ERROR_CANTOPEN}, {text / "under.db", ERROR_CANTOPEN}};
+    } cases[] = {{text, ERROR_BADDB},          {dir_ / "long.db", ERROR_BADDB},
+                 {foreign, ERROR_BADDB},       {dir_ / "registry.db", ERROR_REGISTRY_CORRUPT},
+                 {fs::path(), ERROR_CANTOPEN},  // TOVARINE_REGISTRY set but empty
+                 {folder, ERROR_CANTOPEN},     {text / "under.db", ERROR_CANTOPEN}};
     for (const auto &c : cases) {
         UseStore(c.store);
         const bool file = fs::is_regular_file(c.store);
@@ -319,6 +320,55 @@ TEST_F(Registry, ThousandsOfSubkeysEnumerateWithLinearWork) {
     // Reading the list once is a few dozen steps a key; a query per index would take millions.
     EXPECT_LT(tovarine::registry::TakeStatementSteps(), 100 * kCount);
     RegCloseKey(parent);
+}
+
+}  // namespace
+
+namespace {
+
+// Several handles' writes committed as one transaction: all of them or, when one cannot be
+// written, none, and the handles then close without writing on their own.
+TEST_F(Registry, WritesOfSeveralHandlesCommitTogetherOrNotAtAll) {
+    HKEY root = nullptr, existing = nullptr, made = nullptr, reader = nullptr;
+    ASSERT_EQ(Create("Root\\Old", &existing), 0);
+    RegCloseKey(existing);
+    ASSERT_EQ(Open("Root", &root), 0);
+    ASSERT_EQ(Create("Old", &existing, root), 0);
+    ASSERT_EQ(Create("New", &made, root), 0);
+    ASSERT_EQ(Set(existing, "v", REG_SZ, "1", 2), 0);
+    ASSERT_EQ(Set(made, "w", REG_SZ, "2", 2), 0);
+    ASSERT_EQ(Open("Root\\Old", &reader), 0);
+    char text[8];
+    DWORD bytes = sizeof text;
+    EXPECT_EQ(Query(reader, "v", text, &bytes), ERROR_FILE_NOT_FOUND);  // not yet
+    const HKEY both[] = {existing, made};
+    ASSERT_EQ(tovarine::registry::CommitTogether(both, 2), 0);
+    bytes = sizeof text;
+    EXPECT_EQ(Query(reader, "v", text, &bytes), 0);
+    EXPECT_EQ(Subkeys(root), (Names{"New", "Old"}));
+    for (HKEY key : {existing, made, reader}) RegCloseKey(key);
+
+    // The key to be made loses its parent before the commit: nothing of the other is written.
+    HKEY doomed = nullptr, parent = nullptr;
+    ASSERT_EQ(Create("Gone", &parent, root), 0);
+    ASSERT_EQ(Create("Child", &doomed, parent), 0);
+    ASSERT_EQ(Open("Old", &existing, root), 0);
+    ASSERT_EQ(Set(existing, "v", REG_SZ, "3", 2), 0);
+    ASSERT_EQ(Set(doomed, "x", REG_SZ, "4", 2), 0);
+    ASSERT_EQ(RegDeleteKeyA(root, "Gone"), 0);
+    const HKEY pair[] = {existing, doomed};
+    EXPECT_NE(tovarine::registry::CommitTogether(pair, 2), 0);
+    for (HKEY key : {existing, doomed, parent}) RegCloseKey(key);
+    ASSERT_EQ(Open("Old", &reader, root), 0);
+    bytes = sizeof text;
+    ASSERT_EQ(Query(reader, "v", text, &bytes), 0);
+    EXPECT_STREQ(text, "1");
+    EXPECT_EQ(Subkeys(root), (Names{"New", "Old"}));
+    RegCloseKey(reader);
+    RegCloseKey(root);
+
+    const HKEY user[] = {kUser};
+    EXPECT_EQ(tovarine::registry::CommitTogether(user, 1), ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

@@ -1,0 +1,154 @@
+#include "registry_access.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "settings/settings_root.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include "platform/posix/registry_store.h"
+#endif
+
+namespace tovarine_tool {
+namespace {
+
+// The registry's longest key name, and the buffer that holds it with its NUL.
+constexpr DWORD kNameChars = 256;
+
+// The words for a failure of the store (or, on Windows, of the registry) itself; empty for
+// other errors.
+const char *StoreWords(LONG rc) {
+    switch (rc) {
+        case ERROR_BADDB:
+            return "is not a database (or one of another layout)";
+        case ERROR_REGISTRY_CORRUPT:
+            return "is damaged";
+        case ERROR_CANTOPEN:
+            return "cannot be opened or created";
+        case ERROR_CANTREAD:
+            return "cannot be read";
+        case ERROR_CANTWRITE:
+            return "cannot be written (read-only, full disk, or locked too long)";
+        default:
+            return "";
+    }
+}
+
+const char *OtherWords(LONG rc) {
+    switch (rc) {
+        case ERROR_FILE_NOT_FOUND:
+            return "not found";
+        case ERROR_ACCESS_DENIED:
+            return "access is denied";
+        case ERROR_NOT_ENOUGH_MEMORY:
+            return "not enough memory";
+        case ERROR_INVALID_PARAMETER:
+            return "an invalid name";
+        case ERROR_KEY_DELETED:
+            return "the key was deleted meanwhile";
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
+std::string StoreName() {
+#ifdef _WIN32
+    return "the registry";
+#else
+    return "the settings store " + tovarine::registry::StoreFile();
+#endif
+}
+
+std::runtime_error RegistryFailure(const std::string &doing, LONG rc) {
+    const std::string code = std::to_string(rc);
+    if (*StoreWords(rc) != '\0') {
+        return std::runtime_error("settings: " + doing + ": " + StoreName() + ' ' + StoreWords(rc) +
+                                  " (error " + code + ")");
+    }
+    const std::string words = OtherWords(rc);
+    return std::runtime_error("settings: " + doing + " (error " + code +
+                              (words.empty() ? "" : ": " + words) + ")");
+}
+
+void CheckStore([[maybe_unused]] Access access) {
+#ifndef _WIN32
+    const char *named = std::getenv("TOVARINE_REGISTRY");
+    if (named != nullptr && *named == '\0') {
+        throw std::runtime_error(
+            "settings: TOVARINE_REGISTRY is set but empty; set it to the settings store's file, "
+            "or unset it for the default");
+    }
+    const std::string file = tovarine::registry::StoreFile();
+    if (file.empty()) {
+        throw std::runtime_error(
+            "settings: no home folder is known for the settings store; set TOVARINE_REGISTRY");
+    }
+    struct stat info {};
+    if (access == Access::kRead && stat(file.c_str(), &info) != 0) {
+        throw std::runtime_error("settings: there is no settings store " + file +
+                                 "; create it with 'tovarine settings init'");
+    }
+#endif
+}
+
+void OpenRoot(Key &root, REGSAM rights, Access access) {
+    CheckStore(access);
+    const LONG rc =
+        RegOpenKeyExA(HKEY_CURRENT_USER, tovarine::kSettingsRootPath, 0, rights, root.out());
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        throw std::runtime_error(std::string("settings: there is no settings root ") +
+                                 tovarine::kSettingsRootFullName +
+                                 "; create it with 'tovarine settings init'");
+    }
+    if (rc != ERROR_SUCCESS) {
+        throw RegistryFailure(std::string("cannot open ") + tovarine::kSettingsRootFullName, rc);
+    }
+}
+
+std::vector<std::string> Subkeys(HKEY key, const std::string &what) {
+    std::vector<std::string> names;
+    char name[kNameChars];
+    for (DWORD index = 0;; ++index) {
+        DWORD chars = kNameChars;
+        const LONG rc = RegEnumKeyExA(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) return names;
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot list the keys of " + what, rc);
+        names.emplace_back(name, chars);
+    }
+}
+
+std::vector<RawValue> Values(HKEY key, const std::string &what) {
+    std::vector<RawValue> values;
+    std::vector<char> name(kNameChars * 64);
+    std::vector<BYTE> data(1024);
+    for (DWORD index = 0;;) {
+        DWORD name_chars = static_cast<DWORD>(name.size());
+        DWORD bytes = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG rc = RegEnumValueA(key, index, name.data(), &name_chars, nullptr, &type,
+                                      data.data(), &bytes);
+        if (rc == ERROR_NO_MORE_ITEMS) return values;
+        if (rc == ERROR_MORE_DATA) {
+            // Retry the same value with the buffer that was too small made larger: the data's
+            // to the size the registry gave, else the name's, both within bounds.
+            if (bytes > data.size() && bytes < (1u << 30)) {
+                data.resize(bytes);
+                continue;
+            }
+            if (bytes <= data.size() && name.size() < (1u << 20)) {
+                name.resize(name.size() * 2);
+                continue;
+            }
+        }
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot read " + what, rc);
+        values.push_back({std::string(name.data(), name_chars), type,
+                          std::vector<BYTE>(data.begin(), data.begin() + bytes)});
+        ++index;
+    }
+}
+
+}  // namespace tovarine_tool

@@ -1,0 +1,64 @@
+// The registry as the tool reaches it: the settings root, the keys below it and their values,
+// with failures told in words. On POSIX this is the library's own registry stand-in, so the
+// tool and the servers work on the same store.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tovarine_tool {
+
+// An open key, closed when it goes out of scope.
+class Key {
+public:
+    Key() = default;
+    Key(const Key &) = delete;
+    Key &operator=(const Key &) = delete;
+    ~Key() {
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    HKEY *out() { return &key_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// What a command may do to the store: a read-only command never creates it or its folder.
+enum class Access { kRead, kWrite };
+
+// Where the settings are kept, for messages: on POSIX the store file, on Windows the registry.
+std::string StoreName();
+
+// A failed registry call as an error: "settings: DOING: the settings store PATH is not a
+// database (error 1009)" for a failure of the store itself, "settings: DOING (error 5: access is
+// denied)" for others.
+std::runtime_error RegistryFailure(const std::string &doing, LONG rc);
+
+// Checks that the store can be used as `access` needs, before any registry call: on POSIX,
+// that TOVARINE_REGISTRY is not set empty and, for kRead, that the store file exists. Throws a
+// runtime_error that says what is wrong and what to do.
+void CheckStore(Access access);
+
+// Opens the settings root with `rights`, after CheckStore(access). Throws, naming
+// 'tovarine settings init', when there is no settings root.
+void OpenRoot(Key &root, REGSAM rights, Access access);
+
+// Every subkey of `key`, in the registry's order. Names up to the registry's longest (255
+// characters) are all returned; a failure other than the end throws.
+std::vector<std::string> Subkeys(HKEY key, const std::string &what);
+
+// A value as the registry holds it: its name and type, and its data byte for byte.
+struct RawValue {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+// Every value of `key`, in the registry's order; a failure throws, naming `what`.
+std::vector<RawValue> Values(HKEY key, const std::string &what);
+
+}  // namespace tovarine_tool

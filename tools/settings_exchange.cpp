@@ -1,0 +1,453 @@
+// The settings commands that move and edit instance keys as text: export, import, set, delete,
+// and check, which looks the store over.
+//
+// import, set and delete first work out every change, list it in the library's own words
+// ("port changing from 80 to 8080", "title will be  lobby") per instance key, and write only
+// after a Yes on the terminal (or --yes); --dry-run lists and writes nothing.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "reg_file.h"
+#include "registry_access.h"
+#include "report.h"
+#include "res/strings.h"
+#include "settings/settings_root.h"
+#include "settings_command.h"
+#include "settings_text.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include "platform/posix/registry_store.h"
+#endif
+
+namespace tovarine_tool {
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+}
+
+// Reads a whole file in binary, at most kMaxRegFileBytes + 1 bytes (more is refused anyway).
+std::string ReadFile(const std::string &path) {
+    std::FILE *file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        throw std::runtime_error("settings: cannot open " + path + ": " + std::strerror(errno));
+    }
+#ifdef _WIN32
+    if (file == stdin) _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    std::string bytes;
+    char chunk[65536];
+    size_t got;
+    while (bytes.size() <= kMaxRegFileBytes && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.append(chunk, got);
+    const bool failed = std::ferror(file) != 0;
+    if (file != stdin) std::fclose(file);
+    if (failed) throw std::runtime_error("settings: cannot read " + path);
+    return bytes;
+}
+
+// Writes `bytes` to the file, or to standard output (in binary: a .reg file's CR LF and UTF-16
+// must not be translated).
+void Emit(const std::string &bytes, const std::string &path) {
+    if (path.empty()) {
+#ifdef _WIN32
+        std::fflush(stdout);
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        Put(stdout, bytes);
+        return;
+    }
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        throw std::runtime_error("settings: cannot create " + path + ": " + std::strerror(errno));
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (std::fclose(file) != 0 || !written) {
+        throw std::runtime_error("settings: cannot write " + path);
+    }
+}
+
+// The change list, per instance key, in the library's words: "NAME changing from OLD to NEW",
+// "NAME will be  TEXT" for a value the key lacks. Everything is escaped as output lines are.
+std::string ListChanges(const std::vector<KeyChange> &changes) {
+    std::string text;
+    for (const KeyChange &change : changes) {
+        text += Quote(change.key);
+        if (change.remove) {
+            text += " will be deleted with its " + std::to_string(change.values.size()) +
+                    (change.values.size() == 1 ? " value" : " values");
+        } else if (!change.exists) {
+            text += " (a new instance key)";
+        }
+        text += ":\n";
+        for (const ValueChange &value : change.values) {
+            text += "  " + EscapeText(value.name) + ' ';
+            if (change.remove || !value.after) {
+                text += "deleted, was " + EscapeText(value.before.value_or(""));
+            } else if (value.before) {
+                text += "changing from " + EscapeText(*value.before) + " to " +
+                        EscapeText(*value.after);
+            } else {
+                text += std::string(IDS_WILL_BE_TEXT) + ' ' + EscapeText(*value.after);
+            }
+            text += '\n';
+        }
+    }
+    return text;
+}
+
+Json ChangesJson(const std::vector<KeyChange> &changes) {
+    Json json = Json::array();
+    for (const KeyChange &change : changes) {
+        Json values = Json::array();
+        for (const ValueChange &value : change.values) {
+            values.push_back(
+                Json{{"name", value.name},
+                     {"from", value.before ? Json(*value.before) : Json(nullptr)},
+                     {"to", value.after && !change.remove ? Json(*value.after) : Json(nullptr)}});
+        }
+        json.push_back(Json{{"key", change.key},
+                            {"new", !change.exists},
+                            {"deleted", change.remove},
+                            {"values", std::move(values)}});
+    }
+    return json;
+}
+
+// Asks on the terminal whether to write. nullopt when there is no terminal to ask on.
+std::optional<bool> AskOnTerminal() {
+    static constexpr char kQuestion[] = "Write these changes? [y/N] ";
+#ifdef _WIN32
+    std::FILE *in = std::fopen("CONIN$", "r");
+    std::FILE *out = std::fopen("CONOUT$", "w");
+    if (in == nullptr || out == nullptr) {
+        if (in) std::fclose(in);
+        if (out) std::fclose(out);
+        return std::nullopt;
+    }
+    std::fputs(kQuestion, out);
+    std::fflush(out);
+    char line[64] = {};
+    const bool got = std::fgets(line, sizeof line, in) != nullptr;
+    std::fclose(in);
+    std::fclose(out);
+    return got && (line[0] == 'y' || line[0] == 'Y');
+#else
+    const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) return std::nullopt;
+    bool yes = false;
+    if (write(tty, kQuestion, sizeof kQuestion - 1) == static_cast<ssize_t>(sizeof kQuestion - 1)) {
+        char c, first = 0;
+        bool any = false;
+        while (read(tty, &c, 1) == 1 && c != '\n') {
+            if (!any) first = c;
+            any = true;
+        }
+        yes = first == 'y' || first == 'Y';
+    }
+    close(tty);
+    return yes;
+#endif
+}
+
+// Lists `changes`, asks unless --yes or --dry-run, and writes. Exit status: 0 when written (or
+// nothing to write, or a dry run), 1 when not written.
+int ConfirmAndApply(const Invocation &invocation, const SettingsRequest &request, HKEY root,
+                    const std::vector<KeyChange> &changes) {
+    CheckWritable(changes, request.encoding);
+    bool written = false;
+    auto report = [&](const char *outcome) {
+        if (invocation.json) {
+            PutJsonLine(Json{{"changes", ChangesJson(changes)}, {"written", written}});
+        } else if (outcome != nullptr) {
+            Put(stdout, std::string(outcome) + '\n');
+        }
+    };
+    if (!invocation.json) Put(stdout, ListChanges(changes));
+    if (changes.empty()) {
+        report("nothing to change");
+        return 0;
+    }
+    if (request.dry_run) {
+        report("dry run: nothing was written");
+        return 0;
+    }
+    if (!request.yes) {
+        std::fflush(stdout);
+        const std::optional<bool> yes = AskOnTerminal();
+        if (!yes) {
+            report(nullptr);
+            throw std::runtime_error(
+                "settings: nothing was written: there is no terminal to confirm the changes on; "
+                "give --yes to write them without asking");
+        }
+        if (!*yes) {
+            report("nothing was written");
+            return 1;
+        }
+    }
+    ApplyChanges(root, changes, request.encoding);
+    written = true;
+    report("written");
+    return 0;
+}
+
+// The changes that make the registry hold `keys`' values: values that differ or are missing;
+// values the registry has beyond them are kept. A key named twice takes both lists, the later
+// text of a value winning.
+std::vector<KeyChange> PlanImport(HKEY root, const std::vector<RegKey> &keys,
+                                  StoreEncoding encoding) {
+    std::vector<RegKey> merged;
+    for (const RegKey &key : keys) {
+        auto same = std::find_if(merged.begin(), merged.end(),
+                                 [&](const RegKey &m) { return SameName(m.name, key.name); });
+        if (same == merged.end()) {
+            merged.push_back({key.name, {}, key.line});
+            same = merged.end() - 1;
+        }
+        for (const RegValue &value : key.values) {
+            auto earlier =
+                std::find_if(same->values.begin(), same->values.end(),
+                             [&](const RegValue &v) { return SameName(v.name, value.name); });
+            if (earlier != same->values.end()) {
+                earlier->text = value.text;
+            } else {
+                same->values.push_back(value);
+            }
+        }
+    }
+    std::vector<KeyChange> changes;
+    for (const RegKey &key : merged) {
+        const std::optional<RegKey> current =
+            ReadInstance(root, key.name, encoding, "nothing was written");
+        KeyChange change{key.name, current.has_value(), false, {}};
+        for (const RegValue &value : key.values) {
+            std::optional<std::string> before;
+            if (current) {
+                for (const RegValue &held : current->values) {
+                    if (SameName(held.name, value.name)) before = held.text;
+                }
+            }
+            if (before != value.text) change.values.push_back({value.name, before, value.text});
+        }
+        if (!change.exists || !change.values.empty()) changes.push_back(std::move(change));
+    }
+    return changes;
+}
+
+void CheckInstanceName(const std::string &name) {
+    if (name.empty() || name.find('\\') != std::string::npos) {
+        throw UsageError("settings: an instance is a key directly under the settings root");
+    }
+}
+
+}  // namespace
+
+void PutJsonLine(const Json &json) { Put(stdout, DumpJson(json) + '\n'); }
+
+// JSON: [{"key": KEY, "values": {NAME: TEXT, ...}}, ...].
+int RunExport(const Invocation &invocation, const SettingsRequest &request) {
+    Key root;
+    OpenRoot(root, KEY_READ, Access::kRead);
+    const std::vector<RegKey> keys =
+        ReadInstances(root.get(), request.words, request.encoding, "nothing was exported");
+    for (const RegKey &key : keys) {
+        std::string culprit;
+        if (!WritableInReg(key.name)) culprit = "the key " + Quote(key.name);
+        for (const RegValue &value : key.values) {
+            if (culprit.empty() && (!WritableInReg(value.name) || !WritableInReg(value.text))) {
+                culprit = "the value " + Quote(value.name) + " of " + Quote(key.name);
+            }
+        }
+        if (!culprit.empty()) {
+            throw std::runtime_error("settings: " + culprit +
+                                     " holds a line end, which a .reg line cannot; nothing was "
+                                     "exported");
+        }
+    }
+    if (invocation.json) {
+        Json json = Json::array();
+        for (const RegKey &key : keys) {
+            Json values = Json::object();
+            for (const RegValue &value : key.values) values[value.name] = value.text;
+            json.push_back(Json{{"key", key.name}, {"values", std::move(values)}});
+        }
+        Emit(DumpJson(json) + '\n', request.output);
+    } else {
+        Emit(WriteRegFile(keys), request.output);
+    }
+    return 0;
+}
+
+// JSON (import, set, delete): {"changes": [{"key": KEY, "new": BOOL, "deleted": BOOL,
+// "values": [{"name": NAME, "from": TEXT|null, "to": TEXT|null}]}], "written": BOOL}.
+int RunImport(const Invocation &invocation, const SettingsRequest &request) {
+    const std::string &path = request.words.at(0);
+    const RegFile file = ReadRegFile(ReadFile(path));
+    if (!file.refusals.empty()) {
+        std::string message = "settings: " + path + " was not imported, nothing was written:";
+        for (const std::string &refusal : file.refusals) message += "\n  " + refusal;
+        std::fprintf(stderr, "tovarine: %s\n", message.c_str());
+        return 1;
+    }
+    Key root;
+    OpenRoot(root, KEY_READ | KEY_WRITE, Access::kWrite);
+    return ConfirmAndApply(invocation, request, root.get(),
+                           PlanImport(root.get(), file.keys, request.encoding));
+}
+
+int RunSet(const Invocation &invocation, const SettingsRequest &request) {
+    const std::string &instance = request.words.at(0);
+    CheckInstanceName(instance);
+    Key root;
+    OpenRoot(root, KEY_READ | KEY_WRITE, Access::kWrite);
+    const std::optional<RegKey> current =
+        ReadInstance(root.get(), instance, request.encoding, "nothing was written");
+    if (!current && !InInstanceForm(instance)) {
+        throw UsageError("settings set: a new instance key is named \"NAME n\", n a number");
+    }
+    const RegKey wanted{instance, {{request.words.at(1), request.words.at(2), 0}}, 0};
+    return ConfirmAndApply(invocation, request, root.get(),
+                           PlanImport(root.get(), {wanted}, request.encoding));
+}
+
+int RunDelete(const Invocation &invocation, const SettingsRequest &request) {
+    const std::string &instance = request.words.at(0);
+    CheckInstanceName(instance);
+    Key root;
+    OpenRoot(root, KEY_READ | KEY_WRITE, Access::kWrite);
+    const std::optional<RegKey> current =
+        ReadInstance(root.get(), instance, request.encoding, "nothing was written");
+    if (!current) {
+        throw std::runtime_error("settings: there is no instance " + Quote(instance) +
+                                 "; 'tovarine settings list' shows those there are");
+    }
+    KeyChange change{current->name, true, request.words.size() < 2, {}};
+    for (const RegValue &value : current->values) {
+        if (change.remove || SameName(value.name, request.words[1])) {
+            change.values.push_back({value.name, value.text, std::nullopt});
+        }
+    }
+    if (!change.remove && change.values.empty()) {
+        throw std::runtime_error("settings: " + Quote(instance) + " has no value " +
+                                 Quote(request.words[1]));
+    }
+    return ConfirmAndApply(invocation, request, root.get(), {change});
+}
+
+// JSON: {"store": PATH, "integrity": ["ok"] or the problems, "self_contained": BOOL,
+// "journal": MODE, "not_instance_form": [KEY, ...]}. Exit status 1 when the integrity check
+// finds problems.
+int RunCheck(const Invocation &invocation, const SettingsRequest &request) {
+    Json report = Json::object();
+    bool sound = true;
+    std::string text;
+#ifdef _WIN32
+    report["store"] = "the registry";
+    text += "store: the registry (the integrity of its files is Windows' own)\n";
+#else
+    CheckStore(Access::kRead);
+    const std::string file = tovarine::registry::StoreFile();
+    report["store"] = file;
+    text += "store: " + EscapeText(file) + '\n';
+    // The file alone holds every change when every frame of the write-ahead log has been copied
+    // into it. A passive checkpoint copies what no reader still needs and says how much of
+    // the log that was: it changes no value.
+    bool self_contained = false;
+    int log_frames = 0, copied_frames = 0;
+    sqlite3 *db = nullptr;
+    Json integrity = Json::array();
+    std::string journal;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        integrity.push_back(std::string("cannot open: ") + sqlite3_errmsg(db));
+    } else {
+        sqlite3_busy_timeout(db, 10000);
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
+            SQLITE_OK) {
+            int rc;
+            while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+                integrity.push_back(
+                    reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+            }
+            if (rc != SQLITE_DONE) integrity.push_back(sqlite3_errmsg(db));
+        } else {
+            integrity.push_back(sqlite3_errmsg(db));
+        }
+        sqlite3_finalize(statement);
+        if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            journal = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
+        }
+        sqlite3_finalize(statement);
+        self_contained = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                                   &log_frames, &copied_frames) == SQLITE_OK &&
+                         copied_frames == log_frames;
+    }
+    sqlite3_close(db);
+    const bool intact = integrity.size() == 1 && integrity[0] == "ok";
+    sound = intact;
+    report["integrity"] = integrity;
+    report["self_contained"] = self_contained;
+    report["journal"] = journal;
+    text += "integrity: ";
+    for (size_t i = 0; i < integrity.size(); ++i) {
+        text += (i ? "\n  " : "") + EscapeText(integrity[i].get<std::string>());
+    }
+    text += "\nself-contained: ";
+    text += self_contained ? "yes"
+                           : "no: " + std::to_string(log_frames - copied_frames) +
+                                 " pages of its write-ahead log " + EscapeText(file) +
+                                 "-wal are not in the file yet (a reader still needs older "
+                                 "ones); copy both files, or stop the servers first";
+    text += "\njournal: " + journal + '\n';
+    if (!intact) {
+        PutJsonOrText(invocation, report, text);
+        return 1;
+    }
+#endif
+    (void)request;
+    Key root;
+    OpenRoot(root, KEY_READ, Access::kRead);
+    Json strays = Json::array();
+    text += "keys not in instance form (\"NAME n\"):";
+    for (const std::string &name : Subkeys(root.get(), tovarine::kSettingsRootFullName)) {
+        if (InInstanceForm(name)) continue;
+        strays.push_back(name);
+        text += "\n  " + EscapeText(name);
+    }
+    if (strays.empty()) text += " none";
+    text += '\n';
+    report["not_instance_form"] = strays;
+    PutJsonOrText(invocation, report, text);
+    return sound ? 0 : 1;
+}
+
+void PutJsonOrText(const Invocation &invocation, const Json &json, const std::string &text) {
+    if (invocation.json) {
+        PutJsonLine(json);
+    } else {
+        Put(stdout, text);
+    }
+}
+
+}  // namespace tovarine_tool

@@ -1,0 +1,299 @@
+#include "settings_text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "registry_access.h"
+#include "report.h"
+#include "settings/settings_root.h"
+
+#ifndef _WIN32
+#include <memory>
+
+#include "platform/posix/registry_store.h"
+#endif
+
+namespace tovarine_tool {
+namespace {
+
+char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+bool Wanted(std::string_view key, const std::vector<std::string> &names) {
+    if (names.empty()) return true;
+    return std::any_of(names.begin(), names.end(),
+                       [key](const std::string &name) { return BelongsTo(key, name); });
+}
+
+std::runtime_error NotText(const std::string &what, DWORD type, const std::string &outcome) {
+    return std::runtime_error("settings: " + what + " is not text (type " + std::to_string(type) +
+                              "); " + outcome);
+}
+
+#ifdef _WIN32
+
+std::string FromWide(std::wstring_view text, const std::string &what, const std::string &outcome) {
+    std::optional<std::string> utf8 = Utf16ToUtf8(
+        std::u16string_view(reinterpret_cast<const char16_t *>(text.data()), text.size()));
+    if (!utf8) {
+        throw std::runtime_error("settings: " + what + " is not valid Unicode text; " + outcome);
+    }
+    return *utf8;
+}
+
+std::wstring ToWide(std::string_view utf8) {
+    const std::u16string units = Utf8ToUtf16(utf8);
+    return std::wstring(units.begin(), units.end());
+}
+
+// The values of an open instance key as text.
+void ReadValues(HKEY instance, RegKey &key, const std::string &outcome) {
+    std::vector<wchar_t> value_name(16384);
+    std::vector<BYTE> data(1024);
+    for (DWORD index = 0;;) {
+        DWORD name_chars = static_cast<DWORD>(value_name.size());
+        DWORD bytes = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG rc = RegEnumValueW(instance, index, value_name.data(), &name_chars, nullptr,
+                                      &type, data.data(), &bytes);
+        if (rc == ERROR_NO_MORE_ITEMS) return;
+        if (rc == ERROR_MORE_DATA && bytes > data.size() && bytes < (1u << 30)) {
+            data.resize(bytes);  // the name buffer holds the longest name there is
+            continue;
+        }
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot read " + Quote(key.name), rc);
+        const std::string name = FromWide(std::wstring_view(value_name.data(), name_chars),
+                                          "a value name of " + Quote(key.name), outcome);
+        const std::string what = "the value " + Quote(name) + " of " + Quote(key.name);
+        if (type != REG_SZ) throw NotText(what, type, outcome);
+        std::wstring_view text(reinterpret_cast<const wchar_t *>(data.data()), bytes / 2);
+        text = text.substr(0, std::min(text.size(), text.find(L'\0')));
+        key.values.push_back({name, FromWide(text, what, outcome), 0});
+        ++index;
+    }
+}
+
+// The registry's own Unicode text, one key after the other.
+void ApplyOneByOne(HKEY root, const std::vector<KeyChange> &changes) {
+    for (const KeyChange &change : changes) {
+        const std::wstring key = ToWide(change.key);
+        if (change.remove) {
+            const LONG rc = RegDeleteKeyW(root, key.c_str());
+            if (rc != ERROR_SUCCESS)
+                throw RegistryFailure("cannot delete " + Quote(change.key), rc);
+            continue;
+        }
+        Key instance;
+        LONG rc = RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_SET_VALUE, nullptr, instance.out(), nullptr);
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot create " + Quote(change.key), rc);
+        for (const ValueChange &value : change.values) {
+            const std::wstring name = ToWide(value.name);
+            if (value.after) {
+                const std::wstring text = ToWide(*value.after);
+                rc = RegSetValueExW(instance.get(), name.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE *>(text.c_str()),
+                                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+            } else {
+                rc = RegDeleteValueW(instance.get(), name.c_str());
+            }
+            if (rc != ERROR_SUCCESS) {
+                throw RegistryFailure(
+                    "cannot write the value " + Quote(value.name) + " of " + Quote(change.key), rc);
+            }
+        }
+    }
+}
+
+LONG OpenKey(HKEY root, const std::string &name, REGSAM rights, Key &key) {
+    return RegOpenKeyExW(root, ToWide(name).c_str(), 0, rights, key.out());
+}
+
+std::vector<std::string> InstanceNames(HKEY root, const std::string &outcome) {
+    std::vector<std::string> names;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD chars = 256;
+        const LONG rc =
+            RegEnumKeyExW(root, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) return names;
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot list the instance keys", rc);
+        names.push_back(FromWide(std::wstring_view(name, chars), "a key's name", outcome));
+    }
+}
+
+#else
+
+std::string FromStore(std::string_view bytes, StoreEncoding encoding, const std::string &what,
+                      const std::string &outcome) {
+    std::optional<std::string> text = StoreToUtf8(bytes, encoding);
+    if (!text) {
+        throw std::runtime_error(
+            "settings: " + what + " is not valid " +
+            (encoding == StoreEncoding::kUtf8
+                 ? "UTF-8 (for a store of Windows ANSI text, give --encoding windows-1252)"
+                 : "windows-1252 text") +
+            "; " + outcome);
+    }
+    return *text;
+}
+
+std::string ToStore(std::string_view text, StoreEncoding encoding, const std::string &what) {
+    std::optional<std::string> bytes = Utf8ToStore(text, encoding);
+    if (!bytes) {
+        throw std::runtime_error("settings: " + what + " cannot be written as " +
+                                 (encoding == StoreEncoding::kUtf8 ? "UTF-8" : "windows-1252") +
+                                 " text; nothing was written");
+    }
+    return *bytes;
+}
+
+void ReadValues(HKEY instance, RegKey &key, StoreEncoding encoding, const std::string &outcome) {
+    for (const RawValue &value : Values(instance, Quote(key.name))) {
+        const std::string what = "the value " + Quote(value.name) + " of " + Quote(key.name);
+        if (value.type != REG_SZ) throw NotText(what, value.type, outcome);
+        const auto *chars = reinterpret_cast<const char *>(value.data.data());
+        key.values.push_back({FromStore(value.name, encoding, "the name of " + what, outcome),
+                              FromStore(std::string_view(chars, strnlen(chars, value.data.size())),
+                                        encoding, what, outcome),
+                              0});
+    }
+}
+
+// Deletions are one transaction each in the store, so a change list holding one is written as
+// it comes (the delete command's: one key, or one value); any other is written in one
+// transaction: every key opened or made, every value set through its handle, then all of the
+// handles' writes committed together.
+void ApplyInOneTransaction(HKEY root, const std::vector<KeyChange> &changes,
+                           StoreEncoding encoding) {
+    std::vector<std::unique_ptr<Key> > keys;
+    for (const KeyChange &change : changes) {
+        const std::string key = *Utf8ToStore(change.key, encoding);
+        if (change.remove) {
+            const LONG rc = RegDeleteKeyA(root, key.c_str());
+            if (rc != ERROR_SUCCESS)
+                throw RegistryFailure("cannot delete " + Quote(change.key), rc);
+            continue;
+        }
+        keys.push_back(std::make_unique<Key>());
+        HKEY instance = nullptr;
+        LONG rc = RegCreateKeyExA(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_SET_VALUE, nullptr, keys.back()->out(), nullptr);
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot create " + Quote(change.key), rc);
+        instance = keys.back()->get();
+        for (const ValueChange &value : change.values) {
+            const std::string name = *Utf8ToStore(value.name, encoding);
+            if (value.after) {
+                const std::string text = *Utf8ToStore(*value.after, encoding);
+                rc = RegSetValueExA(instance, name.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE *>(text.c_str()),
+                                    static_cast<DWORD>(text.size() + 1));
+            } else {
+                rc = RegDeleteValueA(instance, name.c_str());
+            }
+            if (rc != ERROR_SUCCESS) {
+                throw RegistryFailure(
+                    "cannot write the value " + Quote(value.name) + " of " + Quote(change.key), rc);
+            }
+        }
+    }
+    std::vector<HKEY> handles;
+    for (const auto &key : keys) handles.push_back(key->get());
+    const LONG rc = tovarine::registry::CommitTogether(handles.data(), handles.size());
+    if (rc != ERROR_SUCCESS)
+        throw RegistryFailure("cannot write the changes; none was written", rc);
+}
+
+#endif
+
+}  // namespace
+
+std::string Quote(std::string_view text) { return '"' + EscapeText(text) + '"'; }
+
+bool BelongsTo(std::string_view key, std::string_view name) {
+    if (key.size() < name.size() + 2 || key[name.size()] != ' ') return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (Fold(key[i]) != Fold(name[i])) return false;
+    }
+    return key.find_first_not_of("0123456789", name.size() + 1) == std::string_view::npos;
+}
+
+bool InInstanceForm(std::string_view key) {
+    const size_t blank = key.rfind(' ');
+    return blank != std::string_view::npos && blank > 0 && blank + 1 < key.size() &&
+           key.find_first_not_of("0123456789", blank + 1) == std::string_view::npos;
+}
+
+std::vector<RegKey> ReadInstances(HKEY root, const std::vector<std::string> &names,
+                                  StoreEncoding encoding, const std::string &outcome) {
+    std::vector<RegKey> keys;
+#ifdef _WIN32
+    (void)encoding;
+    for (const std::string &name : InstanceNames(root, outcome)) {
+        if (!Wanted(name, names)) continue;
+        Key instance;
+        const LONG rc = OpenKey(root, name, KEY_QUERY_VALUE, instance);
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot open " + Quote(name), rc);
+        keys.push_back({name, {}, 0});
+        ReadValues(instance.get(), keys.back(), outcome);
+    }
+#else
+    for (const std::string &bytes : Subkeys(root, tovarine::kSettingsRootFullName)) {
+        const std::string name = FromStore(bytes, encoding, "the key " + Quote(bytes), outcome);
+        if (!Wanted(name, names)) continue;
+        Key instance;
+        const LONG rc = RegOpenKeyExA(root, bytes.c_str(), 0, KEY_QUERY_VALUE, instance.out());
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot open " + Quote(bytes), rc);
+        keys.push_back({name, {}, 0});
+        ReadValues(instance.get(), keys.back(), encoding, outcome);
+    }
+#endif
+    return keys;
+}
+
+std::optional<RegKey> ReadInstance(HKEY root, const std::string &name, StoreEncoding encoding,
+                                   const std::string &outcome) {
+    Key instance;
+#ifdef _WIN32
+    (void)encoding;
+    const LONG rc = OpenKey(root, name, KEY_QUERY_VALUE, instance);
+#else
+    const std::string bytes = ToStore(name, encoding, "the key " + Quote(name));
+    const LONG rc = RegOpenKeyExA(root, bytes.c_str(), 0, KEY_QUERY_VALUE, instance.out());
+#endif
+    if (rc == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot open " + Quote(name), rc);
+    RegKey key{name, {}, 0};
+#ifdef _WIN32
+    ReadValues(instance.get(), key, outcome);
+#else
+    ReadValues(instance.get(), key, encoding, outcome);
+#endif
+    return key;
+}
+
+void CheckWritable([[maybe_unused]] const std::vector<KeyChange> &changes,
+                   [[maybe_unused]] StoreEncoding encoding) {
+#ifndef _WIN32
+    for (const KeyChange &change : changes) {
+        ToStore(change.key, encoding, "the key " + Quote(change.key));
+        for (const ValueChange &value : change.values) {
+            const std::string what = "the value " + Quote(value.name) + " of " + Quote(change.key);
+            ToStore(value.name, encoding, "the name of " + what);
+            if (value.after) ToStore(*value.after, encoding, what);
+        }
+    }
+#endif
+}
+
+void ApplyChanges(HKEY root, const std::vector<KeyChange> &changes, StoreEncoding encoding) {
+    CheckWritable(changes, encoding);
+#ifdef _WIN32
+    (void)encoding;
+    ApplyOneByOne(root, changes);
+#else
+    ApplyInOneTransaction(root, changes, encoding);
+#endif
+}
+
+}  // namespace tovarine_tool

@@ -1,0 +1,61 @@
+// The settings root's instance keys as Unicode text (UTF-8 inside the tool), read and written.
+//
+// On POSIX the store holds 8-bit text, read and written as UTF-8 or, with --encoding
+// windows-1252, as code page 1252. On Windows the registry's own Unicode text is read and
+// written, as the registry's tools do. A key or value that is not valid text is an error that
+// names it, raised before anything is written.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "reg_file.h"
+#include "text_encoding.h"
+
+namespace tovarine_tool {
+
+// "KEY" quoted and escaped for a message.
+std::string Quote(std::string_view text);
+
+// Whether `key` is an instance key of `name`: "NAME n", n a decimal number, the name's ASCII
+// letters in either case (as the library matches them).
+bool BelongsTo(std::string_view key, std::string_view name);
+
+// Whether `key` is in instance form at all: a name, a blank and a decimal number.
+bool InInstanceForm(std::string_view key);
+
+// Every instance key of the settings root (every subkey), or those that belong to one of
+// `names`, with their values, in the registry's order. `outcome` ends an error's message
+// ("nothing was exported").
+std::vector<RegKey> ReadInstances(HKEY root, const std::vector<std::string> &names,
+                                  StoreEncoding encoding, const std::string &outcome);
+
+// One instance key, nullopt when there is none of that name.
+std::optional<RegKey> ReadInstance(HKEY root, const std::string &name, StoreEncoding encoding,
+                                   const std::string &outcome);
+
+// A change to one value: `after` nullopt deletes it; `before` nullopt means it is new.
+struct ValueChange {
+    std::string name;
+    std::optional<std::string> before, after;
+};
+
+// The changes to one instance key.
+struct KeyChange {
+    std::string key;
+    bool exists = true;   // false: the key is created
+    bool remove = false;  // the key is deleted, with all its values
+    std::vector<ValueChange> values;
+};
+
+// Checks that every name and text of `changes` can be written in `encoding`; throws naming the
+// first that cannot.
+void CheckWritable(const std::vector<KeyChange> &changes, StoreEncoding encoding);
+
+// Writes `changes`. On POSIX they are one transaction of the store, all written or none, unless
+// they delete something: each deletion is a transaction of its own.
+void ApplyChanges(HKEY root, const std::vector<KeyChange> &changes, StoreEncoding encoding);
+
+}  // namespace tovarine_tool
