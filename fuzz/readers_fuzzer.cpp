@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/posix/local_heap.h"
+#include "request/conversions.h"
 #include "request/parameter_list.h"
 #include "request_model.h"
 #include "tovarine.h"

@@ -15,10 +15,12 @@
 #  include <windows.h>
 #elif !defined(TOVARINE_WIN32_TYPES_DEFINED)
 #  define TOVARINE_WIN32_TYPES_DEFINED
-/* The Windows types of the settings exports, as opaque handles on POSIX. */
-typedef struct HWND__ *HWND;
-typedef struct HKEY__ *HKEY;
-typedef struct _FILETIME {
+/* The Windows types of the settings exports on POSIX: opaque handles and the time of a last
+ * write, with the Windows layout. A host that has these types of its own defines
+ * TOVARINE_WIN32_TYPES_DEFINED before including this header. */
+typedef struct tovarine_window *HWND;
+typedef struct tovarine_key *HKEY;
+typedef struct tovarine_filetime {
     uint32_t dwLowDateTime;
     uint32_t dwHighDateTime;
 } FILETIME;

@@ -41,7 +41,7 @@ for build in x64:windows:x86_64-w64-mingw32 x86:windows32:i686-w64-mingw32; do
     "$prefix-strip" --strip-debug "$stage/$folder/tovarine.dll" "$stage/$folder/tovarine.exe"
 done
 cp include/tovarine.h "$stage/include/"
-cp src/platform/windows/tovarine.def "$stage/"
+cp build/windows/exports/tovarine.def "$stage/"  # made from src/exports.txt
 (cd "$out" && cmake -E tar cf "$name.zip" --format=zip "$name")
 rm -rf "$stage"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "request/parameter_list.h"
+#include "module/helpers.h"
 
 namespace tovarine::helpers {
 namespace {
@@ -46,18 +46,11 @@ size_t TextFormat(char *destination, const void *value, int16_t size) {
 
 // ---- Type 3: `size` raw bytes, as 2*size lowercase hex digits ----
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 void BytesParse(const char *text, void *scratch, int16_t size) {
     auto *out = static_cast<unsigned char *>(scratch);
     for (size_t i = 0; i < Bytes(size); ++i) {
-        const int hi = text[0] != 0 ? HexValue(text[0]) : -1;
-        const int lo = hi >= 0 ? HexValue(text[1]) : -1;
+        const int hi = text[0] != 0 ? HexDigitValue(text[0]) : -1;
+        const int lo = hi >= 0 ? HexDigitValue(text[1]) : -1;
         if (hi < 0 || lo < 0) return;  // the rest of the scratch value stays zero
         out[i] = static_cast<unsigned char>(hi * 16 + lo);
         text += 2;

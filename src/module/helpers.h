@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tovarine::helpers {
 
@@ -14,6 +15,14 @@ int HasPrefix(const char *text, const char *prefix);
 // Word separators: space, tab, CR, LF, VT and FF.
 inline bool IsWordSeparator(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// The value of one hex digit (either case), or -1 for any other character.
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 // The start of the next word: skips the rest of the current word, then the separators after
@@ -32,5 +41,12 @@ size_t DecodeValue(char *value);
 // bytes before the next one, so a cut result is the start of the whole one. `out` may be `value`
 // (in place). Returns the number of bytes written.
 size_t DecodeInto(const char *value, size_t length, char *out, size_t limit);
+
+// Integer conversion, shared by the request readers and the integer codec: leading white space,
+// an optional sign, decimal digits; no digits gives 0. Values beyond the signed 32-bit range
+// saturate at its bounds.
+int32_t ConvertInteger(const char *value);
+// The same over the characters before `end` (or up to the NUL when `end` is null).
+int32_t ConvertInteger(const char *value, const char *end);
 
 }  // namespace tovarine::helpers

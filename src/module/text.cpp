@@ -1,6 +1,7 @@
 // Text helpers: the prefix test and the word walk used by the header scan and the instance
-// lookup, and the in-place value decoding of request parameters.
+// lookup, the in-place value decoding of request parameters, and the integer conversion.
 #include <cstring>
+#include <limits>
 
 #include "module/helpers.h"
 
@@ -9,13 +10,6 @@ namespace {
 
 inline unsigned char FoldAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-inline int HexDigit(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -51,8 +45,8 @@ size_t DecodeInto(const char *value, size_t length, char *out, size_t limit) {
             out[written++] = ' ';
             ++in;
         } else if (c == '%' && in + 2 < length) {
-            const int hi = HexDigit(static_cast<unsigned char>(value[in + 1]));
-            const int lo = HexDigit(static_cast<unsigned char>(value[in + 2]));
+            const int hi = HexDigitValue(value[in + 1]);
+            const int lo = HexDigitValue(value[in + 2]);
             const int byte = (hi < 0 || lo < 0) ? -1 : hi * 16 + lo;
             if (byte > 0) {
                 out[written++] = static_cast<char>(byte);
@@ -78,5 +72,25 @@ size_t DecodeValue(char *value, size_t length) {
 }
 
 size_t DecodeValue(char *value) { return DecodeValue(value, std::strlen(value)); }
+
+int32_t ConvertInteger(const char *value, const char *end) {
+    if (value == nullptr) return 0;
+    while (value != end && IsWordSeparator(*value)) ++value;
+    const bool negative = value != end && *value == '-';
+    if (value != end && (*value == '+' || *value == '-')) ++value;
+    // Accumulate the magnitude in 64 bits, so that the minimum is reachable; stop growing once
+    // it is past the range (the remaining digits are still read, not used).
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    for (; value != end && *value >= '0' && *value <= '9'; ++value) {
+        if (magnitude <= kLimit) magnitude = magnitude * 10 + (*value - '0');
+    }
+    if (magnitude >= kLimit) {
+        return negative ? std::numeric_limits<int32_t>::min() : std::numeric_limits<int32_t>::max();
+    }
+    return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+int32_t ConvertInteger(const char *value) { return ConvertInteger(value, nullptr); }
 
 }  // namespace tovarine::helpers

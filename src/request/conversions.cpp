@@ -1,5 +1,5 @@
-// The numeric conversions the readers apply to parameter values. Both read exactly their
-// grammar, independent of the process's locale.
+// The decimal conversion and the narrowing and saturating steps the readers apply to
+// parameter values; the integer conversion is the module's (module/text.cpp).
 #include <charconv>
 #include <cfloat>
 #include <cmath>
@@ -7,53 +7,32 @@
 #include <limits>
 #include <new>
 
-#include "request/parameter_list.h"
+#include "request/conversions.h"
 
 namespace tovarine {
 namespace {
 
-inline bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+inline bool IsSpace(char c) { return helpers::IsWordSeparator(c); }
 
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 inline bool IsExponentLetter(char c) { return c == 'e' || c == 'E' || c == 'd' || c == 'D'; }
 
-// Skips the leading white space and one optional sign of a number before `end` (null: the
-// NUL ends it); tells whether the sign was "-".
-const char *SkipSpaceAndSign(const char *p, const char *end, bool *negative) {
-    while (p != end && IsSpace(*p)) ++p;
-    *negative = p != end && *p == '-';
-    if (p != end && (*p == '+' || *p == '-')) ++p;
+// Skips the leading white space and one optional sign of a number; tells whether the sign
+// was "-".
+const char *SkipSpaceAndSign(const char *p, bool *negative) {
+    while (IsSpace(*p)) ++p;
+    *negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
     return p;
 }
 
 }  // namespace
 
-int32_t ConvertInteger(const char *value, const char *end) {
-    if (value == nullptr) return 0;
-    bool negative = false;
-    value = SkipSpaceAndSign(value, end, &negative);
-    // Accumulate the magnitude in 64 bits, so that the minimum is reachable; stop growing once
-    // it is past the range (the remaining digits are still read, not used).
-    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-    int64_t magnitude = 0;
-    for (; value != end && IsDigit(*value); ++value) {
-        if (magnitude <= kLimit) magnitude = magnitude * 10 + (*value - '0');
-    }
-    if (negative) return magnitude >= kLimit ? std::numeric_limits<int32_t>::min()
-                                             : static_cast<int32_t>(-magnitude);
-    return magnitude >= kLimit ? std::numeric_limits<int32_t>::max()
-                               : static_cast<int32_t>(magnitude);
-}
-
-int32_t ConvertInteger(const char *value) { return ConvertInteger(value, nullptr); }
-
 double ConvertDecimal(const char *value) {
     if (value == nullptr) return 0.0;
     bool negative = false;
-    const char *p = SkipSpaceAndSign(value, nullptr, &negative);
+    const char *p = SkipSpaceAndSign(value, &negative);
 
     // Validate the span of the number by the grammar; the standard parser then only converts.
     const char *const begin = p;

@@ -37,21 +37,4 @@ private:
     char **values_ = nullptr;
 };
 
-// Integer conversion: leading white space, an optional sign, decimal digits; no digits gives 0.
-// Values beyond the signed 32-bit range saturate at its bounds.
-int32_t ConvertInteger(const char *value);
-// The same over the characters before `end` (or up to the NUL when `end` is null).
-int32_t ConvertInteger(const char *value, const char *end);
-
-// Decimal conversion: leading white space, optional sign, digits with an optional "." (digits
-// on at least one side), an optional exponent (e, E, d or D, optional sign, digits). No number
-// gives 0.0; beyond the range of a double gives an infinity, underflow a zero of that sign.
-double ConvertDecimal(const char *value);
-
-// Saturating product, used for the time-out (seconds to milliseconds).
-int32_t SaturatingMultiply(int32_t value, int32_t factor);
-
-// The 32-bit value nearest to `value`; infinity beyond the range of a float.
-float NarrowToFloat(double value);
-
 }  // namespace tovarine

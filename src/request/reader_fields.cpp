@@ -8,7 +8,7 @@
 
 #include "module/helpers.h"
 #include "platform/platform.h"
-#include "request/parameter_list.h"
+#include "request/conversions.h"
 #include "tovarine.h"
 
 namespace tovarine {

@@ -1,7 +1,7 @@
-# Fails unless LIBRARY defines exactly the expected dynamic symbols and carries the expected
-# SONAME. Run with -DLIBRARY=... -DNM=... -DOBJDUMP=... -P.
-set(expected f9832144782 f385562 f3121538644 f373279 f3221538674 f39260000417E
-    qy63B1 qy75BB qy189C qy45AF qy70EE tovarine_set_message_box_handler)
+# Fails unless LIBRARY defines exactly the dynamic symbols of the export list EXPORTS for POSIX
+# and carries the expected SONAME. Run with -DLIBRARY=... -DNM=... -DOBJDUMP=... -DEXPORTS=... -P.
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/exports.cmake)
+tovarine_read_exports(${EXPORTS} posix expected)
 set(expected_soname libtovarine.so.0)
 
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}

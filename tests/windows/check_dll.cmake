@@ -1,11 +1,12 @@
 # Fails unless DLL exports exactly the host's functions, by their undecorated names and nothing
 # else, and imports only from the system, and unless PROGRAM (the Wine test program) does not
 # import from the DLL: it must reach the exports the way a host does, at run time.
-# Run with -DDLL=... -DPROGRAM=... -DOBJDUMP=... -P.
+# The host's functions are those of the export list EXPORTS for Windows.
+# Run with -DDLL=... -DPROGRAM=... -DOBJDUMP=... -DEXPORTS=... -P.
 cmake_minimum_required(VERSION 3.25)
 
-set(expected f385562 f3121538644 f373279 f3221538674 f39260000417E
-    qy63B1 qy75BB qy189C qy45AF qy70EE f9832144782)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/exports.cmake)
+tovarine_read_exports(${EXPORTS} windows expected)
 set(system_dlls kernel32.dll user32.dll advapi32.dll msvcrt.dll)
 
 function(read_headers file out)

@@ -9,14 +9,9 @@
 
 #include "tovarine.h"
 #include "tovarine_dll.h"
+#include "tovarine_exports.inc"  // TOVARINE_EXPORTS(X), made from the export list
 
 namespace {
-
-// clang-format off
-#define TOVARINE_EXPORTS(X)                                                                   \
-    X(f9832144782) X(f385562) X(f3121538644) X(f373279) X(f3221538674) X(f39260000417E)       \
-    X(qy63B1) X(qy75BB) X(qy189C) X(qy45AF) X(qy70EE)
-// clang-format on
 
 struct Exports {
     HMODULE module = nullptr;

@@ -3,13 +3,9 @@
 // its instance handle. Nothing is delivered at unload: the library releases nothing then.
 #include <dlfcn.h>
 
-#include <atomic>
-
 #include "win32.h"
 
 namespace {
-
-std::atomic<bool> g_thread_calls_disabled{false};
 
 __attribute__((constructor)) void ProcessAttach() {
     Dl_info info{};
@@ -23,7 +19,6 @@ __attribute__((constructor)) void ProcessAttach() {
 }  // namespace
 
 BOOL DisableThreadLibraryCalls(HMODULE module) {
-    if (module == nullptr) return FALSE;
-    g_thread_calls_disabled.store(true, std::memory_order_relaxed);
-    return TRUE;
+    // No thread notifications are ever delivered here, so there is nothing to turn off.
+    return module != nullptr ? TRUE : FALSE;
 }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "tovarine.h"  // the handler export and its type
 #include "win32.h"
 
 namespace {

@@ -5,7 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tovarine.h"  // HWND, HKEY and FILETIME, shared with hosts
+// HWND, HKEY and FILETIME appear in the public header too, as its settings exports take them.
+// Whichever of the two a translation unit includes first defines them, under the same guard
+// and with the same tags, so they are one type throughout the library and its hosts.
+#if !defined(TOVARINE_WIN32_TYPES_DEFINED)
+#define TOVARINE_WIN32_TYPES_DEFINED
+typedef struct tovarine_window *HWND;
+typedef struct tovarine_key *HKEY;
+typedef struct tovarine_filetime {
+    uint32_t dwLowDateTime;
+    uint32_t dwHighDateTime;
+} FILETIME;
+#endif
 
 using BOOL = int;
 using BYTE = unsigned char;
@@ -26,7 +37,7 @@ using REGSAM = DWORD;
 using ULONG_PTR = uintptr_t;
 
 // Opaque handles, as on Windows. HINSTANCE is the load address of the module.
-using HINSTANCE = struct HINSTANCE__ *;
+using HINSTANCE = struct tovarine_instance *;
 using HMODULE = HINSTANCE;
 
 #define WINAPI
@@ -48,8 +59,8 @@ using HMODULE = HINSTANCE;
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL block);
 
-// Turns off thread start and end notifications for the module. Nothing delivers them on POSIX;
-// the call is recorded so that the module behaves as it does on Windows.
+// Turns off thread start and end notifications for the module. Nothing delivers them on POSIX,
+// so the call only checks its handle: FALSE for a null module, TRUE otherwise.
 BOOL DisableThreadLibraryCalls(HMODULE module);
 
 // The module's entry notification, defined by the core; the POSIX entry stand-in delivers the

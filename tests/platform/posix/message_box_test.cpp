@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "tovarine.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "request/parameter_list.h"
+#include "request/conversions.h"
 
 namespace tovarine {
 namespace {

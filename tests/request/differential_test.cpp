@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "request/conversions.h"
 #include "request/parameter_list.h"
 #include "request_model.h"
 
