@@ -149,30 +149,30 @@ inline std::string Build(Shape shape, size_t size) {
     std::string text;
     text.reserve(size);
     switch (shape) {
-    case Shape::kParams: {
-        const std::string tail = kReaderNames;  // starts with "&": a cut pair stays apart
-        for (size_t i = 0; text.size() < size - tail.size(); ++i) {
-            text += 'p' + std::to_string(i) + "=v" + std::to_string(i) + '&';
+        case Shape::kParams: {
+            const std::string tail = kReaderNames;  // starts with "&": a cut pair stays apart
+            for (size_t i = 0; text.size() < size - tail.size(); ++i) {
+                text += 'p' + std::to_string(i) + "=v" + std::to_string(i) + '&';
+            }
+            text.resize(size - tail.size());
+            text += tail;
+            break;
         }
-        text.resize(size - tail.size());
-        text += tail;
-        break;
-    }
-    case Shape::kEquals:
-        text = "server" + std::string(size - 7, '=') + "1";
-        break;
-    case Shape::kAmpersands:
-        text.assign(size, '&');
-        break;
-    case Shape::kHeaders: {
-        const std::string line = "X-Pad: word word word word word word word word\r\n";
-        const std::string last = "User-Agent: Mozilla/5.0\r\n";
-        text = "?server=1 HTTP/1.1\r\n";
-        while (text.size() + line.size() + last.size() <= size) text += line;
-        text.append(size - last.size() - text.size(), ' ');
-        text += last;
-        break;
-    }
+        case Shape::kEquals:
+            text = "server" + std::string(size - 7, '=') + "1";
+            break;
+        case Shape::kAmpersands:
+            text.assign(size, '&');
+            break;
+        case Shape::kHeaders: {
+            const std::string line = "X-Pad: word word word word word word word word\r\n";
+            const std::string last = "User-Agent: Mozilla/5.0\r\n";
+            text = "?server=1 HTTP/1.1\r\n";
+            while (text.size() + line.size() + last.size() <= size) text += line;
+            text.append(size - last.size() - text.size(), ' ');
+            text += last;
+            break;
+        }
     }
     return text;
 }

@@ -17,8 +17,8 @@
 
 namespace {
 
-using tovarine::corpus::Shape;
 using tovarine::corpus::Build;
+using tovarine::corpus::Shape;
 
 // Each input is built once per size, outside the timed loop.
 const std::string &Input(Shape shape, size_t size) {
@@ -92,8 +92,8 @@ void Run(benchmark::State &state, Shape shape, Reader reader, size_t size) {
     for (const auto &[shape_name, shape] : shapes) {
         for (const auto &[reader_name, reader] : readers) {
             for (const size_t size : {1u << 10, 16u << 10, 256u << 10, 1u << 20, 16u << 20}) {
-                const std::string name = std::string("hostile/") + shape_name + '/' +
-                                         reader_name + '/' + std::to_string(size);
+                const std::string name = std::string("hostile/") + shape_name + '/' + reader_name +
+                                         '/' + std::to_string(size);
                 auto *b = benchmark::RegisterBenchmark(name.c_str(), Run, shape, reader, size);
                 b->Unit(benchmark::kMicrosecond);
                 // At least 0.2 s of calls at every size: a few 16 MB calls alone are too noisy

@@ -452,8 +452,8 @@ void RegisterPeers() {
     for (const auto &[shape_name, shape] : shapes) {
         for (const size_t size : {1u << 10, 1u << 20, 16u << 20}) {
             for (size_t w = 0; w < 4; ++w) {
-                const std::string name = std::string("peers/") + shape_name + '/' + kWays[w] +
-                                         '/' + std::to_string(size);
+                const std::string name = std::string("peers/") + shape_name + '/' + kWays[w] + '/' +
+                                         std::to_string(size);
                 auto *b = benchmark::RegisterBenchmark(
                     name.c_str(), [shape = shape, size, fn = ways[w]](benchmark::State &state) {
                         const std::string text = tovarine::corpus::Build(shape, size);

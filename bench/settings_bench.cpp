@@ -34,8 +34,8 @@ namespace fs = std::filesystem;
 std::string BenchFolder() {
     const char *named = std::getenv("TOVARINE_BENCH_DIR");
     std::string base = named != nullptr && *named != 0 ? named
-                       : fs::is_directory("/dev/shm") ? "/dev/shm"
-                                                      : fs::temp_directory_path().string();
+                       : fs::is_directory("/dev/shm")  ? "/dev/shm"
+                                                       : fs::temp_directory_path().string();
     std::string dir = base + "/tovarine-bench-XXXXXX";
     return mkdtemp(dir.data()) != nullptr ? dir : std::string();
 }
@@ -154,8 +154,9 @@ public:
         if (sqlite3_open((dir + "/baseline.db").c_str(), &db_) != SQLITE_OK) return;
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=FULL");
-        Exec("CREATE TABLE vals (key_id INTEGER NOT NULL, name TEXT NOT NULL, type INTEGER NOT "
-             "NULL, data BLOB NOT NULL, PRIMARY KEY (key_id, name))");
+        Exec(
+            "CREATE TABLE vals (key_id INTEGER NOT NULL, name TEXT NOT NULL, type INTEGER NOT "
+            "NULL, data BLOB NOT NULL, PRIMARY KEY (key_id, name))");
         sqlite3_prepare_v2(db_,
                            "INSERT INTO vals VALUES (1, ?1, 1, ?2) ON CONFLICT (key_id, name) "
                            "DO UPDATE SET data = excluded.data",
@@ -250,9 +251,27 @@ void Sizes(benchmark::internal::Benchmark *b) {
 
 BENCHMARK(BM_Save)->Name("SettingsSave")->Apply(Sizes);
 BENCHMARK(BM_Load)->Name("SettingsLoad")->Apply(Sizes);
-BENCHMARK(BM_BaselineSave)->Name("BaselineSave")->ArgName("n")->Arg(1)->Arg(16)->Arg(256)->Arg(1024)
+BENCHMARK(BM_BaselineSave)
+    ->Name("BaselineSave")
+    ->ArgName("n")
+    ->Arg(1)
+    ->Arg(16)
+    ->Arg(256)
+    ->Arg(1024)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_BaselineLoad)->Name("BaselineLoad")->ArgName("n")->Arg(1)->Arg(16)->Arg(256)->Arg(1024)
+BENCHMARK(BM_BaselineLoad)
+    ->Name("BaselineLoad")
+    ->ArgName("n")
+    ->Arg(1)
+    ->Arg(16)
+    ->Arg(256)
+    ->Arg(1024)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Flushes)->Name("SettingsFlushes/save")->Arg(1)->Arg(16)->Arg(256)->Arg(1024)
-    ->Iterations(50)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Flushes)
+    ->Name("SettingsFlushes/save")
+    ->Arg(1)
+    ->Arg(16)
+    ->Arg(256)
+    ->Arg(1024)
+    ->Iterations(50)
+    ->Unit(benchmark::kMicrosecond);

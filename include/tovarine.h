@@ -12,9 +12,9 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#  include <windows.h>
+#include <windows.h>
 #elif !defined(TOVARINE_WIN32_TYPES_DEFINED)
-#  define TOVARINE_WIN32_TYPES_DEFINED
+#define TOVARINE_WIN32_TYPES_DEFINED
 /* The Windows types of the settings exports on POSIX: opaque handles and the time of a last
  * write, with the Windows layout. A host that has these types of its own defines
  * TOVARINE_WIN32_TYPES_DEFINED before including this header. */
@@ -27,23 +27,23 @@ typedef struct tovarine_filetime {
 #endif
 
 #if defined(_WIN32)
-#  if defined(TOVARINE_BUILDING)
-#    define TOVARINE_API
-#  else
-#    define TOVARINE_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__)
-#  define TOVARINE_API __attribute__((visibility("default")))
+#if defined(TOVARINE_BUILDING)
+#define TOVARINE_API
 #else
-#  define TOVARINE_API
+#define TOVARINE_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define TOVARINE_API __attribute__((visibility("default")))
+#else
+#define TOVARINE_API
 #endif
 
 /* The exports use the C calling convention on 32-bit Windows too (the caller pops the
  * arguments, names undecorated in the DLL), also for hosts compiled with another default. */
 #if defined(_WIN32)
-#  define TOVARINE_CALL __cdecl
+#define TOVARINE_CALL __cdecl
 #else
-#  define TOVARINE_CALL
+#define TOVARINE_CALL
 #endif
 
 #ifdef __cplusplus
@@ -56,31 +56,31 @@ extern "C" {
  * field; the record has no padding of its own.
  */
 typedef struct MediaRequest {
-    int32_t media_kind;        /*   0: 1 video, 2 audio ("mediatype") */
-    char media_file[256];      /*   4: "mediafile", at most 255 characters and a NUL */
-    int32_t start_msec;        /* 260: "startmsec" */
-    int32_t stop_msec;         /* 264: "stopmsec" */
-    float burst;               /* 268: "doburst", narrowed to 32 bits */
-    uint8_t reserved1[4];      /* 272: host */
-    int32_t looping;           /* 276: "looping" */
-    uint8_t reserved2[8];      /* 280: host */
-    double frame_rate;         /* 288: "framerate" */
-    int32_t width;             /* 296: "width" */
-    int32_t height;            /* 300: "height" */
-    int32_t quality;           /* 304: "quality" */
-    uint8_t reserved3[8];      /* 308: host */
-    int32_t video_section[4];  /* 316: copy of features, send time, group value, cpid */
-    uint8_t reserved4[20];     /* 332: host */
-    int32_t segment;           /* 352: "segment" */
-    uint8_t reserved5[8];      /* 356: host */
-    int32_t channel;           /* 364: "channel", as a number */
-    uint8_t reserved6[4];      /* 368: host */
-    int32_t audio_section[4];  /* 372: copy of features, send time, group value, cpid */
-    uint8_t reserved7[4];      /* 388: host */
-    int32_t features;          /* 392: "features" */
-    int32_t send_time;         /* 396: "sendtime" */
-    int32_t group_value;       /* 400: host's; copied into a section, never written */
-    int32_t cpid;              /* 404: "cpid" */
+    int32_t media_kind;       /*   0: 1 video, 2 audio ("mediatype") */
+    char media_file[256];     /*   4: "mediafile", at most 255 characters and a NUL */
+    int32_t start_msec;       /* 260: "startmsec" */
+    int32_t stop_msec;        /* 264: "stopmsec" */
+    float burst;              /* 268: "doburst", narrowed to 32 bits */
+    uint8_t reserved1[4];     /* 272: host */
+    int32_t looping;          /* 276: "looping" */
+    uint8_t reserved2[8];     /* 280: host */
+    double frame_rate;        /* 288: "framerate" */
+    int32_t width;            /* 296: "width" */
+    int32_t height;           /* 300: "height" */
+    int32_t quality;          /* 304: "quality" */
+    uint8_t reserved3[8];     /* 308: host */
+    int32_t video_section[4]; /* 316: copy of features, send time, group value, cpid */
+    uint8_t reserved4[20];    /* 332: host */
+    int32_t segment;          /* 352: "segment" */
+    uint8_t reserved5[8];     /* 356: host */
+    int32_t channel;          /* 364: "channel", as a number */
+    uint8_t reserved6[4];     /* 368: host */
+    int32_t audio_section[4]; /* 372: copy of features, send time, group value, cpid */
+    uint8_t reserved7[4];     /* 388: host */
+    int32_t features;         /* 392: "features" */
+    int32_t send_time;        /* 396: "sendtime" */
+    int32_t group_value;      /* 400: host's; copied into a section, never written */
+    int32_t cpid;             /* 404: "cpid" */
 } MediaRequest;
 
 /*
@@ -94,11 +94,11 @@ typedef struct MediaRequest {
  * A descriptor with another type, or a size below what its type needs, is skipped.
  */
 typedef struct SettingDescriptor {
-    const char *name;  /* setting and registry value name; NULL ends the table */
-    int16_t type;      /* 1, 3 or 4 */
-    int16_t size;      /* bytes of one value */
-    void *variable;    /* the host's variable, at least size bytes */
-    void *scratch;     /* working field of a transfer; never read on entry */
+    const char *name; /* setting and registry value name; NULL ends the table */
+    int16_t type;     /* 1, 3 or 4 */
+    int16_t size;     /* bytes of one value */
+    void *variable;   /* the host's variable, at least size bytes */
+    void *scratch;    /* working field of a transfer; never read on entry */
 } SettingDescriptor;
 
 /*
@@ -107,24 +107,20 @@ typedef struct SettingDescriptor {
  * bytes: 32- and 64-bit hosts).
  */
 #if defined(__cplusplus) && __cplusplus >= 201103L
-#  define TOVARINE_LAYOUT_CHECK(condition, what) static_assert(condition, what)
+#define TOVARINE_LAYOUT_CHECK(condition, what) static_assert(condition, what)
 #elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
-#  define TOVARINE_LAYOUT_CHECK(condition, what) _Static_assert(condition, what)
+#define TOVARINE_LAYOUT_CHECK(condition, what) _Static_assert(condition, what)
 #endif
 #ifdef TOVARINE_LAYOUT_CHECK
-TOVARINE_LAYOUT_CHECK(offsetof(MediaRequest, media_file) == 4 &&
-                          offsetof(MediaRequest, start_msec) == 260 &&
-                          offsetof(MediaRequest, burst) == 268 &&
-                          offsetof(MediaRequest, looping) == 276 &&
-                          offsetof(MediaRequest, frame_rate) == 288 &&
-                          offsetof(MediaRequest, width) == 296 &&
-                          offsetof(MediaRequest, video_section) == 316 &&
-                          offsetof(MediaRequest, segment) == 352 &&
-                          offsetof(MediaRequest, channel) == 364 &&
-                          offsetof(MediaRequest, audio_section) == 372 &&
-                          offsetof(MediaRequest, features) == 392 &&
-                          offsetof(MediaRequest, cpid) == 404 && sizeof(MediaRequest) == 408,
-                      "MediaRequest must have the layout the servers were built with");
+TOVARINE_LAYOUT_CHECK(
+    offsetof(MediaRequest, media_file) == 4 && offsetof(MediaRequest, start_msec) == 260 &&
+        offsetof(MediaRequest, burst) == 268 && offsetof(MediaRequest, looping) == 276 &&
+        offsetof(MediaRequest, frame_rate) == 288 && offsetof(MediaRequest, width) == 296 &&
+        offsetof(MediaRequest, video_section) == 316 && offsetof(MediaRequest, segment) == 352 &&
+        offsetof(MediaRequest, channel) == 364 && offsetof(MediaRequest, audio_section) == 372 &&
+        offsetof(MediaRequest, features) == 392 && offsetof(MediaRequest, cpid) == 404 &&
+        sizeof(MediaRequest) == 408,
+    "MediaRequest must have the layout the servers were built with");
 TOVARINE_LAYOUT_CHECK(sizeof(void *) == 4 || sizeof(void *) == 8,
                       "hosts are 32- or 64-bit processes");
 TOVARINE_LAYOUT_CHECK(offsetof(SettingDescriptor, name) == 0 &&
@@ -135,7 +131,7 @@ TOVARINE_LAYOUT_CHECK(offsetof(SettingDescriptor, name) == 0 &&
                           sizeof(SettingDescriptor) == 4 * sizeof(void *),
                       "SettingDescriptor must be {name, type, size, variable, scratch}: 16 "
                       "bytes with 4-byte pointers, 32 with 8-byte ones");
-#  undef TOVARINE_LAYOUT_CHECK
+#undef TOVARINE_LAYOUT_CHECK
 #endif
 
 /* Replaces the instance selector and returns the previous one. 0: settings calls ask the user;
@@ -202,8 +198,8 @@ TOVARINE_API int32_t TOVARINE_CALL qy70EE(HWND owner, const char *settings_name,
  * controlling terminal, and a process without one gets 0. */
 typedef int (*tovarine_message_box_handler)(void *context, HWND owner, const char *text,
                                             const char *caption, unsigned int type);
-TOVARINE_API void TOVARINE_CALL tovarine_set_message_box_handler(
-    tovarine_message_box_handler handler, void *context);
+TOVARINE_API void TOVARINE_CALL
+tovarine_set_message_box_handler(tovarine_message_box_handler handler, void *context);
 #endif
 
 #ifdef __cplusplus

@@ -27,24 +27,24 @@ namespace {
 using tovarine::Field;
 using Kind = tovarine::Output;  // how a field becomes its output
 
-constexpr const char *kLiveOutputs[] = {"server",   "device",    "framerate",
-                                        "timeout",  "features",  "sendtime",
+constexpr const char *kLiveOutputs[] = {"server",    "device",   "framerate",
+                                        "timeout",   "features", "sendtime",
                                         "sendstate", "cpid",     "slide_show"};
 constexpr const char *kStreamOutputs[] = {"server",  "segment",  "channel",  "sendstate",
                                           "timeout", "features", "sendtime", "cpid"};
 constexpr const char *kCameraOutputs[] = {"model", "camera",  "device", "number",
                                           "speed", "command", "button"};
-constexpr const char *kClipOutputs[] = {
-    "media_file", "start_msec", "looping", "stop_msec", "burst",   "cpid",    "features",
-    "send_time",  "frame_rate", "width",   "height",    "quality", "segment", "channel",
-    "media_kind"};
+constexpr const char *kClipOutputs[] = {"media_file", "start_msec", "looping",   "stop_msec",
+                                        "burst",      "cpid",       "features",  "send_time",
+                                        "frame_rate", "width",      "height",    "quality",
+                                        "segment",    "channel",    "media_kind"};
 static_assert(std::size(kLiveOutputs) == std::size(tovarine::kLiveFields));
 static_assert(std::size(kStreamOutputs) == std::size(tovarine::kStreamFields));
 static_assert(std::size(kCameraOutputs) == std::size(tovarine::kCameraFields));
 static_assert(std::size(kClipOutputs) == std::size(tovarine::kClipFields));
 
 constexpr ReaderRules Rules(std::string_view kind, const tovarine::FieldTable &table,
-                           const char *const *outputs, bool scans_client) {
+                            const char *const *outputs, bool scans_client) {
     return {kind, &table, table.fields, table.count, outputs, scans_client};
 }
 
@@ -108,22 +108,32 @@ const ReaderRules *FindReaderRules(std::string_view kind) {
 
 const char *FateName(Fate fate) {
     switch (fate) {
-    case Fate::kUsed: return "used";
-    case Fate::kCut: return "cut";
-    case Fate::kIgnored: return "ignored";
+        case Fate::kUsed:
+            return "used";
+        case Fate::kCut:
+            return "cut";
+        case Fate::kIgnored:
+            return "ignored";
     }
     return "ignored";
 }
 
 const char *ReasonName(Reason reason) {
     switch (reason) {
-    case Reason::kNone: return "";
-    case Reason::kNotRead: return "not-read";
-    case Reason::kRepeated: return "repeated";
-    case Reason::kOtherCase: return "other-case";
-    case Reason::kNoPair: return "no-pair";
-    case Reason::kAfterBlank: return "after-blank";
-    case Reason::kNoMediaType: return "no-media-type";
+        case Reason::kNone:
+            return "";
+        case Reason::kNotRead:
+            return "not-read";
+        case Reason::kRepeated:
+            return "repeated";
+        case Reason::kOtherCase:
+            return "other-case";
+        case Reason::kNoPair:
+            return "no-pair";
+        case Reason::kAfterBlank:
+            return "after-blank";
+        case Reason::kNoMediaType:
+            return "no-media-type";
     }
     return "";
 }
@@ -135,16 +145,23 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
     for (size_t i = 0; i < rules.count; ++i) {
         Written &w = written[i];
         switch (rules.fields[i].output) {
-        case Kind::kInteger:
-        case Kind::kMilliseconds:
-        case Kind::kChannelFlag: outputs[i] = &w.integer; break;
-        case Kind::kDecimal: outputs[i] = &w.decimal; break;
-        case Kind::kFloat: outputs[i] = &w.narrow; break;
-        case Kind::kText:
-            w.text = std::make_unique<char[]>(rules.fields[i].capacity);
-            outputs[i] = w.text.get();
-            break;
-        case Kind::kMediaKind: break;  // decided from the value's first byte below
+            case Kind::kInteger:
+            case Kind::kMilliseconds:
+            case Kind::kChannelFlag:
+                outputs[i] = &w.integer;
+                break;
+            case Kind::kDecimal:
+                outputs[i] = &w.decimal;
+                break;
+            case Kind::kFloat:
+                outputs[i] = &w.narrow;
+                break;
+            case Kind::kText:
+                w.text = std::make_unique<char[]>(rules.fields[i].capacity);
+                outputs[i] = w.text.get();
+                break;
+            case Kind::kMediaKind:
+                break;  // decided from the value's first byte below
         }
     }
     const tovarine::FieldReader reader(text, *rules.table, outputs);
@@ -195,30 +212,36 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
                 reader.Write(static_cast<size_t>(i));
                 const Written &w = written[i];
                 switch (field.output) {
-                case Kind::kInteger:
-                case Kind::kMilliseconds:
-                case Kind::kChannelFlag: fate.written = w.integer; break;
-                case Kind::kDecimal: fate.written = w.decimal; break;
-                case Kind::kFloat: fate.written = w.narrow; break;
-                case Kind::kText: {
-                    std::string kept(w.text.get());
-                    fate.length = fate.value.size();
-                    fate.kept = kept.size();
-                    if (fate.kept < fate.length) fate.fate = Fate::kCut;
-                    fate.written = std::move(kept);
-                    break;
-                }
-                case Kind::kMediaKind: {
-                    const int32_t kind = tovarine::MediaKindOf(reader.FirstByte(i));
-                    if (kind == 0) {
-                        fate.fate = Fate::kIgnored;
-                        fate.reason = Reason::kNoMediaType;
-                        fate.output.clear();
-                    } else {
-                        fate.written = kind;
+                    case Kind::kInteger:
+                    case Kind::kMilliseconds:
+                    case Kind::kChannelFlag:
+                        fate.written = w.integer;
+                        break;
+                    case Kind::kDecimal:
+                        fate.written = w.decimal;
+                        break;
+                    case Kind::kFloat:
+                        fate.written = w.narrow;
+                        break;
+                    case Kind::kText: {
+                        std::string kept(w.text.get());
+                        fate.length = fate.value.size();
+                        fate.kept = kept.size();
+                        if (fate.kept < fate.length) fate.fate = Fate::kCut;
+                        fate.written = std::move(kept);
+                        break;
                     }
-                    break;
-                }
+                    case Kind::kMediaKind: {
+                        const int32_t kind = tovarine::MediaKindOf(reader.FirstByte(i));
+                        if (kind == 0) {
+                            fate.fate = Fate::kIgnored;
+                            fate.reason = Reason::kNoMediaType;
+                            fate.output.clear();
+                        } else {
+                            fate.written = kind;
+                        }
+                        break;
+                    }
                 }
             }
             parameters.push_back(std::move(fate));

@@ -35,7 +35,7 @@ enum class Reason {
     kNoMediaType,  // the media type's value begins with neither "A"/"a" nor "V"/"v"
 };
 
-const char *FateName(Fate fate);      // used, cut, ignored
+const char *FateName(Fate fate);        // used, cut, ignored
 const char *ReasonName(Reason reason);  // not-read, repeated, other-case, no-pair, ...
 
 struct ParameterFate {
@@ -55,8 +55,8 @@ struct ParameterFate {
 // The live reader's header scan.
 struct ClientScan {
     bool mozilla = false;
-    bool found = false;      // a word beginning with "User-Agent:" was found
-    size_t line_number = 0;  // of the text, from 1: the line holding that word
+    bool found = false;              // a word beginning with "User-Agent:" was found
+    size_t line_number = 0;          // of the text, from 1: the line holding that word
     std::string line, header, word;  // that line, the word, the word after it
 };
 

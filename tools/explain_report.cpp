@@ -21,25 +21,31 @@ std::string WrittenText(const ParameterFate &p) {
 
 std::string FateText(const ParameterFate &p) {
     switch (p.fate) {
-    case Fate::kUsed: return "used: " + p.output + '=' + WrittenText(p);
-    case Fate::kCut:
-        return "cut: " + std::to_string(p.length) + " bytes decoded, the first " +
-               std::to_string(p.kept) + " kept: " + p.output + '=' + WrittenText(p);
-    case Fate::kIgnored: break;
+        case Fate::kUsed:
+            return "used: " + p.output + '=' + WrittenText(p);
+        case Fate::kCut:
+            return "cut: " + std::to_string(p.length) + " bytes decoded, the first " +
+                   std::to_string(p.kept) + " kept: " + p.output + '=' + WrittenText(p);
+        case Fate::kIgnored:
+            break;
     }
     std::string why = std::string("ignored (") + ReasonName(p.reason) + "): ";
     switch (p.reason) {
-    case Reason::kNotRead: return why + "not a name this reader reads";
-    case Reason::kRepeated:
-        return why + "the same name met earlier at #" + std::to_string(p.first) +
-               "; the first one wins";
-    case Reason::kOtherCase:
-        return why + "names are case-sensitive; this reader reads " + Quoted(p.reads);
-    case Reason::kNoPair: return why + "no \"=\", not a pair";
-    case Reason::kAfterBlank: return why + "after the first blank, not part of the parameters";
-    case Reason::kNoMediaType:
-        return why + "the media type begins with neither \"A\" nor \"V\": nothing written";
-    case Reason::kNone: break;
+        case Reason::kNotRead:
+            return why + "not a name this reader reads";
+        case Reason::kRepeated:
+            return why + "the same name met earlier at #" + std::to_string(p.first) +
+                   "; the first one wins";
+        case Reason::kOtherCase:
+            return why + "names are case-sensitive; this reader reads " + Quoted(p.reads);
+        case Reason::kNoPair:
+            return why + "no \"=\", not a pair";
+        case Reason::kAfterBlank:
+            return why + "after the first blank, not part of the parameters";
+        case Reason::kNoMediaType:
+            return why + "the media type begins with neither \"A\" nor \"V\": nothing written";
+        case Reason::kNone:
+            break;
     }
     return why;
 }
@@ -71,9 +77,8 @@ std::string ExplanationText(const Capture &capture, const Explanation &explanati
     return text;
 }
 
-Json ExplanationJson(std::string_view kind, const Capture &capture,
-                     const Explanation &explanation, const std::vector<Output> &outputs,
-                     std::optional<size_t> line) {
+Json ExplanationJson(std::string_view kind, const Capture &capture, const Explanation &explanation,
+                     const std::vector<Output> &outputs, std::optional<size_t> line) {
     Json json = Json::object();
     if (line) json["line"] = *line;
     json["reader"] = kind;

@@ -28,8 +28,7 @@ std::string ExplanationText(const Capture &capture, const Explanation &explanati
 //              (live only),
 //    "outputs": {the outputs the reader wrote, as --json prints them}}
 // With a line number (--each), "line" comes first.
-Json ExplanationJson(std::string_view kind, const Capture &capture,
-                     const Explanation &explanation, const std::vector<Output> &outputs,
-                     std::optional<size_t> line = std::nullopt);
+Json ExplanationJson(std::string_view kind, const Capture &capture, const Explanation &explanation,
+                     const std::vector<Output> &outputs, std::optional<size_t> line = std::nullopt);
 
 }  // namespace tovarine_tool

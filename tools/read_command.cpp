@@ -234,10 +234,10 @@ constexpr const char *kEndOfInput = "Ctrl-D";
 // Someone typing at a terminal learns what the tool waits for and how to end it.
 void PromptAtTerminal(const ReadRequest &request) {
     if (!StandardInputIsTerminal()) return;
-    const std::string what = request.each ? request.kind + " requests, one a line"
-                                          : "a " + request.kind + " request";
-    std::fprintf(stderr, "tovarine: reading %s from standard input; end it with %s\n",
-                 what.c_str(), kEndOfInput);
+    const std::string what =
+        request.each ? request.kind + " requests, one a line" : "a " + request.kind + " request";
+    std::fprintf(stderr, "tovarine: reading %s from standard input; end it with %s\n", what.c_str(),
+                 kEndOfInput);
 }
 
 // What the reader is handed: a NUL ends the text for the library, as it does for a server.
@@ -270,8 +270,8 @@ void ReadOne(const ReadRequest &request, const Chosen &chosen, bool json) {
     if (request.explain) {
         const Explanation explanation = Explain(chosen.rules, capture.text.c_str());
         if (json) {
-            Put(stdout, DumpJson(ExplanationJson(request.kind, capture, explanation, outputs)) +
-                            '\n');
+            Put(stdout,
+                DumpJson(ExplanationJson(request.kind, capture, explanation, outputs)) + '\n');
         } else {
             Put(stdout, ExplanationText(capture, explanation) + "outputs:\n");
             WriteText(stdout, outputs);
@@ -314,15 +314,14 @@ void ReadEach(const ReadRequest &request, const Chosen &chosen) {
         PromptAtTerminal(request);
     }
     const std::unique_ptr<std::FILE, int (*)(std::FILE *)> owned(named ? stream : nullptr,
-                                                                   std::fclose);
+                                                                 std::fclose);
     std::string pending;
     size_t number = 0;
     char chunk[65536];
     for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) {
         pending.append(chunk, got);
         size_t start = 0;
-        for (size_t end; (end = pending.find('\n', start)) != std::string::npos;
-             start = end + 1) {
+        for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
             ReadEachLine(request, chosen, std::string_view(pending).substr(start, end - start),
                          ++number);
         }
@@ -359,7 +358,8 @@ constexpr const char *kReadHelp =
     "The request may be captured in any of these forms (empty lines before it are skipped):\n"
     "  raw-request   GET /live?server=2 HTTP/1.1, a line end, header lines\n"
     "  request-line  GET /live?server=2 HTTP/1.1, or without the version\n"
-    "  common-log    1.2.3.4 - - [08/Dec/2026:10:00:00 +0000] \"GET /live?server=2 HTTP/1.1\" 200 5\n"
+    "  common-log    1.2.3.4 - - [08/Dec/2026:10:00:00 +0000] \"GET /live?server=2 HTTP/1.1\" 200 "
+    "5\n"
     "  combined-log  the same, then \"referer\" \"user agent\"\n"
     "  url           http://cams.example.net:8080/live?server=2#top\n"
     "  path-query    /live?server=2\n"
@@ -395,8 +395,7 @@ void AddReadCommand(CLI::App &tool, Invocation &invocation) {
                      "the request (with --each, a file of them); \"-\" or absent: standard input");
     read->add_flag("--explain", request->explain,
                    "explain what became of each parameter, and of the client header");
-    read->add_flag("--each", request->each,
-                   "one request a line; one JSON object a line out");
+    read->add_flag("--each", request->each, "one request a line; one JSON object a line out");
     AddJsonFlag(*read, invocation);
     read->callback([request, &invocation] {
         invocation.run = [request, &invocation] { return RunRead(*request, invocation); };

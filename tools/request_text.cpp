@@ -87,8 +87,8 @@ std::optional<std::string> QuotedField(string_view line, size_t &at) {
             if (next == 'x' && i + 3 < line.size() &&
                 std::isxdigit(static_cast<unsigned char>(line[i + 2])) &&
                 std::isxdigit(static_cast<unsigned char>(line[i + 3]))) {
-                field += static_cast<char>(
-                    std::stoi(std::string(line.substr(i + 2, 2)), nullptr, 16));
+                field +=
+                    static_cast<char>(std::stoi(std::string(line.substr(i + 2, 2)), nullptr, 16));
                 i += 3;
                 continue;
             }
@@ -159,8 +159,8 @@ std::optional<Capture> ParseLogLine(string_view line) {
 }
 
 bool IsSchemeChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '+' || c == '-' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '-' || c == '.';
 }
 
 // scheme://authority/path?query#fragment.
@@ -202,13 +202,20 @@ std::optional<Capture> ParsePathQuery(string_view line) {
 
 const char *FormName(Form form) {
     switch (form) {
-    case Form::kRawRequest: return "raw-request";
-    case Form::kRequestLine: return "request-line";
-    case Form::kCommonLog: return "common-log";
-    case Form::kCombinedLog: return "combined-log";
-    case Form::kUrl: return "url";
-    case Form::kPathQuery: return "path-query";
-    case Form::kQuery: return "query";
+        case Form::kRawRequest:
+            return "raw-request";
+        case Form::kRequestLine:
+            return "request-line";
+        case Form::kCommonLog:
+            return "common-log";
+        case Form::kCombinedLog:
+            return "combined-log";
+        case Form::kUrl:
+            return "url";
+        case Form::kPathQuery:
+            return "path-query";
+        case Form::kQuery:
+            return "query";
     }
     return "query";
 }

@@ -101,8 +101,7 @@ static void set_settings(int32_t new_port, const char *new_title, const unsigned
     memcpy(key, new_key, sizeof key);
 }
 
-static int same_settings(int32_t want_port, const char *want_title,
-                         const unsigned char *want_key) {
+static int same_settings(int32_t want_port, const char *want_title, const unsigned char *want_key) {
     return port == want_port && strcmp(title, want_title) == 0 &&
            memcmp(key, want_key, sizeof key) == 0;
 }

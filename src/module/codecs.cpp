@@ -130,10 +130,14 @@ constexpr ValueCodec kInteger{IntegerParse, IntegerDiffers, IntegerAssign, Integ
 
 const ValueCodec *CodecFor(int16_t type, int16_t size) {
     switch (type) {
-        case 1: return size >= 1 ? &kText : nullptr;
-        case 3: return size >= 1 ? &kBytes : nullptr;
-        case 4: return size >= 4 ? &kInteger : nullptr;
-        default: return nullptr;
+        case 1:
+            return size >= 1 ? &kText : nullptr;
+        case 3:
+            return size >= 1 ? &kBytes : nullptr;
+        case 4:
+            return size >= 4 ? &kInteger : nullptr;
+        default:
+            return nullptr;
     }
 }
 

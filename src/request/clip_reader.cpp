@@ -31,10 +31,9 @@ extern "C" int32_t f39260000417E(const char *text, MediaRequest *record) {
     using namespace tovarine;
     if (text == nullptr || record == nullptr) return 0;
     MediaRequest &r = *record;
-    void *const outputs[] = {r.media_file, &r.start_msec, &r.looping,  &r.stop_msec,
-                             &r.burst,     &r.cpid,       &r.features, &r.send_time,
-                             &r.frame_rate, &r.width,     &r.height,   &r.quality,
-                             &r.segment,   &r.channel,    record};
+    void *const outputs[] = {r.media_file, &r.start_msec, &r.looping,   &r.stop_msec,  &r.burst,
+                             &r.cpid,      &r.features,   &r.send_time, &r.frame_rate, &r.width,
+                             &r.height,    &r.quality,    &r.segment,   &r.channel,    record};
     static_assert(std::size(outputs) == std::size(kClipFields));
     static_assert(kClipFields[0].capacity == sizeof r.media_file);
     constexpr size_t kMediaType = std::size(kClipFields) - 1;

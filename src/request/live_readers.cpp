@@ -26,8 +26,8 @@ extern "C" int32_t f373279(const char *text, int32_t *server, int32_t *segment, 
                            int32_t *sendtime, int32_t *cpid) {
     using namespace tovarine;
     if (text == nullptr) return 0;
-    void *const outputs[] = {server, segment, channel, sendstate, timeout, features, sendtime,
-                             cpid};
+    void *const outputs[] = {server,  segment,  channel,  sendstate,
+                             timeout, features, sendtime, cpid};
     static_assert(std::size(outputs) == std::size(kStreamFields));
     const FieldReader reader(text, kStreamTable, outputs);
     if (reader.ok()) reader.WriteAll();

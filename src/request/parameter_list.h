@@ -19,7 +19,9 @@ int32_t ReleaseParameterList(int32_t count, char **names, char **values);
 // Owns one list for the length of a reader call.
 class ParameterList {
 public:
-    explicit ParameterList(const char *text) { BuildParameterList(text, &count_, &names_, &values_); }
+    explicit ParameterList(const char *text) {
+        BuildParameterList(text, &count_, &names_, &values_);
+    }
     ~ParameterList() { ReleaseParameterList(count_, names_, values_); }
     ParameterList(const ParameterList &) = delete;
     ParameterList &operator=(const ParameterList &) = delete;

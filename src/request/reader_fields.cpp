@@ -17,17 +17,22 @@ namespace {
 // The bytes an output of this kind occupies in the host's memory.
 size_t OutputBytes(const Field &field) {
     switch (field.output) {
-    case Output::kDecimal: return sizeof(double);
-    case Output::kFloat: return sizeof(float);
-    case Output::kText: return field.capacity;
-    case Output::kMediaKind: return sizeof(MediaRequest);
-    default: return sizeof(int32_t);
+        case Output::kDecimal:
+            return sizeof(double);
+        case Output::kFloat:
+            return sizeof(float);
+        case Output::kText:
+            return field.capacity;
+        case Output::kMediaKind:
+            return sizeof(MediaRequest);
+        default:
+            return sizeof(int32_t);
     }
 }
 
 bool IsNumeric(Output output) {
-    return output == Output::kInteger || output == Output::kDecimal ||
-           output == Output::kFloat || output == Output::kMilliseconds;
+    return output == Output::kInteger || output == Output::kDecimal || output == Output::kFloat ||
+           output == Output::kMilliseconds;
 }
 
 bool Overlaps(const void *a, size_t a_bytes, const char *b, size_t b_bytes) {
@@ -85,14 +90,14 @@ void FieldReader::Scan(const char *text) {
     size_t missing = count_;
     // The walk stops once every name has its value: later pairs cannot change an output.
     scan_end_ = ForEachParameter(text, [&](const Parameter &p) {
-        if (p.equals == nullptr) return true;
-        const int i = table_.Find(p.name, static_cast<size_t>(p.equals - p.name));
-        if (i >= 0 && values_[i].begin == nullptr) {
-            values_[i] = {p.equals + 1, p.end};
-            return --missing != 0;
-        }
-        return true;
-    }).end;
+                    if (p.equals == nullptr) return true;
+                    const int i = table_.Find(p.name, static_cast<size_t>(p.equals - p.name));
+                    if (i >= 0 && values_[i].begin == nullptr) {
+                        values_[i] = {p.equals + 1, p.end};
+                        return --missing != 0;
+                    }
+                    return true;
+                }).end;
 }
 
 const char *FieldReader::Decoded(size_t i) const {
@@ -121,33 +126,33 @@ void FieldReader::Write(size_t i) const {
     void *const out = outputs_[i];
     if (out == nullptr || !Found(i)) return;
     switch (fields_[i].output) {
-    case Output::kInteger:
-        *static_cast<int32_t *>(out) = Integer(i);
-        break;
-    case Output::kMilliseconds:
-        *static_cast<int32_t *>(out) = SaturatingMultiply(Integer(i), 1000);
-        break;
-    case Output::kDecimal:
-        *static_cast<double *>(out) = ConvertDecimal(Decoded(i));
-        break;
-    case Output::kFloat:
-        *static_cast<float *>(out) = NarrowToFloat(ConvertDecimal(Decoded(i)));
-        break;
-    case Output::kChannelFlag: {
-        const char first = FirstByte(i);
-        *static_cast<int32_t *>(out) = (first == 'R' || first == 'r') ? 1 : 0;
-        break;
-    }
-    case Output::kText: {
-        auto *const text = static_cast<char *>(out);
-        const size_t limit = fields_[i].capacity > 0 ? fields_[i].capacity - 1 : 0;
-        text[helpers::DecodeInto(values_[i].begin,
-                                 static_cast<size_t>(values_[i].end - values_[i].begin), text,
-                                 limit)] = 0;
-        break;
-    }
-    case Output::kMediaKind:
-        break;  // the clip reader's own step
+        case Output::kInteger:
+            *static_cast<int32_t *>(out) = Integer(i);
+            break;
+        case Output::kMilliseconds:
+            *static_cast<int32_t *>(out) = SaturatingMultiply(Integer(i), 1000);
+            break;
+        case Output::kDecimal:
+            *static_cast<double *>(out) = ConvertDecimal(Decoded(i));
+            break;
+        case Output::kFloat:
+            *static_cast<float *>(out) = NarrowToFloat(ConvertDecimal(Decoded(i)));
+            break;
+        case Output::kChannelFlag: {
+            const char first = FirstByte(i);
+            *static_cast<int32_t *>(out) = (first == 'R' || first == 'r') ? 1 : 0;
+            break;
+        }
+        case Output::kText: {
+            auto *const text = static_cast<char *>(out);
+            const size_t limit = fields_[i].capacity > 0 ? fields_[i].capacity - 1 : 0;
+            text[helpers::DecodeInto(values_[i].begin,
+                                     static_cast<size_t>(values_[i].end - values_[i].begin), text,
+                                     limit)] = 0;
+            break;
+        }
+        case Output::kMediaKind:
+            break;  // the clip reader's own step
     }
 }
 

@@ -58,26 +58,26 @@ inline constexpr uint32_t kMediaFileBytes = 256;
 
 // f3121538644, the live video reader (it also scans the header block for the client).
 inline constexpr Field kLiveFields[] = {
-    {"server", Output::kInteger},       {"device", Output::kInteger},
-    {"framerate", Output::kDecimal},    {"timeout", Output::kMilliseconds},
-    {"features", Output::kInteger},     {"sendtime", Output::kInteger},
-    {"sendstate", Output::kInteger},    {"cpid", Output::kInteger},
+    {"server", Output::kInteger},     {"device", Output::kInteger},
+    {"framerate", Output::kDecimal},  {"timeout", Output::kMilliseconds},
+    {"features", Output::kInteger},   {"sendtime", Output::kInteger},
+    {"sendstate", Output::kInteger},  {"cpid", Output::kInteger},
     {"slide_show", Output::kInteger},
 };
 
 // f373279, the segment/channel stream reader.
 inline constexpr Field kStreamFields[] = {
-    {"server", Output::kInteger},   {"segment", Output::kInteger},
-    {"channel", Output::kChannelFlag}, {"sendstate", Output::kInteger},
+    {"server", Output::kInteger},       {"segment", Output::kInteger},
+    {"channel", Output::kChannelFlag},  {"sendstate", Output::kInteger},
     {"timeout", Output::kMilliseconds}, {"features", Output::kInteger},
-    {"sendtime", Output::kInteger}, {"cpid", Output::kInteger},
+    {"sendtime", Output::kInteger},     {"cpid", Output::kInteger},
 };
 
 // f3221538674, the camera control reader: every value as text.
 inline constexpr Field kCameraFields[] = {
-    {"model", Output::kText, kCameraTextBytes},   {"camera", Output::kText, kCameraTextBytes},
-    {"device", Output::kText, kCameraTextBytes},  {"number", Output::kText, kCameraTextBytes},
-    {"speed", Output::kText, kCameraTextBytes},   {"command", Output::kText, kCameraTextBytes},
+    {"model", Output::kText, kCameraTextBytes},  {"camera", Output::kText, kCameraTextBytes},
+    {"device", Output::kText, kCameraTextBytes}, {"number", Output::kText, kCameraTextBytes},
+    {"speed", Output::kText, kCameraTextBytes},  {"command", Output::kText, kCameraTextBytes},
     {"button", Output::kText, kCameraTextBytes},
 };
 
@@ -141,7 +141,6 @@ inline constexpr FieldTable kLiveTable = MakeFieldTable(kLiveFields);
 inline constexpr FieldTable kStreamTable = MakeFieldTable(kStreamFields);
 inline constexpr FieldTable kCameraTable = MakeFieldTable(kCameraFields);
 inline constexpr FieldTable kClipTable = MakeFieldTable(kClipFields);
-
 
 // One parameter of the parameter part: the name runs from `name` to `equals` (the last "="),
 // the value from equals + 1 to `end`. `equals` is null for a parameter without "=" (no pair).

@@ -111,21 +111,25 @@ void SaveNewInstance(HKEY counted, const char *settings_name, SettingDescriptor 
     SaveIntoNewKey(settings_name, table, number, selector);
 }
 
-int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table,
-                       bool save, int32_t selector) {
+int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table, bool save,
+                       int32_t selector) {
     // Whatever path the call takes, no scratch field is left holding anything.
     ClearScratchFields(table);
     if (settings_name == nullptr) return ERROR_INVALID_PARAMETER;
     HKEY root = nullptr;
-    const LONG open_rc =
-        RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsRoot, 0, KEY_ALL_ACCESS, &root);
+    const LONG open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsRoot, 0, KEY_ALL_ACCESS, &root);
     if (open_rc != ERROR_SUCCESS) return open_rc;
     // The root is closed on every way out, also when a C++ exception passes through.
     struct RootClose {
         HKEY key;
         bool open = true;
-        LONG Close() { open = false; return RegCloseKey(key); }
-        ~RootClose() { if (open) RegCloseKey(key); }
+        LONG Close() {
+            open = false;
+            return RegCloseKey(key);
+        }
+        ~RootClose() {
+            if (open) RegCloseKey(key);
+        }
     } closer{root};
 
     char name[kEnumChars] = {};
@@ -135,13 +139,13 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
 
     int32_t matches = 0;
     EnumerateSubkeys(root, name, kEnumChars, key_class, kEnumChars, &last_write,
-                         [&](const char *subkey) {
-                             if (Belongs(subkey, settings_name)) {
-                                 ++matches;
-                                 std::memcpy(only_match, subkey, std::strlen(subkey) + 1);
-                             }
-                             return true;
-                         });
+                     [&](const char *subkey) {
+                         if (Belongs(subkey, settings_name)) {
+                             ++matches;
+                             std::memcpy(only_match, subkey, std::strlen(subkey) + 1);
+                         }
+                         return true;
+                     });
 
     if (matches == 0) {
         if (save) {

@@ -33,8 +33,8 @@ char *LocalText::Extend(size_t length) {
 LocalText &LocalText::AppendNumber(long long value) {
     char digits[24];
     size_t count = 0;
-    unsigned long long magnitude =
-        value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                             : static_cast<unsigned long long>(value);
     do {
         digits[count++] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;

@@ -30,7 +30,10 @@ public:
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
     bool failed() const { return failed_; }
-    void Clear() { size_ = 0; if (data_ != nullptr) data_[0] = 0; }
+    void Clear() {
+        size_ = 0;
+        if (data_ != nullptr) data_[0] = 0;
+    }
 
 private:
     char *data_ = nullptr;

@@ -13,13 +13,12 @@ namespace tovarine {
 // Transfers `table` to (save) or from (load) the key at `key_path` below HKEY_CURRENT_USER.
 // Returns 1 for every save, and for a load that assigned; 0 for a load that did not. May throw
 // std::bad_alloc; the exports catch it.
-int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool save,
-                      int32_t selector);
+int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool save, int32_t selector);
 
 // Loads or saves `table` by settings name; returns the settings root's open error, or the
 // result of closing it.
-int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table,
-                       bool save, int32_t selector);
+int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table, bool save,
+                       int32_t selector);
 
 // Saves `table` into a new instance of `settings_name`, numbered by the subkeys that `counted`
 // enumerates with the given buffers, and never into an instance key that already exists.

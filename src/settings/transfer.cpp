@@ -56,16 +56,16 @@ void SaveTable(const char *key_path, HKEY key, SettingDescriptor *table, LocalTe
         bool written = false;
         if (!value.failed()) {
             if (key == nullptr && open_rc == ERROR_SUCCESS) {
-                open_rc = RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr,
-                                          REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
-                                          nullptr);
+                open_rc =
+                    RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr,
+                                    REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
                 if (open_rc != ERROR_SUCCESS) key = nullptr;
             }
             const size_t length = std::strlen(value.c_str());
-            written = key != nullptr &&
-                      RegSetValueExA(key, setting.name, 0, REG_SZ,
-                                     reinterpret_cast<const BYTE *>(value.c_str()),
-                                     static_cast<DWORD>(length + 1)) == ERROR_SUCCESS;
+            written =
+                key != nullptr && RegSetValueExA(key, setting.name, 0, REG_SZ,
+                                                 reinterpret_cast<const BYTE *>(value.c_str()),
+                                                 static_cast<DWORD>(length + 1)) == ERROR_SUCCESS;
         }
         wrote = wrote || written;
         if (!written) failures.Append("Could not save ").Append(setting.name).Append("\n");
@@ -89,12 +89,16 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
     // On every way out, including a thrown bad_alloc, no scratch value stays allocated.
     struct ScratchRelease {
         SettingDescriptor *table;
-        ~ScratchRelease() { ForEachSetting(table, [](SettingDescriptor &s) { ReleaseScratch(s); }); }
+        ~ScratchRelease() {
+            ForEachSetting(table, [](SettingDescriptor &s) { ReleaseScratch(s); });
+        }
     } release_all{table};
     // The key stays open from the reads to the writes; it is closed on every way out.
     struct KeyClose {
         HKEY key = nullptr;
-        ~KeyClose() { if (key != nullptr) RegCloseKey(key); }
+        ~KeyClose() {
+            if (key != nullptr) RegCloseKey(key);
+        }
     } open_key;
 
     char word[64] = {};
@@ -141,10 +145,9 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
     // open while the question is up: the writes are gathered and committed after it.
     bool yes = false;
     if (!confirmation.failed()) {
-        yes = selector != 0 ||
-              MessageBoxA(nullptr, confirmation.c_str(),
-                          saving ? "Update Registry?" : "Update from Registry?",
-                          MB_YESNO | MB_ICONQUESTION) == IDYES;
+        yes = selector != 0 || MessageBoxA(nullptr, confirmation.c_str(),
+                                           saving ? "Update Registry?" : "Update from Registry?",
+                                           MB_YESNO | MB_ICONQUESTION) == IDYES;
     }
     if (!yes) return declined;
 
@@ -154,7 +157,8 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
         open_key.key = nullptr;  // closed, and its writes committed, by SaveTable
         // The caller counts on 1 from a save, so a failed write is told to the user instead.
         if ((!failures.empty() || failures.failed()) && selector == 0) {
-            MessageBoxA(nullptr, failures.failed() ? "Could not save the settings\n" : failures.c_str(),
+            MessageBoxA(nullptr,
+                        failures.failed() ? "Could not save the settings\n" : failures.c_str(),
                         "Update Registry", MB_OK | MB_ICONERROR);
         }
     } else {

@@ -29,12 +29,21 @@ TEST(CodecsTest, FormattedTextParsesBackToAnEqualValue) {
         all_hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
     }
     const std::string long_text(600, 'q');
-    const struct { int16_t type, size; std::string value, text; } cases[] = {
-        {4, 4, Int(INT32_MIN), "-2147483648"}, {4, 4, Int(INT32_MAX), "2147483647"},
-        {4, 4, Int(-1), "-1"}, {4, 4, Int(0), "0"}, {4, 8, Int(80) + "zzzz", "80"},
-        {1, 8, "", ""}, {1, 8, "port", "port"}, {1, 601, long_text, long_text},
+    const struct {
+        int16_t type, size;
+        std::string value, text;
+    } cases[] = {
+        {4, 4, Int(INT32_MIN), "-2147483648"},
+        {4, 4, Int(INT32_MAX), "2147483647"},
+        {4, 4, Int(-1), "-1"},
+        {4, 4, Int(0), "0"},
+        {4, 8, Int(80) + "zzzz", "80"},
+        {1, 8, "", ""},
+        {1, 8, "port", "port"},
+        {1, 601, long_text, long_text},
         {1, 4, "abcd", "abc"},  // a host string filling its array counts as size - 1 characters
-        {3, 256, all_bytes, all_hex}, {3, 2, std::string("\0\x0f", 2), "000f"},
+        {3, 256, all_bytes, all_hex},
+        {3, 2, std::string("\0\x0f", 2), "000f"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -54,11 +63,21 @@ TEST(CodecsTest, FormattedTextParsesBackToAnEqualValue) {
 }
 
 TEST(CodecsTest, ParseKeepsWhatFitsAndStopsAtTheFirstBadPair) {
-    const struct { int16_t type, size; const char *text; std::string expected; } cases[] = {
-        {1, 4, "abcdef", "abc"}, {3, 4, "A0fF", "\xa0\xff"}, {3, 4, "0102030405", "\1\2\3\4"},
-        {3, 4, "12 345", "\x12"}, {3, 4, "123", "\x12"}, {3, 2, "g0ff", ""},
-        {4, 4, "99999999999", Int(INT32_MAX)}, {4, 4, "-99999999999", Int(INT32_MIN)},
-        {4, 4, " -42", Int(-42)}, {4, 4, "abc", ""},
+    const struct {
+        int16_t type, size;
+        const char *text;
+        std::string expected;
+    } cases[] = {
+        {1, 4, "abcdef", "abc"},
+        {3, 4, "A0fF", "\xa0\xff"},
+        {3, 4, "0102030405", "\1\2\3\4"},
+        {3, 4, "12 345", "\x12"},
+        {3, 4, "123", "\x12"},
+        {3, 2, "g0ff", ""},
+        {4, 4, "99999999999", Int(INT32_MAX)},
+        {4, 4, "-99999999999", Int(INT32_MIN)},
+        {4, 4, " -42", Int(-42)},
+        {4, 4, "abc", ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -72,8 +91,8 @@ TEST(CodecsTest, ParseKeepsWhatFitsAndStopsAtTheFirstBadPair) {
 }
 
 TEST(CodecsTest, OnlyKnownTypesWithRoomHaveACodec) {
-    const int16_t none[][2] = {{0, 4}, {2, 4}, {5, 4}, {-1, 4}, {4, 3}, {4, 0}, {1, 0}, {3, 0},
-                               {1, -1}, {3, -5}, {4, -4}};
+    const int16_t none[][2] = {{0, 4}, {2, 4}, {5, 4},  {-1, 4}, {4, 3}, {4, 0},
+                               {1, 0}, {3, 0}, {1, -1}, {3, -5}, {4, -4}};
     for (const auto &c : none) EXPECT_EQ(CodecFor(c[0], c[1]), nullptr) << c[0] << "/" << c[1];
     for (const auto &c : {std::pair<int16_t, int16_t>{1, 1}, {3, 1}, {4, 4}, {4, 32767}}) {
         EXPECT_NE(CodecFor(c.first, c.second), nullptr) << c.first << "/" << c.second;

@@ -9,29 +9,43 @@ namespace tovarine::helpers {
 namespace {
 
 TEST(HasPrefix, FoldsOnlyAsciiLetters) {
-    struct Case { const char *text, *prefix; bool match; };
+    struct Case {
+        const char *text, *prefix;
+        bool match;
+    };
     const Case cases[] = {
-        {"Content-Length: 5", "content-LENGTH", true}, {"abc", "", true}, {"", "", true},
-        {"ab", "abc", false}, {"xabc", "abc", false}, {"abd", "ABC", false}, {"[", "{", false},
-        {"@", "`", false}, {"\xc4", "\xe4", false}, {"\xe4x", "\xe4X", true},
+        {"Content-Length: 5", "content-LENGTH", true},
+        {"abc", "", true},
+        {"", "", true},
+        {"ab", "abc", false},
+        {"xabc", "abc", false},
+        {"abd", "ABC", false},
+        {"[", "{", false},
+        {"@", "`", false},
+        {"\xc4", "\xe4", false},
+        {"\xe4x", "\xe4X", true},
     };
     for (const auto &c : cases) EXPECT_EQ(HasPrefix(c.text, c.prefix) != 0, c.match) << c.text;
 }
 
 TEST(NextWord, SkipsWordThenSeparators) {
     const std::pair<const char *, long> cases[] = {
-        {"abc def", 4}, {"abc \t\r\n\v\fdef", 9}, {"  def", 2}, {"abc", 3}, {"", 0},
-        {"abc  ", 5}, {" \t", 2}, {"a-b:c d", 6}, {"\xa0x y", 3}, {"a\x01 b", 3},
+        {"abc def", 4}, {"abc \t\r\n\v\fdef", 9},
+        {"  def", 2},   {"abc", 3},
+        {"", 0},        {"abc  ", 5},
+        {" \t", 2},     {"a-b:c d", 6},
+        {"\xa0x y", 3}, {"a\x01 b", 3},
     };
     for (const auto &[text, offset] : cases) EXPECT_EQ(NextWord(text) - text, offset) << text;
 }
 
 TEST(DecodeValue, OnePassInPlace) {
     const std::pair<const char *, const char *> cases[] = {
-        {"a+b", "a b"}, {"%41%62", "Ab"}, {"%4a%4A", "JJ"}, {"%00", "%00"}, {"a%000", "a%000"},
-        {"%2541", "%41"}, {"%2B", "+"}, {"%2b+", "+ "}, {"%4", "%4"}, {"%", "%"}, {"%%41", "%A"},
-        {"%zz", "%zz"}, {"%g1", "%g1"}, {"%1g", "%1g"}, {"%41%", "A%"}, {"100%", "100%"},
-        {"%ff%0a", "\xff\n"}, {"%%%", "%%%"}, {"", ""}, {"%01", "\x01"},
+        {"a+b", "a b"},       {"%41%62", "Ab"}, {"%4a%4A", "JJ"}, {"%00", "%00"},
+        {"a%000", "a%000"},   {"%2541", "%41"}, {"%2B", "+"},     {"%2b+", "+ "},
+        {"%4", "%4"},         {"%", "%"},       {"%%41", "%A"},   {"%zz", "%zz"},
+        {"%g1", "%g1"},       {"%1g", "%1g"},   {"%41%", "A%"},   {"100%", "100%"},
+        {"%ff%0a", "\xff\n"}, {"%%%", "%%%"},   {"", ""},         {"%01", "\x01"},
     };
     for (const auto &[in, out] : cases) {
         std::string buffer = in;

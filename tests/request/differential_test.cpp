@@ -28,8 +28,10 @@ TEST(Differential, ListAndConversionsMatchModel) {
     for (int n = 0; n < 4000 && !HasFailure(); ++n) {
         std::string text;
         for (const size_t length = rng() % 61; text.size() < length;) {
-            if (rng() % 5 == 0) text += kWords[rng() % std::size(kWords)];
-            else text += kAlphabet[rng() % (sizeof kAlphabet - 1)];
+            if (rng() % 5 == 0)
+                text += kWords[rng() % std::size(kWords)];
+            else
+                text += kAlphabet[rng() % (sizeof kAlphabet - 1)];
             text.resize(std::min(text.size(), length));
         }
         SCOPED_TRACE("text #" + std::to_string(n) + ": \"" + text + "\"");

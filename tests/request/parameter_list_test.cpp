@@ -16,13 +16,22 @@ constexpr Slot kEmpty{nullptr, nullptr};
 
 TEST(ParameterList, SplitsAndDecodes) {
     const std::pair<std::string, std::vector<Slot>> cases[] = {
-        {"", {kEmpty}}, {"?server=2&device=1 x=9", {{"server", "2"}, {"device", "1"}}},
-        {"a=1&&b=2", {{"a", "1"}, {"b", "2"}, kEmpty}}, {"&&a=1", {{"a", "1"}, kEmpty, kEmpty}},
-        {"flag&b=2", {{"b", "2"}, kEmpty}}, {"a=", {{"a", ""}}}, {"a=1&", {{"a", "1"}, kEmpty}},
-        {"=5", {{"", "5"}}}, {"a=b=c", {{"a=b", "c"}}}, {"a=1&?b=2", {{"a", "1"}, {"?b", "2"}}},
-        {" a=1", {kEmpty}}, {"a=1\tx\r\n", {{"a", "1\tx\r\n"}}}, {"??", {kEmpty}},
+        {"", {kEmpty}},
+        {"?server=2&device=1 x=9", {{"server", "2"}, {"device", "1"}}},
+        {"a=1&&b=2", {{"a", "1"}, {"b", "2"}, kEmpty}},
+        {"&&a=1", {{"a", "1"}, kEmpty, kEmpty}},
+        {"flag&b=2", {{"b", "2"}, kEmpty}},
+        {"a=", {{"a", ""}}},
+        {"a=1&", {{"a", "1"}, kEmpty}},
+        {"=5", {{"", "5"}}},
+        {"a=b=c", {{"a=b", "c"}}},
+        {"a=1&?b=2", {{"a", "1"}, {"?b", "2"}}},
+        {" a=1", {kEmpty}},
+        {"a=1\tx\r\n", {{"a", "1\tx\r\n"}}},
+        {"??", {kEmpty}},
         {"?&?n%41+=v%41+%2B&m=%00", {{"n%41+", "vA +"}, {"m", "%00"}, kEmpty}},
-        {"&", {kEmpty, kEmpty}}, {"x=1 &y=2&z=3", {{"x", "1"}}},
+        {"&", {kEmpty, kEmpty}},
+        {"x=1 &y=2&z=3", {{"x", "1"}}},
     };
     for (const auto &[original, slots] : cases) {
         SCOPED_TRACE("text \"" + original + "\"");

@@ -41,10 +41,14 @@ struct Slot {
     void *at;
     size_t size;
     template <class T>
-    operator T *() const { return static_cast<T *>(at); }
+    operator T *() const {
+        return static_cast<T *>(at);
+    }
 };
 template <class T>
-Slot S(T &field) { return {&field, sizeof field}; }
+Slot S(T &field) {
+    return {&field, sizeof field};
+}
 using Slots = std::vector<Slot>;
 
 struct Live {
@@ -68,7 +72,9 @@ struct Live {
 
 struct Segment {
     static constexpr const char *kName = "f373279 (stream)";
-    struct Out { int32_t server, segment, channel, sendstate, timeout, features, sendtime, cpid; };
+    struct Out {
+        int32_t server, segment, channel, sendstate, timeout, features, sendtime, cpid;
+    };
     static int32_t Call(const char *t, const Slots &s) {
         return f373279(t, s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7]);
     }
@@ -83,7 +89,12 @@ struct Segment {
 enum { kModel, kCamera, kDevice, kNumber, kSpeed, kCommand, kButton };
 struct Camera {
     [[maybe_unused]] static constexpr const char *kName = "f3221538674 (camera)";
-    struct Out { struct { char text[1024]; unsigned char guard[64]; } buffer[7]; };
+    struct Out {
+        struct {
+            char text[1024];
+            unsigned char guard[64];
+        } buffer[7];
+    };
     static int32_t Call(const char *t, const Slots &s) {
         return f3221538674(t, s[0], s[1], s[2], s[3], s[4], s[5], s[6]);
     }
@@ -130,7 +141,8 @@ void RunTable(const Table<R> &cases) {
 
 TEST(ReaderLive, Table) {
     RunTable<Live>({
-        {Live::kFull, [](auto &o) {
+        {Live::kFull,
+         [](auto &o) {
              o.framerate = 12.5, o.server = 1, o.device = 2, o.timeout = 30000, o.mozilla = 1;
              o.features = 3, o.sendtime = 4, o.sendstate = 5, o.cpid = 6, o.slide_show = 7;
          }},
@@ -170,7 +182,8 @@ TEST(ReaderSegment, Table) {
 TEST(ReaderCamera, Table) {
     const std::string long_value(2000, 'x');
     RunTable<Camera>({
-        {Camera::kFull, [](auto &o) {
+        {Camera::kFull,
+         [](auto &o) {
              const char *v[] = {"m1", "c2", "d3", "n4", "s5", "up", "b7"};
              for (int i = 0; i < 7; ++i) Put(o, i, v[i]);
          }},
@@ -185,7 +198,8 @@ TEST(ReaderCamera, Table) {
 
 TEST(ReaderClip, Table) {
     RunTable<Clip>({
-        {"mediafile=clip1&startmsec=1500&stopmsec=9000", [](auto &r) {
+        {"mediafile=clip1&startmsec=1500&stopmsec=9000",
+         [](auto &r) {
              std::strcpy(r.media_file, "clip1"), r.start_msec = 1500, r.stop_msec = 9000;
          }},
         {"looping=1&doburst=0.1&width=640&height=480&quality=75&segment=9&channel=R&framerate=2.5",
@@ -195,11 +209,13 @@ TEST(ReaderClip, Table) {
          }},
         {"doburst=5D-1", [](auto &r) { r.burst = 0.5f; }},
         {"doburst=1e39", [](auto &r) { r.burst = std::numeric_limits<float>::infinity(); }},
-        {"mediatype=video&features=7&cpid=12", [](auto &r) {
+        {"mediatype=video&features=7&cpid=12",
+         [](auto &r) {
              r.features = 7, r.cpid = 12, r.media_kind = 1, Section(r, r.video_section);
          }},
         {"mediatype=Audio", [](auto &r) { r.media_kind = 2, Section(r, r.audio_section); }},
-        {"features=1&mediatype=a&sendtime=2", [](auto &r) {
+        {"features=1&mediatype=a&sendtime=2",
+         [](auto &r) {
              r.features = 1, r.send_time = 2, r.media_kind = 2, Section(r, r.audio_section);
          }},
         {"mediatype=x&Mediatype=v", nullptr},
@@ -249,7 +265,6 @@ TYPED_TEST(ReaderAll, LocalMemoryOnlyForLongNumbers) {
               0);
     ExpectBytes(got, want);
     if constexpr (!std::is_same_v<R, Camera>) {
-
         // The long value comes first, so it is the one read; it converts to 9.
         const std::string text = "cpid=" + std::string(3000, '0') + "9&" + R::kFull;
         const int64_t sites = tovarine::testing::ForEachAllocationFailure(

@@ -37,13 +37,20 @@ TEST_F(InstancesTest, PicksOffersAndCreatesInstances) {
         size_t boxes;
         std::string target;  // the key loaded from or saved into; empty: none
     } cases[] = {
-        {{}, "Srv", 0, 7, {}, 0, ""},              {{}, "Srv", 1, 0, {IDYES}, 1, "Srv 0"},
-        {{}, "Srv", 1, 0, {IDNO}, 1, ""},          {one, "Srv", 0, 0, {IDYES}, 1, "Srv 0"},
-        {one, "Srv", 1, 0, {IDNO}, 1, ""},         {three, "Srv", 0, 0, {IDNO, IDYES}, 2, "Srv 1"},
-        {three, "Srv", 0, 0, {}, 3, ""},           {three, "Srv", 1, 0, {IDYES}, 1, "Srv 0"},
-        {three, "Srv", 1, 0, {IDNO}, 1, ""},       {three, "Srv", 0, 2, {}, 0, "Srv 1"},
-        {three, "Srv", 1, 3, {}, 0, "Srv 2"},      {three, "Srv", 0, 4, {}, 0, ""},
-        {three, "Srv", 1, 4, {}, 0, "Srv 3"},      {three, "Srv", 0, -1, {}, 0, ""},
+        {{}, "Srv", 0, 7, {}, 0, ""},
+        {{}, "Srv", 1, 0, {IDYES}, 1, "Srv 0"},
+        {{}, "Srv", 1, 0, {IDNO}, 1, ""},
+        {one, "Srv", 0, 0, {IDYES}, 1, "Srv 0"},
+        {one, "Srv", 1, 0, {IDNO}, 1, ""},
+        {three, "Srv", 0, 0, {IDNO, IDYES}, 2, "Srv 1"},
+        {three, "Srv", 0, 0, {}, 3, ""},
+        {three, "Srv", 1, 0, {IDYES}, 1, "Srv 0"},
+        {three, "Srv", 1, 0, {IDNO}, 1, ""},
+        {three, "Srv", 0, 2, {}, 0, "Srv 1"},
+        {three, "Srv", 1, 3, {}, 0, "Srv 2"},
+        {three, "Srv", 0, 4, {}, 0, ""},
+        {three, "Srv", 1, 4, {}, 0, "Srv 3"},
+        {three, "Srv", 0, -1, {}, 0, ""},
         {three, "Srv", 1, -1, {}, 0, "Srv 3"},
         // Only "NAME digits" belongs to NAME: a name that begins another claims nothing.
         {{"Camera 0"}, "Cam", 1, 0, {IDYES}, 1, "Cam 0"},
@@ -123,7 +130,8 @@ TEST_F(InstancesTest, NewInstanceNeverOverwritesAnExistingOne) {
         char name[kEnumChars], key_class[kEnumChars];
         FILETIME written{};
         EXPECT_EQ(qy75BB(c.key, kOwner, "Mine", table.data(), name, c.chars, key_class, c.chars,
-                         &written), 0);
+                         &written),
+                  0);
         f9832144782(0);
         EXPECT_EQ(Get(kPrefix + "Mine 1", "Port"), "1");
         EXPECT_EQ(Get(kPrefix + "Mine 2", "Port"), "2");
@@ -213,17 +221,29 @@ TEST_F(InstancesTest, SurvivesEveryAllocationFailure) {
         {"qy189C save", [&] { return qy189C(kOwner, "Srv", table.data(), 1); }, 0, two, save},
         {"qy45AF", [&] { return qy45AF(kOwner, "Srv", table.data()); }, 0, two, load},
         {"qy70EE", [&] { return qy70EE(kOwner, "Srv", table.data()); }, 0, two, save},
-        {"qy189C load, no instance", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 0,
-         {}, {"0 80"}},
-        {"qy189C save, no instance", [&] { return qy189C(kOwner, "Srv", table.data(), 1); }, 0,
-         {}, {"0 80", "0 " + up + "saving as  80\n" + failed + "80",
-              "0 " + up + "saving as  80\n] Srv 1=80 80"}},
-        {"qy189C load, selector 2", [&] { return qy189C(kOwner, "Srv", table.data(), 0); }, 2,
-         two, {"0 " + keys + "80"}},
+        {"qy189C load, no instance",
+         [&] { return qy189C(kOwner, "Srv", table.data(), 0); },
+         0,
+         {},
+         {"0 80"}},
+        {"qy189C save, no instance",
+         [&] { return qy189C(kOwner, "Srv", table.data(), 1); },
+         0,
+         {},
+         {"0 80", "0 " + up + "saving as  80\n" + failed + "80",
+          "0 " + up + "saving as  80\n] Srv 1=80 80"}},
+        {"qy189C load, selector 2",
+         [&] { return qy189C(kOwner, "Srv", table.data(), 0); },
+         2,
+         two,
+         {"0 " + keys + "80"}},
         // A new instance whose key cannot be looked up is not written there, but in the next.
-        {"qy75BB", new_instance, 0, two, {"0 " + keys + "80", "0 " + up + "saving as  80\n" +
-                                                                failed + keys + "80",
-                                          "0 " + up + "saving as  80\n] " + keys + "Srv 3=80 80"}},
+        {"qy75BB",
+         new_instance,
+         0,
+         two,
+         {"0 " + keys + "80", "0 " + up + "saving as  80\n" + failed + keys + "80",
+          "0 " + up + "saving as  80\n] " + keys + "Srv 3=80 80"}},
     };
     for (const auto &walk : walks) {
         SCOPED_TRACE(walk.call);
@@ -242,19 +262,22 @@ TEST_F(InstancesTest, SurvivesEveryAllocationFailure) {
         };
         reset();
         f9832144782(walk.selector);
-        const int64_t sites = ForEachAllocationFailure([&] { rc = walk.run(); }, [&](int64_t n) {
-            EXPECT_TRUE(ScratchCleared(table)) << n;
-            std::string outcome = std::to_string(rc) + " ";
-            for (const Box &box : boxes) outcome += "[" + box.caption + ": " + box.text + "]";
-            outcome += boxes.empty() ? "" : " ";
-            for (const auto &key : Subkeys(kRoot)) {
-                outcome += key + "=" + Get(kPrefix + key, "Port").value_or("-") + " ";
-            }
-            outcome += port == 80 ? "80" : "80>" + std::to_string(port);
-            EXPECT_TRUE(walk.outcomes.contains(outcome)) << "allocation " << n << ": " << outcome;
-            seen.insert(outcome);
-            reset();
-        });
+        const int64_t sites = ForEachAllocationFailure(
+            [&] { rc = walk.run(); },
+            [&](int64_t n) {
+                EXPECT_TRUE(ScratchCleared(table)) << n;
+                std::string outcome = std::to_string(rc) + " ";
+                for (const Box &box : boxes) outcome += "[" + box.caption + ": " + box.text + "]";
+                outcome += boxes.empty() ? "" : " ";
+                for (const auto &key : Subkeys(kRoot)) {
+                    outcome += key + "=" + Get(kPrefix + key, "Port").value_or("-") + " ";
+                }
+                outcome += port == 80 ? "80" : "80>" + std::to_string(port);
+                EXPECT_TRUE(walk.outcomes.contains(outcome))
+                    << "allocation " << n << ": " << outcome;
+                seen.insert(outcome);
+                reset();
+            });
         f9832144782(0);
         EXPECT_EQ(seen, walk.outcomes);
         RecordAllocationSites(walk.call, sites);

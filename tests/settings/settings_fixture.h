@@ -28,7 +28,8 @@ inline std::vector<SettingDescriptor> Table(std::vector<SettingDescriptor> table
     return table;
 }
 inline bool ScratchCleared(const std::vector<SettingDescriptor> &table) {
-    for (const auto &setting : table) if (setting.scratch != nullptr) return false;
+    for (const auto &setting : table)
+        if (setting.scratch != nullptr) return false;
     return true;
 }
 
@@ -44,7 +45,8 @@ inline void Put(const std::string &path, const char *name, const std::string &va
     HKEY key = Key(path, true);
     ASSERT_NE(key, nullptr) << path;
     EXPECT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                             static_cast<DWORD>(value.size() + 1)), ERROR_SUCCESS);
+                             static_cast<DWORD>(value.size() + 1)),
+              ERROR_SUCCESS);
     RegCloseKey(key);
 }
 inline std::optional<std::string> Get(const std::string &path, const char *name) {

@@ -44,8 +44,8 @@ std::vector<int64_t> Counters(const std::string &key) {
     for (int i = 0; i < 5; ++i) {
         const std::string text = Get(key, kNames[i]).value_or("");
         const size_t at = i == 0 ? 6 : i == 3 ? text.rfind('-') + 1 : i == 4 ? 1 : 0;
-        const int64_t c = std::strtoll(text.c_str() + std::min(at, text.size()), nullptr,
-                                       i == 2 ? 16 : 10);
+        const int64_t c =
+            std::strtoll(text.c_str() + std::min(at, text.size()), nullptr, i == 2 ? 16 : 10);
         counters.push_back(!Get(key, kNames[i]) ? -1 : c >= 0 && Stored(i, c) == text ? c : -2);
     }
     return counters;
@@ -99,10 +99,10 @@ int SaveAndLoadRounds(const std::string &name, int64_t first, int rounds) {
         HKEY root = Key(kRoot, false);
         char buffer[kSubkeyNameChars], key_class[kSubkeyNameChars];
         FILETIME written{};
-        const int32_t rc = c % 2 != 0 ? qy189C(nullptr, name.c_str(), added.table.data(), 1)
-                                      : qy75BB(root, nullptr, name.c_str(), added.table.data(),
-                                               buffer, kSubkeyNameChars, key_class,
-                                               kSubkeyNameChars, &written);
+        const int32_t rc = c % 2 != 0
+                               ? qy189C(nullptr, name.c_str(), added.table.data(), 1)
+                               : qy75BB(root, nullptr, name.c_str(), added.table.data(), buffer,
+                                        kSubkeyNameChars, key_class, kSubkeyNameChars, &written);
         if (RegCloseKey(root) != ERROR_SUCCESS || rc != 0) return 1;
     }
     return 0;
@@ -145,10 +145,13 @@ std::string IntegrityOf(const char *path) {
     sqlite3 *db = nullptr;
     std::string result = "cannot open";
     if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_exec(db, "PRAGMA integrity_check", [](void *out, int, char **row, char **) {
-            *static_cast<std::string *>(out) = row[0] != nullptr ? row[0] : "";
-            return 0;
-        }, &result, nullptr);
+        sqlite3_exec(
+            db, "PRAGMA integrity_check",
+            [](void *out, int, char **row, char **) {
+                *static_cast<std::string *>(out) = row[0] != nullptr ? row[0] : "";
+                return 0;
+            },
+            &result, nullptr);
     }
     sqlite3_close(db);
     return result;
@@ -263,8 +266,8 @@ TEST_F(SharedStoreTest, KilledSavesLeaveEveryInstanceWhole) {
         const std::vector<std::string> keys = Subkeys(kRoot);
         for (const auto &key : keys) {
             const std::set<std::string> texts = WideTexts(kPrefixOf(key));
-            EXPECT_EQ(texts.size(), 1u) << key << ": " << *texts.begin() << " .. "
-                                        << *texts.rbegin();
+            EXPECT_EQ(texts.size(), 1u)
+                << key << ": " << *texts.begin() << " .. " << *texts.rbegin();
             EXPECT_FALSE(texts.contains("-")) << key;
         }
         instances = static_cast<int64_t>(keys.size());
@@ -339,8 +342,10 @@ TEST_F(SharedStoreTest, UnusableStoreFailsCleanlyAndIsLeftAsItWas) {
     std::ofstream(dir / "text.db") << "not a registry\n";
     fs::create_directory(dir / "folder.db");
     std::vector<std::pair<fs::path, LONG>> faults = {
-        {dir / "store.db", ERROR_REGISTRY_CORRUPT}, {dir / "text.db", ERROR_BADDB},
-        {dir / "folder.db", ERROR_CANTOPEN}, {dir / "text.db" / "under.db", ERROR_CANTOPEN}};
+        {dir / "store.db", ERROR_REGISTRY_CORRUPT},
+        {dir / "text.db", ERROR_BADDB},
+        {dir / "folder.db", ERROR_CANTOPEN},
+        {dir / "text.db" / "under.db", ERROR_CANTOPEN}};
     if (geteuid() != 0) {  // permission bits do not hold root back
         std::ofstream(dir / "locked.db") << "";
         fs::permissions(dir / "locked.db", fs::perms::none);

@@ -15,10 +15,9 @@ struct Host {
     int32_t port = 80;
     unsigned char mac[2] = {0xab, 0xcd};
     int32_t skipped = 5, small = 7;  // a type without codec, an integer without room
-    std::vector<SettingDescriptor> table =
-        Table({Setting("Name", 1, 16, name), Setting("Port", 4, 4, &port),
-               Setting("Mac", 3, 2, mac), Setting("Skip", 2, 4, &skipped),
-               Setting("Small", 4, 2, &small)});
+    std::vector<SettingDescriptor> table = Table(
+        {Setting("Name", 1, 16, name), Setting("Port", 4, 4, &port), Setting("Mac", 3, 2, mac),
+         Setting("Skip", 2, 4, &skipped), Setting("Small", 4, 2, &small)});
 };
 
 // "Name" changed, "Port" missing, "Mac" unchanged; the skipped settings are never read.
@@ -31,9 +30,11 @@ void Store(const std::string &key) {
 using TransferTest = SettingsTest;
 
 TEST_F(TransferTest, ListsAsksAndAppliesOnlyWhenConfirmed) {
-    const struct { int save, selector, answer; bool confirmed; } cases[] = {
-        {0, 0, IDYES, true}, {0, 0, IDNO, false}, {0, 0, 0, false}, {0, 3, IDNO, true},
-        {1, 0, IDYES, true}, {1, 0, IDNO, false}, {1, 0, 0, false}, {1, -2, IDNO, true}};
+    const struct {
+        int save, selector, answer;
+        bool confirmed;
+    } cases[] = {{0, 0, IDYES, true}, {0, 0, IDNO, false}, {0, 0, 0, false}, {0, 3, IDNO, true},
+                 {1, 0, IDYES, true}, {1, 0, IDNO, false}, {1, 0, 0, false}, {1, -2, IDNO, true}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto &c = cases[i];
         SCOPED_TRACE(i);
@@ -144,18 +145,15 @@ TEST_F(TransferTest, SurvivesEveryAllocationFailure) {
     const std::string load = "[Update from Registry?: ", wb = "Port will be  80\n",
                       beta = "Name changing from alpha to beta\n";
     const std::set<std::string> outcomes[2] = {
-        {"0 alpha",
-         "1 " + load + wb + "] alpha",
+        {"0 alpha", "1 " + load + wb + "] alpha",
          "1 " + load + "Name will be  alpha\n" + wb + "Mac will be  abcd\n] alpha",
-         "1 " + load + beta + "] beta",
-         "1 " + load + beta + wb + "] beta"},
-        {"1 beta - ABcd",
-         "1 " + ask + port + done,
+         "1 " + load + beta + "] beta", "1 " + load + beta + wb + "] beta"},
+        {"1 beta - ABcd", "1 " + ask + port + done,
          "1 " + ask + "Name saving as  alpha\n" + port + "Mac saving as  abcd\n" + done,
-         "1 " + ask + name + done,
-         "1 " + ask + name + port + done,
-         "1 " + ask + name + port + "][Update Registry: Could not save Name\nCould not save Port\n"
-         "Could not save Mac\n] beta - ABcd"}};
+         "1 " + ask + name + done, "1 " + ask + name + port + done,
+         "1 " + ask + name + port +
+             "][Update Registry: Could not save Name\nCould not save Port\n"
+             "Could not save Mac\n] beta - ABcd"}};
     for (int save : {0, 1}) {
         int run = 0, rc = -1;
         std::string key;
@@ -182,8 +180,8 @@ TEST_F(TransferTest, SurvivesEveryAllocationFailure) {
                     outcome += host.name;
                 }
                 EXPECT_EQ(host.port, 80);
-                EXPECT_TRUE(outcomes[save].contains(outcome)) << "allocation " << n << ": "
-                                                              << outcome;
+                EXPECT_TRUE(outcomes[save].contains(outcome))
+                    << "allocation " << n << ": " << outcome;
                 seen.insert(outcome);
                 reset();
             });

@@ -36,12 +36,14 @@ using Written = std::map<std::string, Bits>;  // by the tool's output name
 // Two runs with different presets: an output holding the same value after both was written.
 template <class T>
 void Preset(T &v, int run) {
-    if constexpr (std::is_same_v<T, int32_t>) v = run ? INT32_MAX : INT32_MIN;
+    if constexpr (std::is_same_v<T, int32_t>)
+        v = run ? INT32_MAX : INT32_MIN;
     else if constexpr (std::is_same_v<T, double>)
         v = std::bit_cast<double>(run ? 0x7ff8000000000002ULL : 0x7ff8000000000001ULL);
     else if constexpr (std::is_same_v<T, float>)
         v = std::bit_cast<float>(run ? 0x7fc00002U : 0x7fc00001U);
-    else std::memset(v, run ? 2 : 1, sizeof v);
+    else
+        std::memset(v, run ? 2 : 1, sizeof v);
 }
 template <class T>
 void Collect(Written &out, const char *name, const T &a, const T &b) {
@@ -66,6 +68,7 @@ struct Camera {
         button[1024];
 };
 
+// clang-format off
 #define EACH_LIVE(X)                                                                      \
     X(server) X(device) X(framerate) X(timeout) X(mozilla) X(features) X(sendtime) X(sendstate) \
     X(cpid) X(slide_show)
@@ -77,6 +80,7 @@ struct Camera {
     X(stop_msec, stop_msec) X(burst, burst) X(looping, looping) X(frame_rate, frame_rate) \
     X(width, width) X(height, height) X(quality, quality) X(segment, segment)           \
     X(channel, channel) X(features, features) X(send_time, send_time) X(cpid, cpid)
+// clang-format on
 
 Written RunExport(const std::string &kind, const char *text) {
     Written out;
@@ -96,8 +100,8 @@ Written RunExport(const std::string &kind, const char *text) {
         for (int run = 0; run < 2; ++run) {
             EACH_STREAM(PRESET)
             Stream &o = r[run];
-            f373279(text, &o.server, &o.segment, &o.channel, &o.sendstate, &o.timeout,
-                    &o.features, &o.sendtime, &o.cpid);
+            f373279(text, &o.server, &o.segment, &o.channel, &o.sendstate, &o.timeout, &o.features,
+                    &o.sendtime, &o.cpid);
         }
         EACH_STREAM(COLLECT)
     } else if (kind == "camera") {
@@ -105,8 +109,7 @@ Written RunExport(const std::string &kind, const char *text) {
         for (int run = 0; run < 2; ++run) {
             EACH_CAMERA(PRESET)
             Camera &o = r[run];
-            f3221538674(text, o.model, o.camera, o.device, o.number, o.speed, o.command,
-                        o.button);
+            f3221538674(text, o.model, o.camera, o.device, o.number, o.speed, o.command, o.button);
         }
         EACH_CAMERA(COLLECT)
     } else {
@@ -172,14 +175,15 @@ TEST(Explanation, AgreesWithTheReadersOnTheFuzzCorpus) {
 std::string Generate(std::mt19937 &rng) {
     static const char kAlphabet[] = "&&&===??%%  ++--..0123456789aAvVrReE\t\r\n";
     static const char *const kNames[] = {
-        "server", "Server", "timeout", "TIMEOUT", "framerate", "channel", "segment", "model",
-        "Model",  "camera", "button",  "mediatype", "mediafile", "doburst", "cpid", "features",
-        "sendtime", "x",    "",        "server=a"};
-    static const char *const kValues[] = {"1",  "-7",     "r", "R9",  "video", "Audio", "%41",
-                                          "%00", "%2B+", "1e400", "",  "2147483648", "0.1"};
-    static const char *const kHeaders[] = {"User-Agent:", "user-agent:x", "Mozilla/5.0",
-                                           "mozilla", "curl/8",  "\r\n", " ", "\t",
-                                           "timeout=3", "HTTP/1.1", "Host:"};
+        "server", "Server",   "timeout",  "TIMEOUT", "framerate", "channel",   "segment",
+        "model",  "Model",    "camera",   "button",  "mediatype", "mediafile", "doburst",
+        "cpid",   "features", "sendtime", "x",       "",          "server=a"};
+    static const char *const kValues[] = {"1",     "-7",         "r",   "R9",   "video",
+                                          "Audio", "%41",        "%00", "%2B+", "1e400",
+                                          "",      "2147483648", "0.1"};
+    static const char *const kHeaders[] = {"User-Agent:", "user-agent:x", "Mozilla/5.0", "mozilla",
+                                           "curl/8",      "\r\n",         " ",           "\t",
+                                           "timeout=3",   "HTTP/1.1",     "Host:"};
     std::string text;
     if (rng() % 3 == 0) {
         for (const size_t length = rng() % 61; text.size() < length;) {
@@ -238,8 +242,7 @@ TEST(CaptureForms, HandTheLibraryWhatAServerWould) {
         const char *input, *form, *text;
         size_t blank_lines;
     } cases[] = {
-        {"http://cams.example.net:8080/live?server=2&timeout=30", "url", "?server=2&timeout=30",
-         0},
+        {"http://cams.example.net:8080/live?server=2&timeout=30", "url", "?server=2&timeout=30", 0},
         {"https://h/live?server=2#frag\n", "url", "?server=2", 0},
         {"http://h/live\n", "url", "", 0},
         {"/live?server=2&timeout=30\r\n", "path-query", "?server=2&timeout=30", 0},

@@ -120,9 +120,10 @@ TEST(ToolRead, RecognisesEveryCaptureForm) {
 }
 
 TEST(ToolRead, ExplainsWhatBecameOfEachParameter) {
-    const Result text = RunTool("read camera --explain "
-                                "'http://h/ptz?model=PT9&Speed=5&model=X&button&command=" +
-                                std::string(1030, 'z') + "&speed=2 x=1'");
+    const Result text = RunTool(
+        "read camera --explain "
+        "'http://h/ptz?model=PT9&Speed=5&model=X&button&command=" +
+        std::string(1030, 'z') + "&speed=2 x=1'");
     EXPECT_EQ(text.status, 0);
     EXPECT_EQ(text.out,
               "form: url\n"
@@ -134,19 +135,23 @@ TEST(ToolRead, ExplainsWhatBecameOfEachParameter) {
               "#2 model=X: ignored (repeated): the same name met earlier at #0; the first one "
               "wins\n"
               "#3 button: ignored (no-pair): no \"=\", not a pair\n"
-              "#4 command=" + std::string(56, 'z') + "... (1038 bytes): "
-              "cut: 1030 bytes decoded, the first 1023 kept: command=" + std::string(64, 'z') +
-              "... (1023 bytes)\n"
-              "#5 speed=2: used: speed=2\n"
-              "#6 x=1: ignored (after-blank): after the first blank, not part of the "
-              "parameters\n"
-              "outputs:\n"
-              "model=PT9\n"
-              "speed=2\n"
-              "command=" + std::string(1023, 'z') + "\n");
-    const Result json =
-        RunTool("read live --explain --json", "GET /live?server=%32&server=3 HTTP/1.1\r\n"
-                                              "User-Agent: curl/8\r\n\r\n");
+              "#4 command=" +
+                  std::string(56, 'z') +
+                  "... (1038 bytes): "
+                  "cut: 1030 bytes decoded, the first 1023 kept: command=" +
+                  std::string(64, 'z') +
+                  "... (1023 bytes)\n"
+                  "#5 speed=2: used: speed=2\n"
+                  "#6 x=1: ignored (after-blank): after the first blank, not part of the "
+                  "parameters\n"
+                  "outputs:\n"
+                  "model=PT9\n"
+                  "speed=2\n"
+                  "command=" +
+                  std::string(1023, 'z') + "\n");
+    const Result json = RunTool("read live --explain --json",
+                                "GET /live?server=%32&server=3 HTTP/1.1\r\n"
+                                "User-Agent: curl/8\r\n\r\n");
     EXPECT_EQ(json.out,
               "{\"reader\":\"live\",\"form\":\"raw-request\",\"blank_lines\":0,\"text\":"
               "\"?server=%32&server=3 HTTP/1.1\\r\\nUser-Agent: curl/8\\r\\n\\r\\n\","

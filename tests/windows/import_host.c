@@ -20,8 +20,8 @@ int main(void) {
                 &device, &framerate, &timeout, &mozilla, &features, &sendtime, &sendstate, &cpid,
                 &slide_show);
     if (server != 2 || device != 1 || timeout != 30000 || mozilla != 1) {
-        printf("live reader: server %d device %d timeout %d mozilla %d\n", (int)server,
-               (int)device, (int)timeout, (int)mozilla);
+        printf("live reader: server %d device %d timeout %d mozilla %d\n", (int)server, (int)device,
+               (int)timeout, (int)mozilla);
         ++failures;
     }
     found = f385562("b", 2, names, values);

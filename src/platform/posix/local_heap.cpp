@@ -12,8 +12,8 @@ namespace tovarine::local_heap {
 namespace {
 
 std::atomic<int64_t> g_allocations{0};
-std::atomic<int64_t> g_fail_at{0};      // 0: no single failure injected
-std::atomic<int64_t> g_fail_from{0};    // 0: no lasting failure injected
+std::atomic<int64_t> g_fail_at{0};    // 0: no single failure injected
+std::atomic<int64_t> g_fail_from{0};  // 0: no lasting failure injected
 std::atomic<int64_t> g_live_blocks{0};
 std::atomic<int64_t> g_live_bytes{0};
 std::atomic<int64_t> g_peak_bytes{0};
@@ -54,11 +54,26 @@ void FailFromNthAllocation(int64_t nth) {
     g_fail_from.store(nth <= 0 ? 0 : g_allocations.load() + nth);
 }
 
-int64_t Allocations() { StartTracking(); return g_allocations.load(); }
-int64_t LiveBlocks() { StartTracking(); return g_live_blocks.load(); }
-int64_t LiveBytes() { StartTracking(); return g_live_bytes.load(); }
-int64_t PeakBytes() { StartTracking(); return g_peak_bytes.load(); }
-void ResetPeak() { StartTracking(); g_peak_bytes.store(g_live_bytes.load()); }
+int64_t Allocations() {
+    StartTracking();
+    return g_allocations.load();
+}
+int64_t LiveBlocks() {
+    StartTracking();
+    return g_live_blocks.load();
+}
+int64_t LiveBytes() {
+    StartTracking();
+    return g_live_bytes.load();
+}
+int64_t PeakBytes() {
+    StartTracking();
+    return g_peak_bytes.load();
+}
+void ResetPeak() {
+    StartTracking();
+    g_peak_bytes.store(g_live_bytes.load());
+}
 
 void ResetCounters() {
     StartTracking();

@@ -482,9 +482,24 @@ int SfShmUnmap(sqlite3_file *f, int remove) {
 
 const sqlite3_io_methods kSyncFileMethods = {
     2,  // no memory-mapped access: the store never asks for it
-    SfClose, SfRead, SfWrite, SfTruncate, SfSync, SfFileSize, SfLock, SfUnlock,
-    SfCheckReservedLock, SfFileControl, SfSectorSize, SfDeviceCharacteristics,
-    SfShmMap, SfShmLock, SfShmBarrier, SfShmUnmap, nullptr, nullptr};
+    SfClose,
+    SfRead,
+    SfWrite,
+    SfTruncate,
+    SfSync,
+    SfFileSize,
+    SfLock,
+    SfUnlock,
+    SfCheckReservedLock,
+    SfFileControl,
+    SfSectorSize,
+    SfDeviceCharacteristics,
+    SfShmMap,
+    SfShmLock,
+    SfShmBarrier,
+    SfShmUnmap,
+    nullptr,
+    nullptr};
 
 sqlite3_vfs g_sync_vfs;
 
@@ -525,10 +540,9 @@ LONG OpenConnection(Store &store) {
     if (fd < 0) return ERROR_CANTOPEN;
     close(fd);
 
-    int rc =
-        sqlite3_open_v2(path.c_str(), &store.db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        SyncVfsName());
+    int rc = sqlite3_open_v2(path.c_str(), &store.db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             SyncVfsName());
     if (rc != SQLITE_OK) return ERROR_CANTOPEN;
     store.pid = ProcessId();
     sqlite3_extended_result_codes(store.db, 1);

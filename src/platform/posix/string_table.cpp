@@ -24,7 +24,8 @@ int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int buffer_chars) {
     for (const StringResource &resource : kStrings) {
         if (resource.id != id) continue;
         size_t length = std::strlen(resource.text);
-        if (length > static_cast<size_t>(buffer_chars - 1)) length = static_cast<size_t>(buffer_chars - 1);
+        if (length > static_cast<size_t>(buffer_chars - 1))
+            length = static_cast<size_t>(buffer_chars - 1);
         std::memcpy(buffer, resource.text, length);
         buffer[length] = 0;
         return static_cast<int>(length);
