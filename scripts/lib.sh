@@ -21,6 +21,8 @@ TOVARINE_PACKAGES=(
     liburiparser-dev libboost-url1.81-dev gnuplot-nox
     # The command-line tool: its command-line parser and its JSON writer (header-only).
     libcli11-dev nlohmann-json3-dev
+    # The format check of every C and C++ source against .clang-format.
+    clang-format
 )
 
 # The repository root, whichever folder the script was started from.
@@ -103,4 +105,10 @@ tovarine_test_sanitizer() {
     cmake --preset "$1"
     cmake --build --preset "$1" -j"$(nproc)"
     ctest --preset "$1"
+}
+
+# Checks that every tracked C and C++ source is formatted as .clang-format says; prints the
+# offending lines and fails otherwise. Fix with: git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format -i
+tovarine_check_format() {
+    git ls-files -z -- '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what the build needs, then configures, builds and tests the default preset, then the
+# Installs what the build needs, checks the sources' format (.clang-format), then configures, builds and tests the default preset, then the
 # same with clang, then fuzzes the request readers and the settings calls for a minute each
 # (scripts/fuzz.sh), then the same suites under AddressSanitizer with UndefinedBehaviorSanitizer
 # and under ThreadSanitizer, then the 64- and 32-bit Windows DLLs (cross-built, their tests run
@@ -10,6 +10,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$TOVARINE_ROOT"
 
 tovarine_install_packages
+tovarine_check_format
+echo "Format check: every C and C++ source as .clang-format says"
 tovarine_configure
 cmake --build --preset default -j"$(nproc)"
 ctest --preset default
