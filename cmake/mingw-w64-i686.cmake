@@ -1,18 +1,4 @@
 # Cross build for 32-bit Windows with Debian's MinGW-w64 toolchain (g++-mingw-w64-i686).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(TOVARINE_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOVARINE_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOVARINE_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOVARINE_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TOVARINE_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The programs run under Wine without the toolchain's runtime DLLs beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
