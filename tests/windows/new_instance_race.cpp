@@ -18,9 +18,10 @@
 
 namespace {
 
-constexpr int kProcesses = 2, kSaves = 25;
+constexpr int kProcesses = 2, kSaves = 100;
 constexpr char kRoot[] = "SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
 constexpr char kGo[] = "tovarine-new-instance-race-go";
+constexpr char kReady[] = "tovarine-new-instance-race-ready";
 
 // A host's two settings, both holding the save's counter: as text and as a number.
 struct Host {
@@ -35,8 +36,14 @@ struct Host {
 };
 
 int Child(int process) {
+    // Ready once loaded; all go at once, so that their saves overlap.
     HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, kGo);
-    if (go == nullptr || WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) return 3;
+    HANDLE ready = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, kReady);
+    if (go == nullptr || ready == nullptr || !ReleaseSemaphore(ready, 1, nullptr) ||
+        WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) {
+        return 3;
+    }
+    CloseHandle(ready);
     CloseHandle(go);
     f9832144782(-1);  // silent, and beyond every match: each save is a new instance
     for (int s = 0; s < kSaves; ++s) {
@@ -82,6 +89,7 @@ int Parent() {
     if (qy70EE(nullptr, "Race", first.table) != 0) return 2;  // "Race 0": the rest are new
 
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, kGo);
+    HANDLE ready = CreateSemaphoreA(nullptr, 0, kProcesses, kReady);
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::vector<PROCESS_INFORMATION> children;
@@ -97,6 +105,9 @@ int Parent() {
         }
         children.push_back(child);
     }
+    for (size_t p = 0; p < children.size(); ++p) {
+        if (WaitForSingleObject(ready, 60000) != WAIT_OBJECT_0) break;
+    }
     SetEvent(go);
     int failures = 0;
     for (const PROCESS_INFORMATION &child : children) {
@@ -110,6 +121,7 @@ int Parent() {
             ++failures;
         }
     }
+    CloseHandle(ready);
     CloseHandle(go);
 
     std::multiset<std::string> found, expected = {"0"};
