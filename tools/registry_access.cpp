@@ -48,6 +48,8 @@ const char *OtherWords(LONG rc) {
             return "an invalid name";
         case ERROR_KEY_DELETED:
             return "the key was deleted meanwhile";
+        case ERROR_ALREADY_EXISTS:
+            return "another program made the key meanwhile";
         default:
             return "";
     }

@@ -11,20 +11,39 @@
 
 namespace tovarine_tool {
 
-// An open key, closed when it goes out of scope.
+// An open key, closed when it goes out of scope. A key that a command writes through is
+// closed with Close(), whose result says whether its writes were committed; marked with
+// DiscardUnlessClosed(), a key that goes out of scope unclosed (an error path, an exception)
+// drops what was written through it instead of committing it.
 class Key {
 public:
     Key() = default;
     Key(const Key &) = delete;
     Key &operator=(const Key &) = delete;
     ~Key() {
-        if (key_ != nullptr) RegCloseKey(key_);
+        if (key_ == nullptr) return;
+        if (discard_) {
+            tovarine::DiscardKey(key_);
+        } else {
+            RegCloseKey(key_);
+        }
     }
     HKEY *out() { return &key_; }
     HKEY get() const { return key_; }
+    Key &DiscardUnlessClosed() {
+        discard_ = true;
+        return *this;
+    }
+    // Closes the key, committing its writes: the registry's result.
+    LONG Close() {
+        const HKEY key = key_;
+        key_ = nullptr;
+        return key != nullptr ? RegCloseKey(key) : ERROR_SUCCESS;
+    }
 
 private:
     HKEY key_ = nullptr;
+    bool discard_ = false;
 };
 
 // What a command may do to the store: a read-only command never creates it or its folder.

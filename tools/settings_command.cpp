@@ -38,21 +38,37 @@ bool HasPrefix(const char *text, std::string_view prefix) {
     return true;
 }
 
+// Succeeds only when the root is there afterwards: the creation is committed when the key is
+// closed, and a commit that fails (the store locked by another program past the busy time-out,
+// a full disk) is a failure, not a "created". Another program that made the root first makes
+// this an "already there".
 // JSON: {"root": ROOT, "created": true|false}.
 int RunInit(const Invocation &invocation, const SettingsRequest &) {
     CheckStore(Access::kWrite);
+    const std::string doing = std::string("cannot create ") + kRootName;
     Key root;
+    root.DiscardUnlessClosed();
     DWORD disposition = 0;
-    const LONG rc =
+    LONG rc =
         RegCreateKeyExA(HKEY_CURRENT_USER, tovarine::kSettingsRootPath, 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, root.out(), &disposition);
     if (rc == ERROR_BADDB || rc == ERROR_REGISTRY_CORRUPT) {
-        throw std::runtime_error(
-            RegistryFailure(std::string("cannot create ") + kRootName, rc).what() +
-            std::string("; it was left as it is"));
+        throw std::runtime_error(RegistryFailure(doing, rc).what() +
+                                 std::string("; it was left as it is"));
     }
-    if (rc != ERROR_SUCCESS) throw RegistryFailure(std::string("cannot create ") + kRootName, rc);
-    const bool created = disposition == REG_CREATED_NEW_KEY;
+    if (rc != ERROR_SUCCESS) throw RegistryFailure(doing, rc);
+    bool created = disposition == REG_CREATED_NEW_KEY;
+    rc = root.Close();
+    if (rc == ERROR_ALREADY_EXISTS) {
+        created = false;
+    } else if (rc != ERROR_SUCCESS) {
+        throw RegistryFailure(doing, rc);
+    }
+    Key made;
+    rc = RegOpenKeyExA(HKEY_CURRENT_USER, tovarine::kSettingsRootPath, 0, KEY_READ, made.out());
+    if (rc != ERROR_SUCCESS) {
+        throw RegistryFailure(std::string(kRootName) + " is not there after its creation", rc);
+    }
     if (invocation.json) {
         PutJsonLine(Json{{"root", kRootName}, {"created", created}});
     } else {
@@ -163,8 +179,12 @@ constexpr const char *kSettingsHelp =
     "  tovarine settings set 'Sample Server 0' port 8080\n"
     "  tovarine settings delete 'Sample Server 1' --yes\n"
     "  tovarine settings check --json\n"
+    "  tovarine settings backup /var/backups/registry.db\n"
+    "  tovarine settings check /var/backups/registry.db\n"
     "import, set and delete list every change and write only after a Yes on the terminal\n"
-    "(or --yes); without a terminal nothing is written. man tovarine tells more.\n";
+    "(or --yes); without a terminal nothing is written. Every write command fails, with\n"
+    "the reason, unless its changes were committed: all of them or, on POSIX, none.\n"
+    "man tovarine tells more.\n";
 
 }  // namespace
 
@@ -254,8 +274,17 @@ void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
     CLI::App *check = settings->add_subcommand(
         "check",
         "looks the store over: its path, SQLite's integrity check, whether the file "
-        "alone holds every change, and every key of the root not in instance form");
+        "alone holds every change, and every key of the root not in instance form; "
+        "with FILE, that store file (a backup) instead, without its keys");
+    check->add_option("FILE", words, "a store file, such as a backup (POSIX)")->expected(0, 1);
     action(check, RunCheck);
+
+    CLI::App *backup = settings->add_subcommand(
+        "backup",
+        "copies the store into FILE as one consistent state, while servers use it "
+        "(SQLite's online backup); the copy stands alone and replaces FILE whole (POSIX)");
+    backup->add_option("FILE", words, "the copy to write")->required()->expected(1);
+    action(backup, RunBackup);
 }
 
 void AddEncodingOption(CLI::App &command, SettingsRequest &request) {

@@ -45,7 +45,11 @@ int RunImport(const Invocation &invocation, const SettingsRequest &request);
 int RunSet(const Invocation &invocation, const SettingsRequest &request);
 int RunDelete(const Invocation &invocation, const SettingsRequest &request);
 
-// "check": the store's path, integrity and self-containment, and keys not in instance form.
+// "check [FILE]": the store's (or a store file's) path, integrity and self-containment, and
+// the live store's keys not in instance form.
 int RunCheck(const Invocation &invocation, const SettingsRequest &request);
+
+// "backup FILE": a consistent copy of the live store (POSIX).
+int RunBackup(const Invocation &invocation, const SettingsRequest &request);
 
 }  // namespace tovarine_tool

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,7 +28,6 @@
 #include <io.h>
 #else
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include "platform/posix/registry_store.h"
@@ -354,78 +354,8 @@ int RunDelete(const Invocation &invocation, const SettingsRequest &request) {
     return ConfirmAndApply(invocation, request, root.get(), {change});
 }
 
-// JSON: {"store": PATH, "integrity": ["ok"] or the problems, "self_contained": BOOL,
-// "journal": MODE, "not_instance_form": [KEY, ...]}. Exit status 1 when the integrity check
-// finds problems.
-int RunCheck(const Invocation &invocation, const SettingsRequest &request) {
-    Json report = Json::object();
-    bool sound = true;
-    std::string text;
-#ifdef _WIN32
-    report["store"] = "the registry";
-    text += "store: the registry (the integrity of its files is Windows' own)\n";
-#else
-    CheckStore(Access::kRead);
-    const std::string file = tovarine::registry::StoreFile();
-    report["store"] = file;
-    text += "store: " + EscapeText(file) + '\n';
-    // The file alone holds every change when every frame of the write-ahead log has been copied
-    // into it. A passive checkpoint copies what no reader still needs and says how much of
-    // the log that was: it changes no value.
-    bool self_contained = false;
-    int log_frames = 0, copied_frames = 0;
-    sqlite3 *db = nullptr;
-    Json integrity = Json::array();
-    std::string journal;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        integrity.push_back(std::string("cannot open: ") + sqlite3_errmsg(db));
-    } else {
-        sqlite3_busy_timeout(db, 10000);
-        sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
-            SQLITE_OK) {
-            int rc;
-            while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-                integrity.push_back(
-                    reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
-            }
-            if (rc != SQLITE_DONE) integrity.push_back(sqlite3_errmsg(db));
-        } else {
-            integrity.push_back(sqlite3_errmsg(db));
-        }
-        sqlite3_finalize(statement);
-        if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr) == SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW) {
-            journal = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
-        }
-        sqlite3_finalize(statement);
-        self_contained = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
-                                                   &log_frames, &copied_frames) == SQLITE_OK &&
-                         copied_frames == log_frames;
-    }
-    sqlite3_close(db);
-    const bool intact = integrity.size() == 1 && integrity[0] == "ok";
-    sound = intact;
-    report["integrity"] = integrity;
-    report["self_contained"] = self_contained;
-    report["journal"] = journal;
-    text += "integrity: ";
-    for (size_t i = 0; i < integrity.size(); ++i) {
-        text += (i ? "\n  " : "") + EscapeText(integrity[i].get<std::string>());
-    }
-    text += "\nself-contained: ";
-    text += self_contained ? "yes"
-                           : "no: " + std::to_string(log_frames - copied_frames) +
-                                 " pages of its write-ahead log " + EscapeText(file) +
-                                 "-wal are not in the file yet (a reader still needs older "
-                                 "ones); copy both files, or stop the servers first";
-    text += "\njournal: " + journal + '\n';
-    if (!intact) {
-        PutJsonOrText(invocation, report, text);
-        return 1;
-    }
-#endif
-    (void)request;
+// The keys of the settings root not in instance form, as lines after `text` and as JSON.
+Json StrayKeys(std::string &text) {
     Key root;
     OpenRoot(root, KEY_READ, Access::kRead);
     Json strays = Json::array();
@@ -437,9 +367,114 @@ int RunCheck(const Invocation &invocation, const SettingsRequest &request) {
     }
     if (strays.empty()) text += " none";
     text += '\n';
-    report["not_instance_form"] = strays;
+    return strays;
+}
+
+// "check [FILE]": the live store, or a store file such as a backup. JSON: {"store": PATH,
+// "integrity": ["ok"] or the problems, "self_contained": BOOL, "journal": MODE,
+// "not_instance_form": [KEY, ...]}; for a FILE the keys are not looked at and
+// "not_instance_form" is absent. Exit status 1 when the store has problems.
+int RunCheck(const Invocation &invocation, const SettingsRequest &request) {
+    Json report = Json::object();
+    std::string text;
+#ifdef _WIN32
+    if (!request.words.empty()) {
+        throw std::runtime_error(
+            "settings check: a store file is checked on POSIX only; on Windows the settings are "
+            "in the registry");
+    }
+    report["store"] = "the registry";
+    text += "store: the registry (the integrity of its files is Windows' own)\n";
+    report["not_instance_form"] = StrayKeys(text);
+    PutJsonOrText(invocation, report, text);
+    return 0;
+#else
+    const bool live = request.words.empty();
+    std::string file;
+    std::string keys_text;
+    Json strays;
+    std::optional<std::runtime_error> unreadable;
+    if (live) {
+        CheckStore(Access::kRead);
+        file = tovarine::registry::StoreFile();
+        try {
+            strays = StrayKeys(keys_text);
+        } catch (const std::runtime_error &error) {
+            unreadable = error;  // told below, unless the integrity check says more
+        }
+        // This process lets go of the store: when no server has it open, closing the last
+        // connection copies the write-ahead log into the file, and the file is then whole.
+        tovarine::registry::CloseStore();
+    } else {
+        file = request.words[0];
+        if (access(file.c_str(), F_OK) != 0) {
+            throw std::runtime_error("settings: cannot check " + file + ": " +
+                                     std::strerror(errno));
+        }
+    }
+    tovarine::registry::StoreCheck check;
+    tovarine::registry::CheckStore(file, &check);
+    Json integrity = Json::array();
+    if (check.problems.empty()) integrity.push_back("ok");
+    for (const std::string &problem : check.problems) integrity.push_back(problem);
+    const bool sound = check.problems.empty();
+    if (sound && unreadable) throw *unreadable;
+    report["store"] = file;
+    report["integrity"] = integrity;
+    report["self_contained"] = check.self_contained;
+    report["journal"] = check.journal;
+    text += "store: " + EscapeText(file) + "\nintegrity: ";
+    for (size_t i = 0; i < integrity.size(); ++i) {
+        text += (i ? "\n  " : "") + EscapeText(integrity[i].get<std::string>());
+    }
+    text += "\nself-contained: ";
+    text += check.self_contained
+                ? "yes"
+                : "no: its write-ahead log " + EscapeText(file) +
+                      "-wal holds changes not yet in the file; copy both files, or take a copy "
+                      "with 'tovarine settings backup'";
+    text += "\njournal: " + check.journal + '\n';
+    if (live && sound) {
+        text += keys_text;
+        report["not_instance_form"] = strays;
+    }
     PutJsonOrText(invocation, report, text);
     return sound ? 0 : 1;
+#endif
+}
+
+// "backup FILE": a consistent copy of the store, taken while servers use it. JSON: {"store":
+// PATH, "backup": FILE}.
+int RunBackup(const Invocation &invocation, const SettingsRequest &request) {
+    const std::string &destination = request.words.at(0);
+#ifdef _WIN32
+    (void)invocation;
+    throw std::runtime_error(
+        "settings backup: copies the POSIX settings store; on Windows, "
+        "keep the settings with 'tovarine settings export -o " +
+        destination + "'");
+#else
+    CheckStore(Access::kRead);
+    const std::string store = tovarine::registry::StoreFile();
+    const LONG rc = tovarine::registry::BackupStore(destination);
+    if (rc == ERROR_INVALID_PARAMETER) {
+        throw std::runtime_error("settings: " + destination +
+                                 " is the settings store itself; name another file");
+    }
+    if (rc == ERROR_ALREADY_EXISTS) {
+        throw std::runtime_error("settings: " + destination +
+                                 " has a journal or write-ahead log of another database beside "
+                                 "it; remove it, or name another file");
+    }
+    if (rc == ERROR_CANTWRITE) {
+        throw std::runtime_error("settings: cannot write the backup " + destination +
+                                 " (error 1013); nothing was left there");
+    }
+    if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot back up to " + destination, rc);
+    PutJsonOrText(invocation, Json{{"store", store}, {"backup", destination}},
+                  "backed up " + EscapeText(store) + " to " + EscapeText(destination) + '\n');
+    return 0;
+#endif
 }
 
 void PutJsonOrText(const Invocation &invocation, const Json &json, const std::string &text) {

@@ -102,6 +102,8 @@ void ApplyOneByOne(HKEY root, const std::vector<KeyChange> &changes) {
                     "cannot write the value " + Quote(value.name) + " of " + Quote(change.key), rc);
             }
         }
+        rc = instance.Close();
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot write " + Quote(change.key), rc);
     }
 }
 
@@ -163,7 +165,8 @@ void ReadValues(HKEY instance, RegKey &key, StoreEncoding encoding, const std::s
 // Deletions are one transaction each in the store, so a change list holding one is written as
 // it comes (the delete command's: one key, or one value); any other is written in one
 // transaction: every key opened or made, every value set through its handle, then all of the
-// handles' writes committed together.
+// handles' writes committed together. A failure on the way, thrown, leaves the handles to
+// drop their writes: nothing is committed.
 void ApplyInOneTransaction(HKEY root, const std::vector<KeyChange> &changes,
                            StoreEncoding encoding) {
     std::vector<std::unique_ptr<Key> > keys;
@@ -176,6 +179,7 @@ void ApplyInOneTransaction(HKEY root, const std::vector<KeyChange> &changes,
             continue;
         }
         keys.push_back(std::make_unique<Key>());
+        keys.back()->DiscardUnlessClosed();
         HKEY instance = nullptr;
         LONG rc = RegCreateKeyExA(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                   KEY_SET_VALUE, nullptr, keys.back()->out(), nullptr);
@@ -199,9 +203,15 @@ void ApplyInOneTransaction(HKEY root, const std::vector<KeyChange> &changes,
     }
     std::vector<HKEY> handles;
     for (const auto &key : keys) handles.push_back(key->get());
-    const LONG rc = tovarine::registry::CommitTogether(handles.data(), handles.size());
+    LONG rc = tovarine::registry::CommitTogether(handles.data(), handles.size());
     if (rc != ERROR_SUCCESS)
         throw RegistryFailure("cannot write the changes; none was written", rc);
+    for (const auto &key : keys) {  // committed: each close only lets go of its handle
+        if (const LONG closed = key->Close(); closed != ERROR_SUCCESS && rc == ERROR_SUCCESS) {
+            rc = closed;
+        }
+    }
+    if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot close a key after the changes", rc);
 }
 
 #endif
@@ -272,18 +282,41 @@ std::optional<RegKey> ReadInstance(HKEY root, const std::string &name, StoreEnco
     return key;
 }
 
-void CheckWritable([[maybe_unused]] const std::vector<KeyChange> &changes,
-                   [[maybe_unused]] StoreEncoding encoding) {
-#ifndef _WIN32
+void CheckWritable(const std::vector<KeyChange> &changes, [[maybe_unused]] StoreEncoding encoding) {
+    // The registry's limits, counted as it counts: UTF-16 units on Windows, the store's bytes on
+    // POSIX.
+    const auto length = [&](const std::string &text, const std::string &what) -> size_t {
+#ifdef _WIN32
+        (void)what;
+        return Utf8ToUtf16(text).size();
+#else
+        return ToStore(text, encoding, what).size();
+#endif
+    };
+    const auto shown = [](const std::string &name) {
+        return Quote(name.size() > 40 ? name.substr(0, 40) + "..." : name);
+    };
     for (const KeyChange &change : changes) {
-        ToStore(change.key, encoding, "the key " + Quote(change.key));
+        const size_t key_chars = length(change.key, "the key " + Quote(change.key));
+        if (key_chars > kMaxKeyNameChars) {
+            throw std::runtime_error("settings: the key name " + shown(change.key) + " has " +
+                                     std::to_string(key_chars) +
+                                     " characters; the registry takes at most " +
+                                     std::to_string(kMaxKeyNameChars) + "; nothing was written");
+        }
         for (const ValueChange &value : change.values) {
             const std::string what = "the value " + Quote(value.name) + " of " + Quote(change.key);
-            ToStore(value.name, encoding, "the name of " + what);
-            if (value.after) ToStore(*value.after, encoding, what);
+            const size_t name_chars = length(value.name, "the name of " + what);
+            if (name_chars > kMaxValueNameChars) {
+                throw std::runtime_error("settings: the value name " + shown(value.name) + " of " +
+                                         Quote(change.key) + " has " + std::to_string(name_chars) +
+                                         " characters; the registry takes at most " +
+                                         std::to_string(kMaxValueNameChars) +
+                                         "; nothing was written");
+            }
+            if (value.after) length(*value.after, what);
         }
     }
-#endif
 }
 
 void ApplyChanges(HKEY root, const std::vector<KeyChange> &changes, StoreEncoding encoding) {

@@ -50,8 +50,13 @@ struct KeyChange {
     std::vector<ValueChange> values;
 };
 
-// Checks that every name and text of `changes` can be written in `encoding`; throws naming the
-// first that cannot.
+// The registry's limits on names, in characters.
+inline constexpr size_t kMaxKeyNameChars = 255;
+inline constexpr size_t kMaxValueNameChars = 16383;
+
+// Checks that every name and text of `changes` can be written in `encoding` and that every key
+// and value name is within the registry's limits, before anything is written (so that, on
+// Windows too, no write fails midway for them); throws naming the first that cannot.
 void CheckWritable(const std::vector<KeyChange> &changes, StoreEncoding encoding);
 
 // Writes `changes`. On POSIX they are one transaction of the store, all written or none, unless

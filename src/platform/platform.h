@@ -12,5 +12,22 @@
 #endif
 #include <windows.h>
 #else
+#include "posix/registry_store.h"
 #include "posix/win32.h"
 #endif
+
+namespace tovarine {
+
+// Lets go of an open key handle without committing what was written through it, for the paths
+// on which a save must leave the stored values as they were. The POSIX registry gathers a
+// handle's writes until its close, and drops them here; Windows' registry has made each write
+// at once and has nothing to drop, so there this is a close.
+inline LONG DiscardKey(HKEY key) {
+#if defined(_WIN32)
+    return RegCloseKey(key);
+#else
+    return registry::DiscardKey(key);
+#endif
+}
+
+}  // namespace tovarine

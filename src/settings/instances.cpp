@@ -79,20 +79,53 @@ bool InstanceExists(const char *subkey) {
     return rc == ERROR_SUCCESS || rc == ERROR_ACCESS_DENIED;
 }
 
-// Saves the table into "NAME n", n the first number from `number` up whose key does not exist
-// yet, so that a new instance never lands in an existing one. Each number passed over is a
-// subkey of the settings root, so the search is bounded by their count; a name that cannot be
-// built ends it without a save.
-void SaveIntoNewKey(const char *settings_name, SettingDescriptor *table, DWORD number,
-                    int32_t selector) {
-    LocalText subkey;
-    for (;; ++number) {
-        subkey.Clear();
-        subkey.Append(settings_name).Append(" ").AppendNumber(number);
-        if (subkey.failed() || number == 0xFFFFFFFFu) return;
-        if (!InstanceExists(subkey.c_str())) break;
+// The free instance keys of a settings name from a number up: "NAME n" for the first n whose key
+// does not exist, so that a new instance never lands in an existing one. Each number passed
+// over is a subkey of the settings root, so the search is bounded by their count; a name that
+// cannot be built ends it.
+class FreeInstanceKeys final : public NewKeyPaths {
+public:
+    FreeInstanceKeys(const char *settings_name, DWORD number)
+        : settings_name_(settings_name), number_(number) {}
+
+    // Finds the first free key from the current number on; false when there is none.
+    bool Find() {
+        for (;; ++number_) {
+            subkey_.Clear();
+            subkey_.Append(settings_name_).Append(" ").AppendNumber(number_);
+            if (subkey_.failed() || number_ == 0xFFFFFFFFu) return false;
+            if (!InstanceExists(subkey_.c_str())) break;
+        }
+        path_.Clear();
+        path_.Append(kSettingsRoot).Append("\\").Append(subkey_.c_str());
+        return !path_.failed();
     }
-    TransferInstance(subkey.c_str(), table, true, selector);
+    const char *Current() const override { return path_.c_str(); }
+    bool Advance() override {
+        if (number_ == 0xFFFFFFFFu) return false;
+        ++number_;
+        return Find();
+    }
+
+private:
+    const char *settings_name_;
+    DWORD number_;
+    LocalText subkey_, path_;
+};
+
+// Saves the table into the first free "NAME n" from `number` up. With `exclusive` the key must
+// be made by this save: when another process makes it first, the save goes on to the next free
+// number. Without, the save writes into the key it chose even when another process makes it
+// meanwhile, as every save into an instance by its name does.
+void SaveIntoNewKey(const char *settings_name, SettingDescriptor *table, DWORD number,
+                    int32_t selector, bool exclusive) {
+    FreeInstanceKeys keys(settings_name, number);
+    if (!keys.Find()) return;
+    if (exclusive) {
+        TransferToNewKey(keys, table, selector);
+    } else {
+        TransferTable(keys.Current(), table, true, selector);
+    }
 }
 
 }  // namespace
@@ -108,7 +141,7 @@ void SaveNewInstance(HKEY counted, const char *settings_name, SettingDescriptor 
                                   class_capacity != 0 ? class_buffer : nullptr, class_capacity,
                                   last_write, [](const char *) { return true; });
     }
-    SaveIntoNewKey(settings_name, table, number, selector);
+    SaveIntoNewKey(settings_name, table, number, selector, true);
 }
 
 int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table, bool save,
@@ -149,7 +182,8 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
 
     if (matches == 0) {
         if (save) {
-            SaveIntoNewKey(settings_name, table, 0, selector);
+            // The first save of a settings name goes to "NAME 0".
+            SaveIntoNewKey(settings_name, table, 0, selector, false);
         } else if (selector == 0) {
             LocalText notice;
             notice.Append("No settings yet saved for ").Append(settings_name);

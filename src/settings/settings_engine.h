@@ -15,6 +15,23 @@ namespace tovarine {
 // std::bad_alloc; the exports catch it.
 int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool save, int32_t selector);
 
+// The keys a save into a new instance may take, in turn: Current() is the key path to create,
+// Advance() moves on to the next free one after another process made the current one first,
+// false when there is none.
+class NewKeyPaths {
+public:
+    virtual const char *Current() const = 0;
+    virtual bool Advance() = 0;
+
+protected:
+    ~NewKeyPaths() = default;
+};
+
+// Saves `table` into a key that it creates itself: the current key of `paths`, or, when another
+// process makes that key first, the next one, without asking again. Asks as TransferTable does
+// (every setting is new to the key) and, like it, returns 1.
+int32_t TransferToNewKey(NewKeyPaths &paths, SettingDescriptor *table, int32_t selector);
+
 // Loads or saves `table` by settings name; returns the settings root's open error, or the
 // result of closing it.
 int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table, bool save,

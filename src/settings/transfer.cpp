@@ -1,5 +1,6 @@
 // The settings transfer: one table to or from one registry key, after the user has seen every
 // change and said Yes (or silently, when the instance selector is set).
+#include <cstdio>
 #include <cstring>
 
 #include "module/module_state.h"
@@ -39,47 +40,155 @@ void AppendMissingLine(LocalText &text, const SettingDescriptor &setting,
     text.Append("\n");
 }
 
-// Writes every setting of the table through one handle of the key, made on the first write
-// when the key does not exist yet, so that a save that can write nothing makes no key. The
-// writes are committed together when the handle is closed. Returns the names of the settings
-// whose write failed, one "Could not save NAME\n" line each, or "Could not save the settings\n"
-// when the commit failed.
-void SaveTable(const char *key_path, HKEY key, SettingDescriptor *table, LocalText &failures) {
-    LocalText value;
-    LONG open_rc = ERROR_SUCCESS;
-    bool wrote = false;
+// The registry's longest value name, in characters.
+constexpr size_t kMaxValueNameChars = 16383;
+// How often a save into a key that did not exist when it was read writes again into the key
+// that another process made meanwhile (the POSIX registry refuses a commit that would make a
+// key already made).
+constexpr int kWriteAttempts = 3;
+// How many keys a save into a new instance may find taken by other processes before it gives
+// up.
+constexpr int kMaxTakenKeys = 64;
+
+// The texts a save writes, one for each setting that has a codec, in table order, each followed
+// by its NUL. Returns what stops the save before anything is written: no memory for a text, or
+// a setting name longer than the registry takes.
+LONG FormatTexts(SettingDescriptor *table, LocalText &texts) {
+    LONG rc = ERROR_SUCCESS;
     ForEachSetting(table, [&](SettingDescriptor &setting) {
         const helpers::ValueCodec *codec = CodecOf(setting);
         if (codec == nullptr) return;
-        value.Clear();
-        AppendFormatted(value, *codec, setting.variable, setting.size);
-        bool written = false;
-        if (!value.failed()) {
-            if (key == nullptr && open_rc == ERROR_SUCCESS) {
-                open_rc =
-                    RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr,
-                                    REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
-                if (open_rc != ERROR_SUCCESS) key = nullptr;
-            }
-            const size_t length = std::strlen(value.c_str());
-            written =
-                key != nullptr && RegSetValueExA(key, setting.name, 0, REG_SZ,
-                                                 reinterpret_cast<const BYTE *>(value.c_str()),
-                                                 static_cast<DWORD>(length + 1)) == ERROR_SUCCESS;
-        }
-        wrote = wrote || written;
-        if (!written) failures.Append("Could not save ").Append(setting.name).Append("\n");
+        if (std::strlen(setting.name) > kMaxValueNameChars) rc = ERROR_INVALID_PARAMETER;
+        AppendFormatted(texts, *codec, setting.variable, setting.size);
+        texts.Append("", 1);
     });
-    if (key != nullptr && RegCloseKey(key) != ERROR_SUCCESS && wrote) {
-        failures.Clear();
-        failures.Append("Could not save the settings\n");
+    return texts.failed() ? ERROR_NOT_ENOUGH_MEMORY : rc;
+}
+
+// Sets every setting's text through `key`; stops at the first write that fails.
+LONG SetValues(HKEY key, SettingDescriptor *table, const char *texts) {
+    LONG rc = ERROR_SUCCESS;
+    ForEachSetting(table, [&](SettingDescriptor &setting) {
+        if (rc != ERROR_SUCCESS || CodecOf(setting) == nullptr) return;
+        const size_t bytes = std::strlen(texts) + 1;
+        rc = RegSetValueExA(key, setting.name, 0, REG_SZ, reinterpret_cast<const BYTE *>(texts),
+                            static_cast<DWORD>(bytes));
+        texts += bytes;
+    });
+    return rc;
+}
+
+// How the writes of a save into one key ended.
+struct WriteOutcome {
+    LONG error = ERROR_SUCCESS;
+    bool at_commit = false;  // every value was set, and committing them failed
+    bool taken = false;      // the new key was made by another process first: nothing written
+};
+
+// Writes the table's texts into the key at `key_path`: through `key` when the transfer has it
+// open (and then closes it), else through a handle that creates the key. All of them are
+// committed together when the handle is closed; when a write fails the handle is discarded, so
+// that the key keeps its old values (on Windows, whose registry writes each value at once, the
+// values set before the failure stay). With `new_key` the key must be made by this save: a key
+// that exists already, or that another process makes before the commit, is left alone and told
+// as taken.
+WriteOutcome WriteKey(const char *key_path, HKEY key, bool new_key, SettingDescriptor *table,
+                      const char *texts) {
+    for (int attempt = 1;; ++attempt) {
+        if (key == nullptr) {
+            DWORD disposition = 0;
+            const LONG rc =
+                RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_SET_VALUE, nullptr, &key, &disposition);
+            if (rc != ERROR_SUCCESS) return {rc, false, false};
+            if (new_key && disposition != REG_CREATED_NEW_KEY) {
+                RegCloseKey(key);
+                return {ERROR_ALREADY_EXISTS, false, true};
+            }
+        }
+        if (const LONG rc = SetValues(key, table, texts)) {
+            DiscardKey(key);
+            return {rc, false, false};
+        }
+        const LONG rc = RegCloseKey(key);
+        key = nullptr;
+        // Made by another process since it was found missing: an instance chosen by its
+        // number is written as the existing key it now is; a new instance moves on.
+        if (rc == ERROR_ALREADY_EXISTS && !new_key && attempt < kWriteAttempts) continue;
+        return {rc, rc != ERROR_SUCCESS, rc == ERROR_ALREADY_EXISTS && new_key};
     }
 }
 
-}  // namespace
+// Tells whoever watches the process's diagnostics (standard error on POSIX, the debugger's
+// output on Windows) that a save failed, in one line naming the key and the reason, silent
+// mode or not. Built on the stack: it must be told also when no memory is left.
+void TellFailure(const char *key_path, LONG error) {
+    char reason[256] = {};
+    DWORD chars =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, reason, sizeof reason, nullptr);
+    if (chars >= sizeof reason) chars = 0;
+    while (chars > 0 && (reason[chars - 1] == '\r' || reason[chars - 1] == '\n' ||
+                         reason[chars - 1] == ' ' || reason[chars - 1] == '.')) {
+        --chars;
+    }
+    reason[chars] = 0;
 
-int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool saving,
-                      int32_t selector) {
+    char line[1024];
+    const bool cut = std::strlen(key_path) > 600;
+    std::snprintf(line, sizeof line,
+                  "tovarine: could not save HKEY_CURRENT_USER\\%.600s%s: error %ld%s%s\n", key_path,
+                  cut ? "..." : "", static_cast<long>(error), chars > 0 ? ": " : "", reason);
+    // One line, whatever the key's name or the reason hold.
+    for (char *c = line; c[1] != 0; ++c) {
+        if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
+    }
+    OutputDebugStringA(line);
+}
+
+// Shows the user what was not saved: every setting, when a write failed and nothing of the
+// save stands, or the settings as a whole, when their commit failed or no key could be had.
+void ShowFailure(SettingDescriptor *table, const WriteOutcome &outcome) {
+    LocalText failures;
+    if (!outcome.at_commit && !outcome.taken) {
+        ForEachSetting(table, [&](SettingDescriptor &setting) {
+            if (CodecOf(setting) != nullptr) {
+                failures.Append("Could not save ").Append(setting.name).Append("\n");
+            }
+        });
+    }
+    MessageBoxA(
+        nullptr,
+        failures.failed() || failures.empty() ? "Could not save the settings\n" : failures.c_str(),
+        "Update Registry", MB_OK | MB_ICONERROR);
+}
+
+// Saves the table after a Yes: into `key_path` (through `key` when the transfer holds it open),
+// or, with `new_keys`, into a key of its own that it creates, moving on to the next when
+// another process made that one first. A failure is told, and shown when the user was asked.
+void Save(const char *key_path, HKEY key, SettingDescriptor *table, NewKeyPaths *new_keys,
+          int32_t selector) {
+    LocalText texts;
+    WriteOutcome outcome{FormatTexts(table, texts)};
+    if (outcome.error == ERROR_SUCCESS) {
+        for (int taken = 0;;) {
+            outcome = WriteKey(key_path, key, new_keys != nullptr, table, texts.c_str());
+            key = nullptr;
+            if (!outcome.taken || ++taken == kMaxTakenKeys || !new_keys->Advance()) break;
+            key_path = new_keys->Current();
+        }
+    } else if (key != nullptr) {
+        RegCloseKey(key);  // nothing was written through it
+    }
+    if (outcome.error == ERROR_SUCCESS) return;
+    TellFailure(key_path, outcome.error);
+    // The caller counts on 1 from a save, so the user is told instead.
+    if (selector == 0) ShowFailure(table, outcome);
+}
+
+// Transfers the table to or from `key_path`, or saves it into a new key of `new_keys`.
+int32_t Transfer(const char *key_path, SettingDescriptor *table, bool saving, int32_t selector,
+                 NewKeyPaths *new_keys) {
     const int32_t declined = saving ? 1 : 0;
     if (key_path == nullptr || table == nullptr) {
         ClearScratchFields(table);
@@ -105,10 +214,13 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
     LoadStringA(ModuleInstance(), saving ? IDS_SAVING_AS : IDS_WILL_BE, word, sizeof word);
 
     // Every stored value is read once, in one enumeration of the key. A key that does not exist
-    // or cannot be read holds none of the settings.
+    // or cannot be read holds none of the settings; nor does a new key, which is not read.
     StoredTexts stored;
     const REGSAM access = saving ? KEY_QUERY_VALUE | KEY_SET_VALUE : KEY_QUERY_VALUE;
-    LONG open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, access, &open_key.key);
+    LONG open_rc = ERROR_FILE_NOT_FOUND;
+    if (new_keys == nullptr) {
+        open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, access, &open_key.key);
+    }
     if (open_rc == ERROR_ACCESS_DENIED && saving) {  // still read what it holds
         open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_QUERY_VALUE, &open_key.key);
     }
@@ -152,15 +264,9 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
     if (!yes) return declined;
 
     if (saving) {
-        LocalText failures;
-        SaveTable(key_path, open_key.key, table, failures);
-        open_key.key = nullptr;  // closed, and its writes committed, by SaveTable
-        // The caller counts on 1 from a save, so a failed write is told to the user instead.
-        if ((!failures.empty() || failures.failed()) && selector == 0) {
-            MessageBoxA(nullptr,
-                        failures.failed() ? "Could not save the settings\n" : failures.c_str(),
-                        "Update Registry", MB_OK | MB_ICONERROR);
-        }
+        const HKEY key = open_key.key;
+        open_key.key = nullptr;  // closed, or discarded, by Save
+        Save(key_path, key, table, new_keys, selector);
     } else {
         ForEachSetting(table, [](SettingDescriptor &setting) {
             const helpers::ValueCodec *codec = CodecOf(setting);
@@ -170,6 +276,17 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
         });
     }
     return 1;
+}
+
+}  // namespace
+
+int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool saving,
+                      int32_t selector) {
+    return Transfer(key_path, table, saving, selector, nullptr);
+}
+
+int32_t TransferToNewKey(NewKeyPaths &paths, SettingDescriptor *table, int32_t selector) {
+    return Transfer(paths.Current(), table, true, selector, &paths);
 }
 
 }  // namespace tovarine

@@ -149,6 +149,52 @@ TEST_F(InstancesTest, NewInstanceNeverOverwritesAnExistingOne) {
     RegCloseKey(root);
 }
 
+// Another program makes the very key a save is about to write while the user is asked. A new
+// instance is made by this save alone: it goes to the next free number, without asking again.
+// A first save goes to "NAME 0" whoever made it, as a save into an instance by its name does.
+TEST_F(InstancesTest, KeyMadeByAnotherProgramWhileAsking) {
+    const struct {
+        const char *what;
+        std::vector<std::string> before;  // instance keys there at the start, Port 1, 2, ...
+        std::string made;                 // the key the other program makes while asked
+        bool new_instance;                // qy75BB, else qy70EE
+        std::vector<std::string> after;   // every key's Port and Other afterwards
+    } cases[] = {
+        {"a new instance", {"Srv 0"}, "Srv 1", true, {"Srv 0=1/-", "Srv 1=7/x", "Srv 2=80/-"}},
+        {"the first save", {}, "Srv 0", false, {"Srv 0=80/x"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto &key : Subkeys(kRoot)) {
+            RegDeleteKeyA(HKEY_CURRENT_USER, (kPrefix + key).c_str());
+        }
+        for (size_t k = 0; k < c.before.size(); ++k) {
+            Put(kPrefix + c.before[k], "Port", std::to_string(k + 1));
+        }
+        boxes.clear();
+        while_asked = [&] {
+            Put(kPrefix + c.made, "Port", "7");
+            Put(kPrefix + c.made, "Other", "x");
+        };
+        HKEY root = Key(kRoot, false);
+        char name[kEnumChars], key_class[kEnumChars];
+        FILETIME written{};
+        EXPECT_EQ(c.new_instance ? qy75BB(root, kOwner, "Srv", table.data(), name, kEnumChars,
+                                          key_class, kEnumChars, &written)
+                                 : qy70EE(kOwner, "Srv", table.data()),
+                  0);
+        RegCloseKey(root);
+        while_asked = nullptr;
+        EXPECT_EQ(boxes.size(), 1u);  // asked once, and no failure to tell
+        std::vector<std::string> after;
+        for (const auto &key : Subkeys(kRoot)) {
+            after.push_back(key + "=" + Get(kPrefix + key, "Port").value_or("-") + "/" +
+                            Get(kPrefix + key, "Other").value_or("-"));
+        }
+        EXPECT_EQ(after, c.after);
+    }
+}
+
 // A settings name as long as a key name allows (with " 0") saves and loads.
 TEST_F(InstancesTest, LongestSettingsNameSavesAndLoads) {
 #if defined(_WIN32)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -82,6 +83,7 @@ protected:
         ASSERT_TRUE(registry_->ready());
         answerer_.emplace([this](const Box &box) {
             boxes.push_back(box);
+            if (while_asked) while_asked();
             if (throw_from_box) throw std::runtime_error("a host's box that throws");
             return next < answers.size() ? answers[next++] : fallback;
         });
@@ -100,7 +102,8 @@ protected:
     std::vector<int> answers;  // given in turn, then `fallback`
     size_t next = 0;
     int fallback = IDYES;
-    bool throw_from_box = false;  // the box handler throws instead of answering
+    bool throw_from_box = false;        // the box handler throws instead of answering
+    std::function<void()> while_asked;  // what another program does while a box is up
 
 private:
     std::optional<FreshRegistry> registry_;

@@ -1,5 +1,6 @@
 // The settings calls on the POSIX store that processes share: several processes saving and
 // loading at once, one killed in the middle of its saves, and a store that cannot be used.
+#include <fcntl.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -139,6 +141,208 @@ TEST_F(SharedStoreTest, ProcessesSavingDifferentSettingsAtOnceLoseNothing) {
         EXPECT_EQ(Counters(prefix + names[p] + " 0"),
                   std::vector<int64_t>(5, p * 1000 + kRounds - 1));
     }
+}
+
+// Starts `count` children that each run `body(p)` and exit with its status, all released at
+// the same moment; the child's standard error goes to `stderr_of(p)`. Returns their pids.
+std::vector<pid_t> StartTogether(int count, const std::function<int(int)> &body,
+                                 const std::function<std::string(int)> &stderr_of) {
+    registry::CloseStore();  // no connection crosses a fork
+    int go[2];
+    if (pipe(go) != 0) return {};
+    std::vector<pid_t> children;
+    for (int p = 0; p < count; ++p) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(go[1]);
+            const int err = open(stderr_of(p).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (err >= 0) dup2(err, STDERR_FILENO);
+            char byte;
+            (void)!read(go[0], &byte, 1);  // end of file: every child is there
+            _exit(body(p));
+        }
+        children.push_back(pid);
+    }
+    close(go[0]);
+    close(go[1]);
+    return children;
+}
+
+std::string FileText(const std::string &path) {
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+// Several processes make new instances of one settings name at once, by name with a selector
+// beyond every match and through qy75BB: each save gets a key of its own, holding its values.
+TEST_F(SharedStoreTest, ConcurrentNewInstancesEachGetAKeyOfTheirOwn) {
+    constexpr int kProcesses = 6, kSaves = 8;
+    RegCloseKey(Key(kRoot, true));
+    f9832144782(1);
+    ASSERT_EQ(qy70EE(nullptr, "Race", Host(0).table.data()), 0);  // "Race 0": the rest are new
+    const std::string dir = fs::path(std::getenv("TOVARINE_REGISTRY")).parent_path();
+    const auto err = [&](int p) { return dir + "/child" + std::to_string(p) + ".err"; };
+    const auto children = StartTogether(
+        kProcesses,
+        [](int p) {
+            f9832144782(-1);
+            for (int s = 0; s < kSaves; ++s) {
+                Host host(1 + p * 100 + s);
+                HKEY root = Key(kRoot, false);
+                char name[kSubkeyNameChars], key_class[kSubkeyNameChars];
+                FILETIME written{};
+                const int32_t rc =
+                    s % 2 == 0 ? qy70EE(nullptr, "Race", host.table.data())
+                               : qy75BB(root, nullptr, "Race", host.table.data(), name,
+                                        kSubkeyNameChars, key_class, kSubkeyNameChars, &written);
+                if (RegCloseKey(root) != ERROR_SUCCESS || rc != 0) return 1;
+            }
+            return 0;
+        },
+        err);
+    ASSERT_EQ(children.size(), static_cast<size_t>(kProcesses));
+    for (int p = 0; p < kProcesses; ++p) {
+        int status = -1;
+        EXPECT_EQ(waitpid(children[p], &status, 0), children[p]);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+        EXPECT_EQ(FileText(err(p)), "") << "process " << p;
+    }
+    std::multiset<int64_t> found, expected = {0};
+    for (int p = 0; p < kProcesses; ++p) {
+        for (int s = 0; s < kSaves; ++s) expected.insert(1 + p * 100 + s);
+    }
+    const std::vector<std::string> keys = Subkeys(kRoot);
+    for (const auto &key : keys) {
+        const auto counters = Counters(kPrefixOf(key));
+        EXPECT_EQ(counters, std::vector<int64_t>(5, counters[0])) << key;
+        found.insert(counters[0]);
+    }
+    EXPECT_EQ(keys.size(), static_cast<size_t>(kProcesses * kSaves + 1));
+    EXPECT_EQ(found, expected);
+    f9832144782(0);
+}
+
+// Two processes make the first save of a settings name at once. Both go to "NAME 0" unless one
+// finds it made already (then it takes "NAME 1"); neither fails, and every key holds one save's
+// values, whole.
+TEST_F(SharedStoreTest, TwoFirstSavesAtOnceBothSucceedIntoWholeKeys) {
+    RegCloseKey(Key(kRoot, true));
+    const std::string dir = fs::path(std::getenv("TOVARINE_REGISTRY")).parent_path();
+    const auto err = [&](int p) { return dir + "/first" + std::to_string(p) + ".err"; };
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        for (const auto &key : Subkeys(kRoot))
+            RegDeleteKeyA(HKEY_CURRENT_USER, kPrefixOf(key).c_str());
+        const auto children = StartTogether(
+            2,
+            [round](int p) {
+                f9832144782(1);
+                return qy70EE(nullptr, "First", Host(round * 10 + p + 1).table.data()) == 0 ? 0 : 1;
+            },
+            err);
+        ASSERT_EQ(children.size(), 2u);
+        for (int p = 0; p < 2; ++p) {
+            int status = -1;
+            EXPECT_EQ(waitpid(children[p], &status, 0), children[p]);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            EXPECT_EQ(FileText(err(p)), "") << "process " << p;
+        }
+        const std::vector<std::string> keys = Subkeys(kRoot);
+        ASSERT_FALSE(keys.empty());
+        EXPECT_EQ(keys[0], "First 0");
+        EXPECT_LE(keys.size(), 2u);
+        for (const auto &key : keys) {
+            const auto counters = Counters(kPrefixOf(key));
+            EXPECT_EQ(counters, std::vector<int64_t>(5, counters[0])) << key;
+            EXPECT_TRUE(counters[0] == round * 10 + 1 || counters[0] == round * 10 + 2) << key;
+        }
+    }
+}
+
+// Runs `body` with standard error going to a file, and returns what was written there.
+std::string StandardErrorOf(const std::function<void()> &body) {
+    std::fflush(stderr);
+    const std::string path = ::testing::TempDir() + "stderr_" + std::to_string(getpid());
+    const int file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    const int saved = dup(STDERR_FILENO);
+    dup2(file, STDERR_FILENO);
+    body();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(file);
+    const std::string text = FileText(path);
+    std::remove(path.c_str());
+    return text;
+}
+
+// A save that cannot be written is told in one line naming the key and the reason, asked or
+// silent, and nothing of it is written: the key keeps its old values, or is not made.
+TEST_F(SharedStoreTest, FailedSaveIsToldInOneLineAndWritesNothing) {
+    RegCloseKey(Key(kRoot, true));
+    const std::string stored = std::string(kRoot) + "\\Kept 0",
+                      too_long = std::string(kRoot) + "\\" + std::string(300, 'k');
+    const std::string long_name(16384, 'n');
+    const struct {
+        const char *what;
+        std::string key;
+        bool long_setting;  // the table has a setting whose name the registry cannot take
+    } cases[] = {
+        {"a key name beyond the registry's limit", too_long, false},
+        {"a value name beyond the registry's limit", stored, true},
+    };
+    for (const auto &c : cases) {
+        for (int selector : {0, 1}) {
+            SCOPED_TRACE(std::string(c.what) + ", selector " + std::to_string(selector));
+            RegDeleteKeyA(HKEY_CURRENT_USER, stored.c_str());
+            Put(stored, kNames[1], "1");
+            Host host(5);
+            int32_t extra = 9;
+            std::vector<SettingDescriptor> table(host.table.begin(), host.table.end() - 1);
+            if (c.long_setting) table.push_back(Setting(long_name.c_str(), 4, 4, &extra));
+            table = Table(table);
+            boxes.clear();
+            f9832144782(selector);
+            int32_t rc = 0;
+            const std::string told =
+                StandardErrorOf([&] { rc = qy63B1(nullptr, c.key.c_str(), table.data(), 1); });
+            f9832144782(0);
+            EXPECT_EQ(rc, 1);
+            EXPECT_EQ(told, "tovarine: could not save HKEY_CURRENT_USER\\" + c.key.substr(0, 600) +
+                                (c.key.size() > 600 ? "..." : "") +
+                                ": error 87: The parameter is incorrect\n");
+            EXPECT_EQ(Counters(stored), (std::vector<int64_t>{-1, 1, -1, -1, -1}));
+            EXPECT_EQ(Get(stored, long_name.c_str()), std::nullopt);
+            EXPECT_EQ(Key(too_long, false), nullptr);
+            ASSERT_EQ(boxes.size(), selector == 0 ? 2u : 0u);
+            if (selector == 0) {
+                EXPECT_EQ(boxes[1].caption, "Update Registry");
+            }
+        }
+    }
+}
+
+// Another program holds the store's write lock past the busy time-out: a silent save returns as
+// usual, tells why it could not write, and the key keeps its old values.
+TEST_F(SharedStoreTest, SaveWhileAnotherProgramHoldsTheWriteLockIsTold) {
+    const std::string key = std::string(kRoot) + "\\Locked 0";
+    Put(key, kNames[1], "1");
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(std::getenv("TOVARINE_REGISTRY"), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    f9832144782(1);
+    int32_t rc = 0;
+    const std::string told =
+        StandardErrorOf([&] { rc = qy63B1(nullptr, key.c_str(), Host(5).table.data(), 1); });
+    f9832144782(0);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(told, "tovarine: could not save HKEY_CURRENT_USER\\" + key +
+                        ": error 1013: The configuration registry key could not be written\n");
+    EXPECT_EQ(Counters(key), (std::vector<int64_t>{-1, 1, -1, -1, -1}));
+    EXPECT_TRUE(boxes.empty());
 }
 
 std::string IntegrityOf(const char *path) {

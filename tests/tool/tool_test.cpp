@@ -1,15 +1,21 @@
 // The command-line host as a user runs it: what it prints and how it exits.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "platform/posix/registry_store.h"
+#include "platform/posix/win32.h"
 #include "settings/settings_root.h"
 
 namespace {
@@ -22,8 +28,10 @@ struct Result {
 // Runs the tool with `args` (shell words) and `input` as standard input, from a file.
 // With `no_terminal`, in a session of its own, without a controlling terminal.
 Result RunTool(const std::string &args, const std::string &input = "", bool no_terminal = false) {
-    // Named by process, so that test cases run in parallel don't share the files.
-    const std::string tag = std::to_string(getpid());
+    // Named by process and call, so that test cases and calls run in parallel don't share the
+    // files.
+    static std::atomic<int> calls{0};
+    const std::string tag = std::to_string(getpid()) + "_" + std::to_string(calls++);
     const std::string in = ::testing::TempDir() + "tool_in." + tag,
                       err = ::testing::TempDir() + "tool_err." + tag;
     std::ofstream(in, std::ios::binary) << input;
@@ -404,6 +412,133 @@ TEST_F(ToolSettings, ImportRefusesWithLineNumbersAndCheckNamesStrayKeys) {
     const Result strays = RunTool("settings check --json");
     EXPECT_NE(strays.out.find("\"not_instance_form\":[\"Stray\"]"), std::string::npos)
         << strays.out;
+}
+
+// A .reg file of two instance keys, the second holding `second_key`'s `value_name`.
+std::string TwoKeys(const std::string &second_key, const std::string &value_name) {
+    const std::string root = "[HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers\\";
+    return "REGEDIT4\n\n" + root + "First 0]\n\"port\"=\"1\"\n\n" + root + second_key + "]\n\"" +
+           value_name + "\"=\"2\"\n";
+}
+
+TEST_F(ToolSettings, NamesBeyondTheRegistrysLimitsWriteNothing) {
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    const std::string file = dir_ + "/limits.reg", long_value(17000, 'v'),
+                      long_key = std::string(254, 'k') + " 0";
+    std::ofstream(file, std::ios::binary) << TwoKeys("Second 0", long_value);
+    const std::string value_message = "the value name \"" + std::string(40, 'v') +
+                                      "...\" of \"Second 0\" has 17000 characters; the registry "
+                                      "takes at most 16383; nothing was written";
+    const struct {
+        std::string args, message;
+    } cases[] = {
+        {"settings import --yes '" + file + "'", value_message},
+        {"settings import --dry-run '" + file + "'", value_message},
+        {"settings set 'Second 0' " + long_value + " 1 --yes",
+         "the value name \"" + std::string(40, 'v') + "...\" of \"Second 0\" has 17000 characters"},
+        {"settings set '" + long_key + "' port 1 --yes", "(error 87: an invalid name)"},
+    };
+    for (const auto &c : cases) {
+        const Result result = RunTool(c.args);
+        EXPECT_EQ(result.status, 1) << c.args.substr(0, 60);
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err.substr(0, 300);
+        EXPECT_EQ(RunTool("settings list").out, "");
+    }
+}
+
+// Another program holds the store's write lock past the busy time-out: every write command
+// fails with the reason, and nothing is written; init does not claim a root that is missing.
+TEST_F(ToolSettings, WriteCommandsFailWhileAnotherProgramHoldsTheWriteLock) {
+    // A store without the settings root, laid out by the registry itself.
+    HKEY other = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Other", 0, nullptr, 0, 0, nullptr,
+                              &other, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCloseKey(other), ERROR_SUCCESS);
+    tovarine::registry::CloseStore();
+    const std::string file = dir_ + "/one.reg";
+    std::ofstream(file, std::ios::binary) << TwoKeys("Second 0", "port");
+
+    sqlite3 *lock = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/registry.db").c_str(), &lock), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(lock, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    // Each waits out the busy time-out; together they wait it once.
+    std::vector<std::future<Result>> runs;
+    for (const char *args : {"settings init", "settings init --json"}) {
+        runs.push_back(std::async(std::launch::async, [args] { return RunTool(args); }));
+    }
+    std::vector<Result> results;
+    for (auto &run : runs) results.push_back(run.get());
+    sqlite3_exec(lock, "ROLLBACK", nullptr, nullptr, nullptr);
+
+    for (const Result &result : results) {
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find("cannot be written (read-only, full disk, or locked too long) "
+                                  "(error 1013)"),
+                  std::string::npos)
+            << result.err;
+    }
+    EXPECT_EQ(RunTool("settings list").status, 1);  // still no root
+
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    ASSERT_EQ(sqlite3_exec(lock, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    runs.clear();
+    for (std::string args : {"settings import --yes '" + file + "'",
+                             std::string("settings set 'First 0' port 3 --yes"),
+                             std::string("settings delete 'Other 0' --yes")}) {
+        runs.push_back(std::async(std::launch::async, [args] { return RunTool(args); }));
+    }
+    results.clear();
+    for (auto &run : runs) results.push_back(run.get());
+    sqlite3_exec(lock, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(lock);
+    EXPECT_EQ(results[0].status, 1);
+    EXPECT_NE(results[0].err.find("cannot write the changes; none was written: the settings "
+                                  "store " +
+                                  dir_ + "/registry.db cannot be written"),
+              std::string::npos)
+        << results[0].err;
+    EXPECT_EQ(results[1].status, 1);
+    EXPECT_NE(results[1].err.find("(error 1013)"), std::string::npos) << results[1].err;
+    EXPECT_EQ(results[2].status, 1);  // there is no such instance, said without waiting
+    EXPECT_EQ(RunTool("settings list").out, "");
+}
+
+// A backup is a store of its own that check reads; later changes to the store are not in it.
+TEST_F(ToolSettings, BackupIsAWholeStoreThatCheckReads) {
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    ASSERT_EQ(RunTool("settings set 'Kept 0' port 1 --yes").status, 0);
+    const std::string backup = dir_ + "/backup.db", store = dir_ + "/registry.db";
+    const Result made = RunTool("settings backup '" + backup + "'");
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.out, "backed up " + store + " to " + backup + "\n");
+    ASSERT_EQ(RunTool("settings set 'Later 0' port 2 --yes").status, 0);
+
+    const struct {
+        std::string args;
+        int status;
+        std::string out_or_err;  // a part of what it prints
+    } cases[] = {
+        {"settings check '" + backup + "'", 0,
+         "store: " + backup + "\nintegrity: ok\nself-contained: yes\njournal: delete\n"},
+        {"--json settings check '" + backup + "'", 0,
+         "{\"store\":\"" + backup +
+             "\",\"integrity\":[\"ok\"],\"self_contained\":true,\"journal\":\"delete\"}\n"},
+        {"settings check '" + dir_ + "/missing.db'", 1, "cannot check " + dir_ + "/missing.db"},
+        {"settings check '" + dir_ + "/one.reg'", 1, "integrity: cannot read"},
+        {"settings backup '" + store + "'", 1, "is the settings store itself"},
+        {"settings backup '" + dir_ + "/no/such/folder.db'", 1, "cannot write the backup"},
+    };
+    std::ofstream(dir_ + "/one.reg") << "not a store\n";
+    for (const auto &c : cases) {
+        const Result result = RunTool(c.args);
+        EXPECT_EQ(result.status, c.status) << c.args;
+        EXPECT_NE((result.out + result.err).find(c.out_or_err), std::string::npos)
+            << c.args << ": " << result.out << result.err;
+    }
+    setenv("TOVARINE_REGISTRY", backup.c_str(), 1);
+    EXPECT_EQ(RunTool("settings list").out, "Kept 0\n");
 }
 
 TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {

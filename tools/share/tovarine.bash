@@ -66,10 +66,13 @@ _tovarine() {
         settings)
             case "$action" in
                 "")
-                    mapfile -t COMPREPLY < <(compgen -W "init list show export import set delete check" -- "$cur")
+                    mapfile -t COMPREPLY < <(compgen -W "init list show export import set delete check backup" -- "$cur")
                     ;;
                 import)
                     _tovarine_files reg
+                    ;;
+                backup | check)
+                    _tovarine_files
                     ;;
                 show | set | delete)
                     # The instance key is the first word after the action.

@@ -58,7 +58,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "registry_store.h"
@@ -66,11 +65,21 @@
 
 namespace {
 
-constexpr uint64_t kHandleMagic = 0x7476'6B65'7968'6E64ull;  // "tvkeyhnd"
-constexpr int64_t kRootId = 1;                               // HKEY_CURRENT_USER's row
+using tovarine::registry::kBusyTimeoutMs;
+constexpr int64_t kRootId = 1;  // HKEY_CURRENT_USER's row
 constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxValueNameChars = 16383;
-constexpr int kBusyTimeoutMs = 10000;
+// Handles are numbers handed out once each, never addresses: a handle that was closed stays
+// unknown for good, even when a later handle's state is allocated at the same address. They
+// step by 4 from above the null page and skip the predefined keys (0x80000000-0x800000FF).
+constexpr uintptr_t kFirstHandle = 0x10000;
+constexpr uintptr_t kHandleStep = 4;
+constexpr uintptr_t kPredefinedFirst = 0x80000000u;
+constexpr uintptr_t kPredefinedEnd = 0x80000100u;
+// After a commit the log's pages are copied into the store file; while another connection still
+// reads an older state that copy stops short, and it is tried again after 1, 2, 4, ... ms, at
+// most this many times (63 ms in all) before the rest is left to the next commit.
+constexpr int kCheckpointRetries = 6;
 constexpr int64_t kSchemaVersion = 1;
 constexpr DWORD kRegMultiSz = 7;
 
@@ -152,7 +161,6 @@ struct PendingValue {
 };
 
 struct KeyHandle {
-    uint64_t magic = kHandleMagic;
     int64_t id = 0;  // 0 while the key is still to be made (`to_make` below `parent`)
     Snapshot<SubkeyEntry> subkeys;
     Snapshot<ValueEntry> values;
@@ -174,8 +182,9 @@ struct Store {
 struct Globals {
     std::mutex mutex;
     Store store;
-    std::unordered_set<KeyHandle *> handles;
-    KeyHandle root{kHandleMagic, kRootId, {}, {}, 0, {}, {}, {}, {}};
+    std::unordered_map<uintptr_t, std::unique_ptr<KeyHandle>> handles;  // open handles by number
+    uintptr_t next_handle = kFirstHandle;
+    KeyHandle root{kRootId, {}, {}, 0, {}, {}, {}, {}};
     uint64_t epoch = 1;  // moves with every write of this process and every (re)open
     int64_t steps = 0;
     std::vector<sqlite3 *> inherited;  // connections of a parent process, never to be used
@@ -186,11 +195,6 @@ struct Globals {
 std::atomic<pid_t> g_pid{0};
 
 pid_t ProcessId() {
-    static const bool registered = [] {
-        pthread_atfork(nullptr, nullptr, [] { g_pid.store(0, std::memory_order_relaxed); });
-        return true;
-    }();
-    (void)registered;
     pid_t pid = g_pid.load(std::memory_order_relaxed);
     if (pid == 0) {
         pid = getpid();
@@ -199,9 +203,37 @@ pid_t ProcessId() {
     return pid;
 }
 
+Globals &G();
+void DropConnection(Globals &g);
+
+// fork() and the store. SQLite keeps, per process, which locks its connections hold on each
+// file and the shared index of the log; a child that inherited that bookkeeping believes it
+// holds locks the kernel gave its parent alone (POSIX record locks are not inherited), so once
+// the parent exits other programs see no user of the store and may reset its log under the
+// child. And a fork while another thread is inside a registry call would leave the registry's
+// lock held for good in the child. So the forking thread takes the registry's lock, waiting for
+// any call in progress (no transaction is open between calls), and closes the connection before
+// the fork: neither process has one after it, and each opens its own at its next call, taking
+// its own locks. A fork thus costs the parent one reopen of the store at its next call.
+// Uncommitted writes live in the handles, which both processes keep.
+void BeforeFork() {
+    Globals &g = G();
+    g.mutex.lock();
+    DropConnection(g);
+}
+void AfterForkInParent() { G().mutex.unlock(); }
+void AfterForkInChild() {
+    g_pid.store(0, std::memory_order_relaxed);
+    G().mutex.unlock();
+}
+
 // Never destroyed: registry calls may come from other threads while the process exits.
 Globals &G() {
-    static Globals *const globals = new Globals;
+    static Globals *const globals = [] {
+        auto *made = new Globals;
+        pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+        return made;
+    }();
     return *globals;
 }
 
@@ -316,6 +348,26 @@ private:
 
 int Run(Store &store, const char *sql) { return Query(store, sql).Run(); }
 
+// Copies every page of the write-ahead log into the store file (a passive checkpoint: it waits
+// for no one). A connection of another program that still reads an older state keeps the
+// pages it needs out of the copy, and another connection's checkpoint in progress keeps this
+// one out; both are short for the store's own calls (a load is one statement), so the copy is
+// tried again after 1, 2, 4, ... ms, kCheckpointRetries times. A reader that holds its
+// transaction longer leaves the rest of the log to the next commit (or to the last connection's
+// close): until then the file alone is not a full copy. True when the whole log is in the file.
+bool CopyLogIntoFile(sqlite3 *db) {
+    for (int attempt = 0;; ++attempt) {
+        int log_frames = 0, copied_frames = 0;
+        const int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                                 &log_frames, &copied_frames);
+        // Not in WAL mode (a file system that cannot share the log's index): both are -1.
+        if (rc == SQLITE_OK && copied_frames >= log_frames) return true;
+        if (attempt == kCheckpointRetries) return false;
+        const timespec wait{0, (1L << attempt) * 1000000L};
+        nanosleep(&wait, nullptr);
+    }
+}
+
 // A write transaction, rolled back unless committed.
 class Transaction {
 public:
@@ -331,14 +383,13 @@ public:
         return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
     }
     // Commits, then copies the committed pages from the write-ahead log into the store file,
-    // so that the file alone holds every value once no call is running. A checkpoint that
-    // cannot finish (a reader in another process still needs older pages) is left to the next
-    // commit: what is committed is durable in the log either way.
+    // so that the file alone holds every value once the call returns. What is committed is
+    // durable in the log either way; the copy only makes the file a full copy of the store.
     LONG Commit() {
         const int rc = Run(store_, kCommit);
         if (rc != SQLITE_DONE) return MapError(rc, true);
         ++G().epoch;
-        sqlite3_wal_checkpoint_v2(store_.db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        CopyLogIntoFile(store_.db);
         return ERROR_SUCCESS;
     }
 
@@ -352,6 +403,19 @@ void CloseConnection(Store &store) {
     if (store.db) sqlite3_close_v2(store.db);
     store.db = nullptr;
     ++G().epoch;
+}
+
+// Lets go of the process's connection. One opened by another process (inherited through a fork
+// that ran no fork handlers) is neither used nor closed: closing it could release or reset what
+// belongs to that process's files.
+void DropConnection(Globals &g) {
+    if (g.store.db && g.store.pid != ProcessId()) {
+        g.inherited.push_back(g.store.db);
+        g.store.db = nullptr;
+        g.store.statements.clear();
+        ++g.epoch;
+    }
+    CloseConnection(g.store);
 }
 
 std::string StorePath() {
@@ -379,15 +443,41 @@ std::string StorePath() {
     return config + "/tovarine/registry.db";
 }
 
-// mkdir -p of the folder holding `path`, new folders with mode 0700.
+// The folder holding `path` ("" for the root folder).
+std::string FolderOf(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// Makes what `folder` lists durable: a name made in it survives power loss once this returns
+// true.
+bool SyncFolder(const std::string &folder) {
+    const int fd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced;
+}
+
+// mkdir -p of the folder holding `path`, new folders with mode 0700. Each new folder is synced,
+// and so is the folder above the first new one, so that the whole chain is on disk before the
+// store is made in it.
 bool MakeFolders(const std::string &path) {
+    std::vector<std::string> made;
     for (size_t slash = path.find('/', 1); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
-        const std::string folder = path.substr(0, slash);
-        if (mkdir(folder.c_str(), 0700) == 0) continue;
+        std::string folder = path.substr(0, slash);
+        if (mkdir(folder.c_str(), 0700) == 0) {
+            made.push_back(std::move(folder));
+            continue;
+        }
         struct stat st {};
         if (errno != EEXIST || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
     }
+    if (made.empty()) return true;
+    if (!SyncFolder(FolderOf(made.front()))) return false;
+    for (const std::string &folder : made)
+        if (!SyncFolder(folder)) return false;
     return true;
 }
 
@@ -536,9 +626,13 @@ LONG OpenConnection(Store &store) {
     const std::string path = StorePath();
     if (path.empty() || !MakeFolders(path)) return ERROR_CANTOPEN;
     // Made here rather than by SQLite for its mode; never truncated. Also turns away folders.
-    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    // A new file's name is synced into its folder at once.
+    int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const bool made = fd >= 0;
+    if (!made && errno == EEXIST) fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return ERROR_CANTOPEN;
     close(fd);
+    if (made && !SyncFolder(FolderOf(path))) return ERROR_CANTOPEN;
 
     int rc = sqlite3_open_v2(path.c_str(), &store.db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -584,12 +678,7 @@ LONG OpenConnection(Store &store) {
 LONG EnsureOpen(Globals &g) {
     Store &store = g.store;
     if (store.db && store.pid == ProcessId()) return ERROR_SUCCESS;
-    if (store.db) {
-        // Inherited across fork: SQLite connections must not be used, nor closed, in the child.
-        g.inherited.push_back(store.db);
-        store.db = nullptr;
-        store.statements.clear();
-    }
+    DropConnection(g);
     const LONG err = OpenConnection(store);
     if (err != ERROR_SUCCESS) CloseConnection(store);
     ++g.epoch;
@@ -601,10 +690,9 @@ LONG Resolve(Globals &g, HKEY key, KeyHandle **handle) {
         *handle = &g.root;
         return ERROR_SUCCESS;
     }
-    auto *candidate = reinterpret_cast<KeyHandle *>(key);
-    if (!g.handles.contains(candidate) || candidate->magic != kHandleMagic)
-        return ERROR_INVALID_HANDLE;
-    *handle = candidate;
+    const auto found = g.handles.find(reinterpret_cast<uintptr_t>(key));
+    if (found == g.handles.end()) return ERROR_INVALID_HANDLE;
+    *handle = found->second.get();
     return ERROR_SUCCESS;
 }
 
@@ -695,10 +783,15 @@ LONG WritePending(Store &store, const KeyHandle &handle, int64_t *key_id) {
         for (size_t i = 0; i < handle.to_make.size(); ++i) {
             const int64_t parent = id;
             const std::string &part = handle.to_make[i];
-            LONG err = FindChild(store, parent, part, &id);
-            if (err == ERROR_SUCCESS) continue;  // made meanwhile by another handle or process
-            if (err != ERROR_FILE_NOT_FOUND) return err;
             const bool last = i + 1 == handle.to_make.size();
+            LONG err = FindChild(store, parent, part, &id);
+            if (err == ERROR_SUCCESS) {
+                // Made meanwhile by another handle or process: a key on the way is shared, but
+                // the key itself is made by one creator only, who alone was told it was new.
+                if (last) return ERROR_ALREADY_EXISTS;
+                continue;
+            }
+            if (err != ERROR_FILE_NOT_FOUND) return err;
             const int rc = Query(store, kInsertKey)
                                .Bind(1, parent)
                                .Bind(2, part)
@@ -742,24 +835,38 @@ void ClearPending(KeyHandle &handle, int64_t id) {
     handle.pending_at.clear();
 }
 
+// Drops what a handle had still to write; a key it was still to make is no key at all for it
+// (id -1 is never given), so its later calls give ERROR_KEY_DELETED.
+void DropPending(KeyHandle &handle) {
+    if (handle.HasPending()) ClearPending(handle, handle.id == 0 ? -1 : handle.id);
+}
+
 // Commits what was written through the handle in one transaction. All of it becomes visible at
 // once, or, when the commit fails or the process dies first, none of it. On failure the writes
-// stay pending.
+// stay pending, to be tried again, except when the key the handle was to make has been made by
+// someone else (ERROR_ALREADY_EXISTS): then they are dropped, as they were meant for a new key.
 LONG CommitPending(Globals &g, KeyHandle &handle) {
     if (!handle.HasPending()) return ERROR_SUCCESS;
     Transaction txn(g.store);
     if (LONG err = txn.Begin()) return err;
     int64_t id = 0;
-    if (LONG err = WritePending(g.store, handle, &id)) return err;
+    if (LONG err = WritePending(g.store, handle, &id)) {
+        if (err == ERROR_ALREADY_EXISTS) DropPending(handle);
+        return err;
+    }
     if (LONG err = txn.Commit()) return err;
     ClearPending(handle, id);
     return ERROR_SUCCESS;
 }
 
-// Registers a new handle; the set's entry is made before the handle is let go of.
+// Registers a new handle under a number no handle of the process had before.
 HKEY Adopt(Globals &g, std::unique_ptr<KeyHandle> handle) {
-    g.handles.insert(handle.get());
-    return reinterpret_cast<HKEY>(handle.release());
+    uintptr_t number = g.next_handle;
+    if (number >= kPredefinedFirst && number < kPredefinedEnd) number = kPredefinedEnd;
+    if (number < kFirstHandle) number = kFirstHandle;  // wrapped round (32-bit only)
+    g.handles.emplace(number, std::move(handle));
+    g.next_handle = number + kHandleStep;
+    return reinterpret_cast<HKEY>(number);
 }
 
 LONG NewHandle(Globals &g, int64_t id, HKEY *result) {
@@ -842,19 +949,157 @@ LONG Locked(Body body) noexcept {
     }
 }
 
+// Copies the database of connection `source` into a new file `path` in one read of it, as a
+// database with a rollback journal, synced.
+LONG CopyInto(sqlite3 *source, const std::string &path) {
+    sqlite3 *copy = nullptr;
+    int rc =
+        sqlite3_open_v2(path.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> closer(copy, sqlite3_close_v2);
+    if (rc != SQLITE_OK) return ERROR_CANTWRITE;
+    sqlite3_extended_result_codes(copy, 1);
+    sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
+    if (backup == nullptr) return MapError(sqlite3_extended_errcode(copy), true);
+    rc = sqlite3_backup_step(backup, -1);  // every page under one read transaction
+    const int finished = sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE) return MapError(rc, true);
+    if (finished != SQLITE_OK) return MapError(finished, true);
+    // The pages copied include the store's header, which names WAL; the copy is to stand alone.
+    sqlite3_stmt *statement = nullptr;
+    rc = sqlite3_prepare_v2(copy, "PRAGMA journal_mode=DELETE", -1, &statement, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(statement);
+    const bool rollback = rc == SQLITE_ROW && std::string_view(reinterpret_cast<const char *>(
+                                                  sqlite3_column_text(statement, 0))) == "delete";
+    sqlite3_finalize(statement);
+    if (!rollback) return MapError(rc == SQLITE_ROW ? SQLITE_ERROR : rc, true);
+    closer.reset();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ERROR_CANTWRITE;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+bool FileExists(const std::string &path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Whether the database `file` alone holds every committed change, judged from its journal
+// files without opening them through SQLite. In WAL mode: the log is missing or empty, or every
+// frame in it has been copied into the file; the log's index (FILE-shm, SQLite's WAL-index
+// layout, native byte order, its header kept twice at bytes 0 and 48) counts the valid frames
+// (mxFrame, at byte 16) and those copied (nBackfill, at byte 96). An index that cannot be read
+// or whose two headers differ tells nothing, and counts as not self-contained. In rollback
+// mode: no hot journal beside the file. Read while a connection to the file is open, so that
+// the index is current.
+bool SelfContained(const std::string &file, bool wal) {
+    struct stat st {};
+    const std::string journal = file + (wal ? "-wal" : "-journal");
+    if (stat(journal.c_str(), &st) != 0) return errno == ENOENT;
+    if (st.st_size == 0) return true;
+    if (!wal) return false;
+    const int fd = open((file + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    unsigned char index[100];
+    const bool read = pread(fd, index, sizeof index, 0) == static_cast<ssize_t>(sizeof index);
+    close(fd);
+    if (!read || std::memcmp(index, index + 48, 48) != 0 || index[12] == 0) return false;
+    uint32_t frames = 0, copied = 0;
+    std::memcpy(&frames, index + 16, sizeof frames);
+    std::memcpy(&copied, index + 96, sizeof copied);
+    return copied >= frames;
+}
+
 }  // namespace
 
 namespace tovarine::registry {
 
+LONG DiscardKey(HKEY key) {
+    if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
+    return Locked([&](Globals &g) -> LONG {
+        return g.handles.erase(reinterpret_cast<uintptr_t>(key)) ? ERROR_SUCCESS
+                                                                 : ERROR_INVALID_HANDLE;
+    });
+}
+
+// The copy is made beside the destination and renamed over it, so that the destination is the
+// old file or the whole new copy. A journal of another database left beside the destination
+// would be taken for the copy's own by SQLite, so the copy is refused there
+// (ERROR_ALREADY_EXISTS); so is the store file itself (ERROR_INVALID_PARAMETER).
+LONG BackupStore(const std::string &destination) {
+    if (destination.empty()) return ERROR_INVALID_PARAMETER;
+    return Locked([&](Globals &g) -> LONG {
+        if (LONG err = EnsureOpen(g)) return err;
+        struct stat store {
+        }, target{};
+        const std::string file = sqlite3_db_filename(g.store.db, "main");
+        if (stat(file.c_str(), &store) == 0 && stat(destination.c_str(), &target) == 0 &&
+            store.st_dev == target.st_dev && store.st_ino == target.st_ino)
+            return ERROR_INVALID_PARAMETER;
+        if (FileExists(destination + "-wal") || FileExists(destination + "-journal"))
+            return ERROR_ALREADY_EXISTS;
+        const std::string partial = destination + ".partial";
+        unlink(partial.c_str());
+        LONG err = CopyInto(g.store.db, partial);
+        if (err == ERROR_SUCCESS && rename(partial.c_str(), destination.c_str()) != 0)
+            err = ERROR_CANTWRITE;
+        if (err == ERROR_SUCCESS && !SyncFolder(FolderOf(destination))) err = ERROR_CANTWRITE;
+        if (err != ERROR_SUCCESS) unlink(partial.c_str());
+        return err;
+    });
+}
+
+// Opened read-only, with no lock on the registry's side: a check of the live store runs beside
+// the other processes' calls and waits for writers as they do.
+LONG CheckStore(const std::string &file, StoreCheck *out) {
+    if (out == nullptr) return ERROR_INVALID_PARAMETER;
+    try {
+        *out = StoreCheck{};
+        sqlite3 *db = nullptr;
+        int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        std::unique_ptr<sqlite3, int (*)(sqlite3 *)> closer(db, sqlite3_close_v2);
+        if (rc != SQLITE_OK) {
+            out->problems.push_back(std::string("cannot open: ") + sqlite3_errstr(rc));
+            return ERROR_CANTOPEN;
+        }
+        sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        auto rows = [&](const char *sql, std::vector<std::string> *texts) {
+            sqlite3_stmt *statement = nullptr;
+            int step = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+            while (step == SQLITE_OK || step == SQLITE_ROW) {
+                step = sqlite3_step(statement);
+                if (step != SQLITE_ROW) break;
+                const auto *text =
+                    reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
+                texts->emplace_back(text ? text : "");
+            }
+            sqlite3_finalize(statement);
+            return step == SQLITE_DONE ? SQLITE_OK : step;
+        };
+        std::vector<std::string> lines;
+        rc = rows("PRAGMA integrity_check", &lines);
+        if (rc != SQLITE_OK) {
+            out->problems.push_back(std::string("cannot read: ") + sqlite3_errmsg(db));
+            return rc == SQLITE_CANTOPEN ? ERROR_CANTOPEN : MapError(rc, false);
+        }
+        for (std::string &line : lines)
+            if (line != "ok") out->problems.push_back(std::move(line));
+        lines.clear();
+        if (rows("PRAGMA journal_mode", &lines) == SQLITE_OK && !lines.empty())
+            out->journal = lines.front();
+        out->self_contained = SelfContained(file, out->journal == "wal");
+        return ERROR_SUCCESS;
+    } catch (const std::bad_alloc &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
 void CloseStore() {
     Globals &g = G();
     std::lock_guard lock(g.mutex);
-    if (g.store.db && g.store.pid != ProcessId()) {
-        g.inherited.push_back(g.store.db);
-        g.store.db = nullptr;
-        g.store.statements.clear();
-    }
-    CloseConnection(g.store);
+    DropConnection(g);
 }
 
 std::string StoreFile() { return StorePath(); }
@@ -882,10 +1127,8 @@ LONG CommitTogether(const HKEY *keys, size_t count) {
         for (size_t i = 0; i < count; ++i) {
             if (err == ERROR_SUCCESS) {
                 ClearPending(*handles[i], ids[i]);
-            } else if (handles[i]->HasPending()) {
-                // Dropped, so that closing the handle writes nothing on its own; a key that was
-                // still to be made is no key at all for the handle (id -1 is never given).
-                ClearPending(*handles[i], handles[i]->id == 0 ? -1 : handles[i]->id);
+            } else {
+                DropPending(*handles[i]);  // so that closing the handle writes nothing on its own
             }
         }
         return err;
@@ -966,17 +1209,15 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR key_class, DWORD, RE
 LONG RegCloseKey(HKEY key) {
     if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
     return Locked([&](Globals &g) -> LONG {
-        auto *handle = reinterpret_cast<KeyHandle *>(key);
-        if (!g.handles.contains(handle) || handle->magic != kHandleMagic)
-            return ERROR_INVALID_HANDLE;
+        const auto found = g.handles.find(reinterpret_cast<uintptr_t>(key));
+        if (found == g.handles.end()) return ERROR_INVALID_HANDLE;
+        KeyHandle &handle = *found->second;
         LONG err = ERROR_SUCCESS;
-        if (handle->HasPending()) {
+        if (handle.HasPending()) {
             err = EnsureOpen(g);
-            if (err == ERROR_SUCCESS) err = CommitPending(g, *handle);
+            if (err == ERROR_SUCCESS) err = CommitPending(g, handle);
         }
-        g.handles.erase(handle);
-        handle->magic = 0;
-        delete handle;
+        g.handles.erase(found);
         return err;
     });
 }

@@ -1,20 +1,20 @@
-// Test controls of the POSIX registry, and the store's file name for the command-line host. Not
-// part of the library's interface: only programs that link the registry's objects directly use
-// them, to switch stores, to measure the store's work and to name the store in messages.
+// What the POSIX registry offers beyond the Win32 calls: the store's file name, backups and
+// checks of the store for the command-line host, and test controls. Not part of the library's
+// interface: only programs that link the registry's objects directly use them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/posix/win32.h"
 
 namespace tovarine::registry {
 
-// Closes the process's store. The next registry call opens it again, reading TOVARINE_REGISTRY
-// anew. Open handles stay valid and keep addressing the same key ids in whatever store is open
-// then, so tests close their handles before switching stores.
-void CloseStore();
+// How long a call waits for another process's write to the store to end before it gives up
+// (ERROR_CANTWRITE or ERROR_CANTREAD): the same wait for every connection to the store.
+constexpr int kBusyTimeoutMs = 10000;
 
 // The file the next open of the store takes: TOVARINE_REGISTRY, else the default path; empty
 // when TOVARINE_REGISTRY is set but empty, or when no home folder is known.
@@ -25,8 +25,36 @@ std::string StoreFile();
 // through any of them becomes visible at once, or none does. On failure every one of those
 // writes is dropped, and a handle whose key was still to be made addresses no key afterwards
 // (its calls give ERROR_KEY_DELETED). A key that is no open handle, or HKEY_CURRENT_USER, is
-// refused before anything is written or dropped. For the command-line host's imports.
+// refused before anything is written or dropped. A key still to be made that exists by then
+// (made by another process or handle) fails the whole commit with ERROR_ALREADY_EXISTS. For the
+// command-line host's imports.
 LONG CommitTogether(const HKEY *keys, size_t count);
+
+// Closes an open key handle, dropping its uncommitted writes: a key it was still to make is
+// not made. For error paths that must write nothing. HKEY_CURRENT_USER is left open.
+LONG DiscardKey(HKEY key);
+
+// A consistent copy of the store into `destination` with SQLite's online backup API, taken
+// while other processes use the store; the copy is a self-contained database (no WAL), put in
+// place whole (written beside it, synced, then renamed over it).
+LONG BackupStore(const std::string &destination);
+
+// Checks a store file (the live store or a backup) without changing it.
+struct StoreCheck {
+    std::vector<std::string> problems;  // integrity lines other than "ok", or why it could not
+                                        // be opened or read
+    std::string journal;                // the journal mode: "wal", "delete", ...
+    bool self_contained = false;        // the file alone holds every committed change (no log pages
+                                        // left to copy into it)
+};
+LONG CheckStore(const std::string &file, StoreCheck *out);
+
+// ---- Test controls ----
+
+// Closes the process's store. The next registry call opens it again, reading TOVARINE_REGISTRY
+// anew. Open handles stay valid and keep addressing the same key ids in whatever store is open
+// then, so tests close their handles before switching stores.
+void CloseStore();
 
 // Virtual-machine steps run by the store's statements since the previous call (SQLite's count
 // of the work a statement did, scans included); the count restarts at each call.

@@ -77,6 +77,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 #define ERROR_READ_FAULT 30L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_BAD_PATHNAME 161L
+#define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_BADDB 1009L
@@ -125,6 +126,19 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
                     DWORD data_bytes);
 LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key);
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
+
+// ---- Diagnostics ----
+// OutputDebugStringA hands a line to whoever watches the process's diagnostics: on POSIX,
+// standard error, written in one write so that lines of several threads do not mix.
+void OutputDebugStringA(LPCSTR text);
+
+// FormatMessageA with FORMAT_MESSAGE_FROM_SYSTEM: the text of a Win32 error code, in the words
+// Windows uses, for the codes the stand-ins return; 0 (nothing written) for any other code.
+// Only a caller's buffer (no FORMAT_MESSAGE_ALLOCATE_BUFFER) and no inserts.
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+DWORD FormatMessageA(DWORD flags, const void *source, DWORD message_id, DWORD language_id,
+                     LPSTR buffer, DWORD size, void *arguments);
 
 // ---- Message boxes: shown by the host's handler (tovarine_set_message_box_handler) ----
 #define MB_OK 0x00000000u

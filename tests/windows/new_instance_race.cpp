@@ -1,0 +1,163 @@
+// Several processes of tovarine.dll saving new instances of one settings name at once, on the
+// real registry: every save must get an instance key of its own, holding its own values.
+//
+// Run without arguments, it makes the settings root and a first instance "Race 0", starts
+// kProcesses copies of itself ("child P"), releases them together, waits for them, and checks
+// the instance keys. Each child makes kSaves silent saves into new instances, every other one
+// by name with a selector beyond every match (qy70EE) and through qy75BB. Exit status 0 when
+// every save made a key of its own, whole.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tovarine.h"
+
+namespace {
+
+constexpr int kProcesses = 2, kSaves = 100;
+constexpr char kRoot[] = "SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
+constexpr char kGo[] = "tovarine-new-instance-race-go";
+constexpr char kReady[] = "tovarine-new-instance-race-ready";
+
+// A host's two settings, both holding the save's counter: as text and as a number.
+struct Host {
+    char text[32] = {};
+    int32_t number = 0;
+    SettingDescriptor table[3] = {{"Text", 1, sizeof text, text, nullptr},
+                                  {"Number", 4, sizeof number, &number, nullptr},
+                                  {nullptr, 0, 0, nullptr, nullptr}};
+    explicit Host(int counter) : number(counter) {
+        std::snprintf(text, sizeof text, "save %d", counter);
+    }
+};
+
+int Child(int process) {
+    // Ready once loaded; all go at once, so that their saves overlap.
+    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, kGo);
+    HANDLE ready = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, kReady);
+    if (go == nullptr || ready == nullptr || !ReleaseSemaphore(ready, 1, nullptr) ||
+        WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) {
+        return 3;
+    }
+    CloseHandle(ready);
+    CloseHandle(go);
+    f9832144782(-1);  // silent, and beyond every match: each save is a new instance
+    for (int s = 0; s < kSaves; ++s) {
+        Host host(1 + process * 100 + s);
+        int32_t rc = 0;
+        if (s % 2 == 0) {
+            rc = qy70EE(nullptr, "Race", host.table);
+        } else {
+            HKEY root = nullptr;
+            if (RegOpenKeyExA(HKEY_CURRENT_USER, kRoot, 0, KEY_READ, &root) != ERROR_SUCCESS) {
+                return 1;
+            }
+            char name[256], key_class[256];
+            FILETIME written{};
+            rc = qy75BB(root, nullptr, "Race", host.table, name, 256, key_class, 256, &written);
+            RegCloseKey(root);
+        }
+        if (rc != 0) return 1;
+    }
+    return 0;
+}
+
+std::string Text(HKEY key, const char *name) {
+    char data[64] = {};
+    DWORD type = 0, bytes = sizeof data - 1;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(data), &bytes) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return "-";
+    }
+    return data;
+}
+
+int Parent() {
+    HKEY root = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kRoot, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root,
+                        nullptr) != ERROR_SUCCESS) {
+        std::puts("new_instance_race: cannot make the settings root");
+        return 2;
+    }
+    f9832144782(1);
+    Host first(0);
+    if (qy70EE(nullptr, "Race", first.table) != 0) return 2;  // "Race 0": the rest are new
+
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, kGo);
+    HANDLE ready = CreateSemaphoreA(nullptr, 0, kProcesses, kReady);
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::vector<PROCESS_INFORMATION> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        std::string command = "\"" + std::string(self) + "\" child " + std::to_string(p);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child{};
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &child)) {
+            std::puts("new_instance_race: cannot start a child");
+            return 2;
+        }
+        children.push_back(child);
+    }
+    for (size_t p = 0; p < children.size(); ++p) {
+        if (WaitForSingleObject(ready, 60000) != WAIT_OBJECT_0) break;
+    }
+    SetEvent(go);
+    int failures = 0;
+    for (const PROCESS_INFORMATION &child : children) {
+        DWORD status = 99;
+        WaitForSingleObject(child.hProcess, INFINITE);
+        GetExitCodeProcess(child.hProcess, &status);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+        if (status != 0) {
+            std::printf("new_instance_race: a child exited with %lu\n", status);
+            ++failures;
+        }
+    }
+    CloseHandle(ready);
+    CloseHandle(go);
+
+    std::multiset<std::string> found, expected = {"0"};
+    for (int p = 0; p < kProcesses; ++p) {
+        for (int s = 0; s < kSaves; ++s) expected.insert(std::to_string(1 + p * 100 + s));
+    }
+    char name[256];
+    DWORD keys = 0;
+    for (DWORD chars = sizeof name; RegEnumKeyExA(root, keys, name, &chars, nullptr, nullptr,
+                                                  nullptr, nullptr) == ERROR_SUCCESS;
+         chars = sizeof name, ++keys) {
+        HKEY instance = nullptr;
+        if (RegOpenKeyExA(root, name, 0, KEY_READ, &instance) != ERROR_SUCCESS) continue;
+        const std::string text = Text(instance, "Text"), number = Text(instance, "Number");
+        RegCloseKey(instance);
+        if (text != "save " + number) {
+            std::printf("new_instance_race: %s holds Text=%s Number=%s\n", name, text.c_str(),
+                        number.c_str());
+            ++failures;
+        }
+        found.insert(number);
+    }
+    RegCloseKey(root);
+    std::printf("new_instance_race: %d processes x %d saves: %lu instance keys (%u expected)\n",
+                kProcesses, kSaves, static_cast<unsigned long>(keys),
+                static_cast<unsigned>(expected.size()));
+    if (found != expected) {
+        std::puts("new_instance_race: saves were lost or made twice");
+        ++failures;
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 3 && std::string(argv[1]) == "child") return Child(std::atoi(argv[2]));
+    return Parent();
+}
