@@ -459,14 +459,22 @@ protected:
         f9832144782(0);
         ops_ = RecordedOps();
         files_ = RecordedFiles();
-        int log = -1;
-        for (size_t f = 0; f < files_.size(); ++f)
-            if (files_[f].ends_with("-wal")) log = static_cast<int>(f);
-        ASSERT_GE(log, 0) << "the store never wrote a log";
+        for (size_t f = 0; f < files_.size(); ++f) {
+            if (files_[f].ends_with("-wal")) log_ = static_cast<int>(f);
+            if (files_[f] == store_.filename()) db_ = static_cast<int>(f);
+        }
+        ASSERT_GE(log_, 0) << "the store never wrote a log";
         for (Commit &commit : commits_) {
             for (size_t i = commit.first; i < commit.returned; ++i)
-                if (ops_[i].kind == FileOp::kSync && ops_[i].file == log) commit.log_sync = i;
+                if (ops_[i].kind == FileOp::kSync && ops_[i].file == log_) commit.log_sync = i;
         }
+    }
+
+    // The first sync of `file` in [from, to), or SIZE_MAX.
+    size_t SyncOf(int file, size_t from, size_t to) const {
+        for (size_t i = from; i < to && i < ops_.size(); ++i)
+            if (ops_[i].kind == FileOp::kSync && ops_[i].file == file) return i;
+        return SIZE_MAX;
     }
 
     // The store a power loss left as `image`, as the checks find it; each distinct store is
@@ -487,6 +495,7 @@ protected:
     std::vector<Commit> commits_;
     std::vector<FileOp> ops_;
     std::vector<std::string> files_;
+    int log_ = -1, db_ = -1;  // the log's and the store file's indexes in files_
     std::unordered_map<uint64_t, Found> examined_;
 };
 
@@ -563,6 +572,42 @@ TEST_F(PowerLossTest, EveryDurableSaveSurvivesAPowerLossAnywhere) {
     RecordProperty("stores_checked", std::to_string(images));
     RecordProperty("losses", std::to_string(losses));
     EXPECT_EQ(losses, 0);
+}
+
+// The checks see a loss when a sync the store relies on does not happen: the log's sync at a
+// commit (the save is then lost at once), or the store file's sync at the checkpoint after it
+// (the save is then lost once the next commit starts the log afresh).
+TEST_F(PowerLossTest, ALostSyncIsSeenAsALostSave) {
+    ASSERT_NO_FATAL_FAILURE(RecordSaves());
+    int checked = 0;
+    for (int k = 1; k + 1 <= kSaves; ++k) {
+        const Commit &save = commits_[k], &next = commits_[k + 1];
+        if (next.first != save.returned) continue;  // the store was closed between them
+        const struct {
+            const char *sync;
+            size_t lost, at;
+        } cases[] = {
+            {"the log's sync at the commit", save.log_sync, save.log_sync + 1},
+            {"the store file's sync at the checkpoint", SyncOf(db_, save.log_sync, save.returned),
+             SyncOf(log_, next.first, next.returned) + 1},
+        };
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(c.sync) + " lost, save " + std::to_string(k));
+            ASSERT_NE(c.lost, SIZE_MAX);
+            ASSERT_LT(c.at, next.returned);
+            Disk disk(ops_, files_.size(), {c.lost});
+            while (disk.at() < c.at) disk.Advance();
+            std::mt19937_64 unused;
+            const Image image = disk.AfterPowerLoss(Loss::kAllDropped, unused);
+            const std::vector<std::string> faults = Faults(Examined(image), commits_, c.at);
+            const std::string lost = "save " + std::to_string(k) + " into ";
+            EXPECT_TRUE(std::any_of(faults.begin(), faults.end(),
+                                    [&](const std::string &f) { return f.starts_with(lost); }))
+                << faults.size() << " faults, none the loss of save " << k;
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, kSaves);
 }
 
 }  // namespace
