@@ -321,14 +321,22 @@ struct Found {
     LONG error = ERROR_SUCCESS;
     bool root_found = false;
     Instances instances;
+    bool takes_saves = false;  // a save made afterwards is there to load
 };
 
-// Opens the store in `dir` (the file TOVARINE_REGISTRY names) both ways.
+// Opens the store at `db_path` (the file TOVARINE_REGISTRY names) both ways, then saves into
+// it: the store that a power loss left must go on working.
 Found Examine(const fs::path &db_path) {
     Found found;
     found.integrity = IntegrityOf(db_path);
     registry::CloseStore();
     found.instances = ReadInstances(&found.root_found, &found.error);
+    const std::string path = std::string(kRoot) + "\\After 0";
+    Host after(kSaves + 1);
+    f9832144782(1);
+    qy63B1(nullptr, path.c_str(), after.table.data(), 1);
+    f9832144782(0);
+    found.takes_saves = Get(path, SettingNames()[0].c_str()) == Expected(0, kSaves + 1);
     registry::CloseStore();
     return found;
 }
@@ -340,6 +348,7 @@ std::vector<std::string> Faults(const Found &found, const std::vector<Commit> &c
     if (found.integrity != "ok") faults.push_back("integrity check: " + found.integrity);
     if (found.error != ERROR_SUCCESS)
         faults.push_back("store read failed: " + std::to_string(found.error));
+    if (!found.takes_saves) faults.push_back("a save made afterwards is not there");
     if (!found.root_found && commits[0].DurableAt() <= at)
         faults.push_back("the settings root, made durably before, is gone");
 
