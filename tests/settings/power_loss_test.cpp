@@ -261,7 +261,9 @@ std::string IntegrityOf(const fs::path &db_path) {
                 return 0;
             },
             &verdict, &error);
-        if (rc != SQLITE_OK) verdict = std::string("integrity_check failed: ") + error;
+        if (rc != SQLITE_OK)
+            verdict =
+                std::string("integrity_check failed: ") + (error ? error : sqlite3_errstr(rc));
         sqlite3_free(error);
     }
     sqlite3_close(db);
