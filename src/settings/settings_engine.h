@@ -10,10 +10,18 @@
 
 namespace tovarine {
 
-// Transfers `table` to (save) or from (load) the key at `key_path` below HKEY_CURRENT_USER.
-// Returns 1 for every save, and for a load that assigned; 0 for a load that did not. May throw
-// std::bad_alloc; the exports catch it.
-int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool save, int32_t selector);
+// Transfers `table` to (save) or from (load) the key at `key_path` below `parent`: the key is
+// opened, and on a save made when missing, relative to that handle. Returns 1 for every save,
+// and for a load that assigned; 0 for a load that did not. May throw std::bad_alloc; the
+// exports catch it.
+int32_t TransferTable(HKEY parent, const char *key_path, SettingDescriptor *table, bool save,
+                      int32_t selector);
+
+// The same for the key at `key_path` below HKEY_CURRENT_USER.
+inline int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool save,
+                             int32_t selector) {
+    return TransferTable(HKEY_CURRENT_USER, key_path, table, save, selector);
+}
 
 // Loads or saves `table` by settings name; returns the settings root's open error, or the
 // result of closing it.

@@ -44,7 +44,8 @@ void AppendMissingLine(LocalText &text, const SettingDescriptor &setting,
 // writes are committed together when the handle is closed. Returns the names of the settings
 // whose write failed, one "Could not save NAME\n" line each, or "Could not save the settings\n"
 // when the commit failed.
-void SaveTable(const char *key_path, HKEY key, SettingDescriptor *table, LocalText &failures) {
+void SaveTable(HKEY parent, const char *key_path, HKEY key, SettingDescriptor *table,
+               LocalText &failures) {
     LocalText value;
     LONG open_rc = ERROR_SUCCESS;
     bool wrote = false;
@@ -56,9 +57,8 @@ void SaveTable(const char *key_path, HKEY key, SettingDescriptor *table, LocalTe
         bool written = false;
         if (!value.failed()) {
             if (key == nullptr && open_rc == ERROR_SUCCESS) {
-                open_rc =
-                    RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr,
-                                    REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
+                open_rc = RegCreateKeyExA(parent, key_path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                          KEY_SET_VALUE, nullptr, &key, nullptr);
                 if (open_rc != ERROR_SUCCESS) key = nullptr;
             }
             const size_t length = std::strlen(value.c_str());
@@ -78,10 +78,10 @@ void SaveTable(const char *key_path, HKEY key, SettingDescriptor *table, LocalTe
 
 }  // namespace
 
-int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool saving,
+int32_t TransferTable(HKEY parent, const char *key_path, SettingDescriptor *table, bool saving,
                       int32_t selector) {
     const int32_t declined = saving ? 1 : 0;
-    if (key_path == nullptr || table == nullptr) {
+    if (parent == nullptr || key_path == nullptr || table == nullptr) {
         ClearScratchFields(table);
         return declined;
     }
@@ -108,9 +108,9 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
     // or cannot be read holds none of the settings.
     StoredTexts stored;
     const REGSAM access = saving ? KEY_QUERY_VALUE | KEY_SET_VALUE : KEY_QUERY_VALUE;
-    LONG open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, access, &open_key.key);
+    LONG open_rc = RegOpenKeyExA(parent, key_path, 0, access, &open_key.key);
     if (open_rc == ERROR_ACCESS_DENIED && saving) {  // still read what it holds
-        open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_QUERY_VALUE, &open_key.key);
+        open_rc = RegOpenKeyExA(parent, key_path, 0, KEY_QUERY_VALUE, &open_key.key);
     }
     if (open_rc != ERROR_SUCCESS) {
         open_key.key = nullptr;
@@ -153,7 +153,7 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
 
     if (saving) {
         LocalText failures;
-        SaveTable(key_path, open_key.key, table, failures);
+        SaveTable(parent, key_path, open_key.key, table, failures);
         open_key.key = nullptr;  // closed, and its writes committed, by SaveTable
         // The caller counts on 1 from a save, so a failed write is told to the user instead.
         if ((!failures.empty() || failures.failed()) && selector == 0) {
