@@ -127,8 +127,8 @@ int32_t TransferTable(HKEY parent, const char *key_path, SettingDescriptor *tabl
         if (codec == nullptr) return;
         setting.scratch = LocalAlloc(LMEM_ZEROINIT, static_cast<SIZE_T>(setting.size));
         if (setting.scratch == nullptr) return;  // not read, not listed
-        if (const std::string *text = stored.Find(setting.name)) {
-            codec->parse(text->c_str(), setting.scratch, setting.size);
+        if (const char *text = stored.Find(setting.name)) {
+            codec->parse(text, setting.scratch, setting.size);
             if (codec->differs(setting.scratch, setting.variable, setting.size)) {
                 AppendChangeLine(confirmation, setting, *codec, saving);
                 return;
