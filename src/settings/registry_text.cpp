@@ -1,7 +1,7 @@
 // The text values of one open registry key, read in one enumeration.
 #include "settings/registry_text.h"
 
-#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "settings/settings_root.h"
@@ -15,13 +15,11 @@ constexpr DWORD kShortChars = 256;
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Compares two names as the registry does: ASCII letters in either case are the same.
-int CompareNames(const char *a, const char *b) {
+// Whether two names are the same name to the registry: ASCII letters in either case are.
+bool SameName(const char *a, const char *b) {
     for (;; ++a, ++b) {
-        const auto x = static_cast<unsigned char>(Upper(*a));
-        const auto y = static_cast<unsigned char>(Upper(*b));
-        if (x != y) return x < y ? -1 : 1;
-        if (x == 0) return 0;
+        if (Upper(*a) != Upper(*b)) return false;
+        if (*a == 0) return true;
     }
 }
 
@@ -60,7 +58,7 @@ void StoredTexts::Clear() {
     entries_.Clear();
     LocalFree(index_);
     index_ = nullptr;
-    count_ = 0;
+    slots_ = 0;
 }
 
 bool StoredTexts::Read(HKEY key) {
@@ -78,25 +76,27 @@ bool StoredTexts::Read(HKEY key) {
                                       &name_chars, nullptr, &type, data.data(), &bytes);
         if (rc == ERROR_NO_MORE_ITEMS) break;
         if (rc == ERROR_MORE_DATA) {
-            bool grown = false, passed_over = ++attempts > 4;
-            if (passed_over) {
-            } else if (bytes >= data.bytes() && bytes < 0x7FFFFFFFu) {
-                grown = data.Grow(bytes + 1);  // the data did not fit: room for it
-            } else if (name.bytes() < kValueNameChars) {
-                grown = name.Grow(kValueNameChars);  // the name did not: room for the longest
-            } else {
-                passed_over = true;
+            // The same value again with room for it: for its data when that is what did not
+            // fit, else for the longest name. A value that keeps growing is passed over.
+            bool retry = false, grown = false;
+            if (++attempts <= 4) {
+                if (bytes >= data.bytes() && bytes < 0x7FFFFFFFu) {
+                    retry = true;
+                    grown = data.Grow(bytes + 1);
+                } else if (name.bytes() < kValueNameChars) {
+                    retry = true;
+                    grown = name.Grow(kValueNameChars);
+                }
             }
-            if (passed_over) {  // a value that keeps growing, or will not fit: passed over
-                ++index;
-                attempts = 0;
-                continue;
-            }
-            if (!grown) {
+            if (retry && !grown) {
                 Clear();
                 return false;
             }
-            continue;  // the same value again, with room for it
+            if (!retry) {
+                ++index;
+                attempts = 0;
+            }
+            continue;
         }
         if (rc != ERROR_SUCCESS) {
             Clear();
@@ -122,7 +122,10 @@ bool StoredTexts::Read(HKEY key) {
         return false;
     }
     if (count == 0) return true;
-    index_ = static_cast<size_t *>(LocalAlloc(LMEM_FIXED, count * sizeof(size_t)));
+    // An open-addressing table at most half full, of entry positions plus one (0: empty).
+    slots_ = 4;
+    while (slots_ < 2 * count) slots_ *= 2;
+    index_ = static_cast<size_t *>(LocalAlloc(LMEM_ZEROINIT, slots_ * sizeof(size_t)));
     if (index_ == nullptr) {
         Clear();
         return false;
@@ -135,27 +138,29 @@ bool StoredTexts::Read(HKEY key) {
                    static_cast<const char *>(std::memchr(entries + at, 0, size - at)) - entries) +
                1;
     };
-    for (size_t at = 0; count_ < count; ++count_) {
-        index_[count_] = at;
-        at = next(next(at));
+    for (size_t at = 0, placed = 0; placed < count; ++placed, at = next(next(at))) {
+        size_t *slot = Slot(entries + at);
+        *slot = at + 1;  // of two names that differ only in letter case, the later one is kept
     }
-    std::sort(index_, index_ + count_, [entries](size_t a, size_t b) {
-        const int order = CompareNames(entries + a, entries + b);
-        return order != 0 ? order < 0 : a < b;
-    });
     return true;
 }
 
-const char *StoredTexts::Find(const char *name) const {
-    if (name == nullptr || count_ == 0) return nullptr;
+size_t *StoredTexts::Slot(const char *name) const {
     const char *entries = entries_.c_str();
-    // The last entry whose name is not after `name`.
-    const size_t *end = std::upper_bound(
-        index_, index_ + count_, name,
-        [entries](const char *n, size_t at) { return CompareNames(n, entries + at) < 0; });
-    if (end == index_) return nullptr;
-    const char *entry = entries + end[-1];
-    if (CompareNames(name, entry) != 0) return nullptr;
+    uint32_t hash = 2166136261u;  // FNV-1a over the upper-cased name
+    for (const char *c = name; *c != 0; ++c) {
+        hash = (hash ^ static_cast<unsigned char>(Upper(*c))) * 16777619u;
+    }
+    for (size_t i = hash & (slots_ - 1);; i = (i + 1) & (slots_ - 1)) {
+        if (index_[i] == 0 || SameName(entries + index_[i] - 1, name)) return &index_[i];
+    }
+}
+
+const char *StoredTexts::Find(const char *name) const {
+    if (name == nullptr || index_ == nullptr) return nullptr;
+    const size_t at = *Slot(name);
+    if (at == 0) return nullptr;
+    const char *entry = entries_.c_str() + at - 1;
     return entry + std::strlen(entry) + 1;
 }
 

@@ -31,10 +31,11 @@ private:
 
     // Per text value, its name and its text, each ending in a NUL, in enumeration order.
     LocalText entries_;
-    // Where each entry begins in `entries_`, sorted by name (letter case ignored), then by
-    // position: of two names that differ only in case the later one is found.
+    // The entries by name, letter case ignored: a hash table of their positions in `entries_`.
     size_t *index_ = nullptr;
-    size_t count_ = 0;
+    size_t slots_ = 0;  // a power of two, at least twice the number of entries
+    // The slot of `name`: the one holding its entry, or the empty one where it would go.
+    size_t *Slot(const char *name) const;
 };
 
 }  // namespace tovarine
