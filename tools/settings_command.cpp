@@ -201,9 +201,10 @@ void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
         "list",
         "lists the keys below the settings root in the order the servers find them; with "
         "NAME, only its instance keys \"NAME n\" (NAME in either letter case, one blank, "
-        "decimal digits), each after its place among them: the instance selector's number "
-        "that loads and saves that instance");
-    list->add_option("NAME", words, "a settings name")->expected(0, 1);
+        "decimal digits, nothing else), each after its place among them: the instance "
+        "selector's number that loads and saves that instance");
+    list->add_option("NAME", words, "a settings name: only its instance keys, with their places")
+        ->expected(0, 1);
     action(list, RunList);
 
     CLI::App *show = settings->add_subcommand(
