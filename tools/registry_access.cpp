@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "settings/instance_keys.h"
 #include "settings/settings_root.h"
 
 #ifndef _WIN32
@@ -13,9 +14,6 @@
 
 namespace tovarine_tool {
 namespace {
-
-// The registry's longest key name, and the buffer that holds it with its NUL.
-constexpr DWORD kNameChars = 256;
 
 // The words for a failure of the store (or, on Windows, of the registry) itself; empty for
 // other errors.
@@ -113,19 +111,25 @@ void OpenRoot(Key &root, REGSAM rights, Access access) {
 
 std::vector<std::string> Subkeys(HKEY key, const std::string &what) {
     std::vector<std::string> names;
-    char name[kNameChars];
-    for (DWORD index = 0;; ++index) {
-        DWORD chars = kNameChars;
-        const LONG rc = RegEnumKeyExA(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) return names;
-        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot list the keys of " + what, rc);
-        names.emplace_back(name, chars);
+    char name[tovarine::kSubkeyNameChars];
+    LONG stopped_by = ERROR_NO_MORE_ITEMS;
+    tovarine::EnumerateSubkeys(
+        key, name, tovarine::kSubkeyNameChars, nullptr, 0, nullptr,
+        [&](const char *seen) {
+            if (seen != nullptr) names.emplace_back(seen);
+            return seen != nullptr;  // null: a name longer than any key name can be
+        },
+        &stopped_by);
+    if (stopped_by != ERROR_NO_MORE_ITEMS) {
+        throw RegistryFailure("cannot list the keys of " + what,
+                              stopped_by == ERROR_SUCCESS ? ERROR_MORE_DATA : stopped_by);
     }
+    return names;
 }
 
 std::vector<RawValue> Values(HKEY key, const std::string &what) {
     std::vector<RawValue> values;
-    std::vector<char> name(kNameChars * 64);
+    std::vector<char> name(tovarine::kValueNameChars);
     std::vector<BYTE> data(1024);
     for (DWORD index = 0;;) {
         DWORD name_chars = static_cast<DWORD>(name.size());

@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "registry_access.h"
 #include "report.h"
+#include "settings/instance_keys.h"
 #include "settings/settings_root.h"
 
 namespace tovarine_tool {
@@ -27,16 +28,6 @@ namespace {
 constexpr const char *kRootName = tovarine::kSettingsRootFullName;
 // The library enumerates instance keys with buffers of this many characters.
 constexpr DWORD kEnumChars = tovarine::kSubkeyNameChars;
-
-// ASCII letters folded, as the library compares a settings name with the instance keys.
-bool HasPrefix(const char *text, std::string_view prefix) {
-    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (text[i] == 0 || fold(text[i]) != fold(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
 
 // Succeeds only when the root is there afterwards: the creation is committed when the key is
 // closed, and a commit that fails (the store locked by another program past the busy time-out,
@@ -77,8 +68,10 @@ int RunInit(const Invocation &invocation, const SettingsRequest &) {
     return 0;
 }
 
-// Enumerates as the library does: from index 0 up to the first call that fails, whether at the
-// end or at a name or class too long for its buffer.
+// Enumerates as the library's calls by name do, with the same buffers and the same rule for
+// which keys are instances of NAME, so that each place is the instance selector's number: a
+// key whose class does not fit is still listed, and an enumeration that fails is an error, not
+// the end of the list.
 // JSON: [{"key": KEY}, ...], with NAME [{"place": N, "key": KEY}, ...].
 int RunList(const Invocation &invocation, const SettingsRequest &request) {
     const auto &args = request.words;
@@ -89,23 +82,36 @@ int RunList(const Invocation &invocation, const SettingsRequest &request) {
     FILETIME last_write{};
     int place = 0;
     Json keys = Json::array();
-    for (DWORD index = 0;; ++index) {
-        DWORD name_chars = kEnumChars, class_chars = kEnumChars;
-        if (RegEnumKeyExA(root.get(), index, name, &name_chars, nullptr, key_class, &class_chars,
-                          &last_write) != ERROR_SUCCESS) {
-            break;
-        }
-        if (!args.empty() && !HasPrefix(name, args[0])) continue;
-        if (invocation.json) {
-            Json entry = Json::object();
-            if (!args.empty()) entry["place"] = ++place;
-            entry["key"] = name;
-            keys.push_back(std::move(entry));
-        } else if (args.empty()) {
-            Put(stdout, EscapeText(name) + '\n');
-        } else {
-            Put(stdout, std::to_string(++place) + '\t' + EscapeText(name) + '\n');
-        }
+    LONG stopped_by = ERROR_NO_MORE_ITEMS;
+    const DWORD count = tovarine::EnumerateSubkeys(
+        root.get(), name, kEnumChars, key_class, kEnumChars, &last_write,
+        [&](const char *key) {
+            if (key == nullptr) {  // a name longer than the servers read: no instance
+                if (args.empty()) {
+                    Put(stderr, "tovarine: settings: a key's name is longer than " +
+                                    std::to_string(kEnumChars - 1) +
+                                    " bytes; no server finds it\n");
+                }
+                return true;
+            }
+            if (!args.empty() && !tovarine::IsInstanceKeyOf(key, args[0])) return true;
+            if (invocation.json) {
+                Json entry = Json::object();
+                if (!args.empty()) entry["place"] = ++place;
+                entry["key"] = key;
+                keys.push_back(std::move(entry));
+            } else if (args.empty()) {
+                Put(stdout, EscapeText(key) + '\n');
+            } else {
+                Put(stdout, std::to_string(++place) + '\t' + EscapeText(key) + '\n');
+            }
+            return true;
+        },
+        &stopped_by);
+    if (stopped_by != ERROR_NO_MORE_ITEMS) {
+        throw RegistryFailure(std::string("cannot list the keys of ") + kRootName + " past key " +
+                                  std::to_string(count + 1),
+                              stopped_by);
     }
     if (invocation.json) PutJsonLine(keys);
     return 0;
@@ -213,10 +219,12 @@ void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
 
     CLI::App *list = settings->add_subcommand(
         "list",
-        "lists the instance keys in the order the servers find them; with NAME, only "
-        "those beginning with it (ASCII letters in either case), each after its place "
-        "among them: the instance selector's number");
-    list->add_option("NAME", words, "a settings name")->expected(0, 1);
+        "lists the keys below the settings root in the order the servers find them; with "
+        "NAME, only its instance keys \"NAME n\" (NAME in either letter case, one blank, "
+        "decimal digits, nothing else), each after its place among them: the instance "
+        "selector's number that loads and saves that instance");
+    list->add_option("NAME", words, "a settings name: only its instance keys, with their places")
+        ->expected(0, 1);
     action(list, RunList);
 
     CLI::App *show = settings->add_subcommand(

@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include "platform/posix/registry_store.h"
+#include "platform/posix/terminal.h"
 #endif
 
 namespace tovarine_tool {
@@ -154,16 +155,9 @@ std::optional<bool> AskOnTerminal() {
 #else
     const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty < 0) return std::nullopt;
-    bool yes = false;
-    if (write(tty, kQuestion, sizeof kQuestion - 1) == static_cast<ssize_t>(sizeof kQuestion - 1)) {
-        char c, first = 0;
-        bool any = false;
-        while (read(tty, &c, 1) == 1 && c != '\n') {
-            if (!any) first = c;
-            any = true;
-        }
-        yes = first == 'y' || first == 'Y';
-    }
+    // The library's question on the terminal: a line beginning with "y" or "Y" is Yes.
+    const bool yes =
+        tovarine::terminal::AskYesNo(tty, kQuestion) == tovarine::terminal::Answer::kYes;
     close(tty);
     return yes;
 #endif

@@ -6,6 +6,7 @@
 
 #include "registry_access.h"
 #include "report.h"
+#include "settings/instance_keys.h"
 #include "settings/settings_root.h"
 
 #ifndef _WIN32
@@ -17,12 +18,11 @@
 namespace tovarine_tool {
 namespace {
 
-char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
 bool Wanted(std::string_view key, const std::vector<std::string> &names) {
     if (names.empty()) return true;
-    return std::any_of(names.begin(), names.end(),
-                       [key](const std::string &name) { return BelongsTo(key, name); });
+    return std::any_of(names.begin(), names.end(), [key](const std::string &name) {
+        return tovarine::IsInstanceKeyOf(key, name);
+    });
 }
 
 std::runtime_error NotText(const std::string &what, DWORD type, const std::string &outcome) {
@@ -48,7 +48,7 @@ std::wstring ToWide(std::string_view utf8) {
 
 // The values of an open instance key as text.
 void ReadValues(HKEY instance, RegKey &key, const std::string &outcome) {
-    std::vector<wchar_t> value_name(16384);
+    std::vector<wchar_t> value_name(tovarine::kValueNameChars);
     std::vector<BYTE> data(1024);
     for (DWORD index = 0;;) {
         DWORD name_chars = static_cast<DWORD>(value_name.size());
@@ -113,9 +113,9 @@ LONG OpenKey(HKEY root, const std::string &name, REGSAM rights, Key &key) {
 
 std::vector<std::string> InstanceNames(HKEY root, const std::string &outcome) {
     std::vector<std::string> names;
-    wchar_t name[256];
+    wchar_t name[tovarine::kSubkeyNameChars];
     for (DWORD index = 0;; ++index) {
-        DWORD chars = 256;
+        DWORD chars = tovarine::kSubkeyNameChars;
         const LONG rc =
             RegEnumKeyExW(root, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS) return names;
@@ -219,20 +219,6 @@ void ApplyInOneTransaction(HKEY root, const std::vector<KeyChange> &changes,
 }  // namespace
 
 std::string Quote(std::string_view text) { return '"' + EscapeText(text) + '"'; }
-
-bool BelongsTo(std::string_view key, std::string_view name) {
-    if (key.size() < name.size() + 2 || key[name.size()] != ' ') return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (Fold(key[i]) != Fold(name[i])) return false;
-    }
-    return key.find_first_not_of("0123456789", name.size() + 1) == std::string_view::npos;
-}
-
-bool InInstanceForm(std::string_view key) {
-    const size_t blank = key.rfind(' ');
-    return blank != std::string_view::npos && blank > 0 && blank + 1 < key.size() &&
-           key.find_first_not_of("0123456789", blank + 1) == std::string_view::npos;
-}
 
 std::vector<RegKey> ReadInstances(HKEY root, const std::vector<std::string> &names,
                                   StoreEncoding encoding, const std::string &outcome) {

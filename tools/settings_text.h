@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "reg_file.h"
+#include "settings/instance_keys.h"
 #include "text_encoding.h"
 
 namespace tovarine_tool {
@@ -19,12 +20,9 @@ namespace tovarine_tool {
 // "KEY" quoted and escaped for a message.
 std::string Quote(std::string_view text);
 
-// Whether `key` is an instance key of `name`: "NAME n", n a decimal number, the name's ASCII
-// letters in either case (as the library matches them).
-bool BelongsTo(std::string_view key, std::string_view name);
-
-// Whether `key` is in instance form at all: a name, a blank and a decimal number.
-bool InInstanceForm(std::string_view key);
+// Whether `key` is in instance form at all: a name, a blank and a decimal number; the
+// library's own rule.
+using tovarine::InInstanceForm;
 
 // Every instance key of the settings root (every subkey), or those that belong to one of
 // `names`, with their values, in the registry's order. `outcome` ends an error's message

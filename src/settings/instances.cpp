@@ -4,6 +4,7 @@
 
 #include "module/helpers.h"
 #include "module/module_state.h"
+#include "settings/instance_keys.h"
 #include "settings/local_text.h"
 #include "settings/settings_engine.h"
 #include "settings/settings_root.h"
@@ -14,57 +15,6 @@ namespace {
 
 constexpr const char *kSettingsRoot = kSettingsRootPath;
 constexpr DWORD kEnumChars = kSubkeyNameChars;
-
-// Enumerates the subkeys of `key` from index 0 until ERROR_NO_MORE_ITEMS or an error other than
-// ERROR_MORE_DATA, handing each name to `visit`; `visit` returns false to stop. A subkey whose
-// name or class does not fit its buffer is still a subkey: it is counted, and when its name
-// fits without the class it is visited under that name, else under null. Returns the number of
-// subkeys enumerated, or the index of the subkey at which `visit` stopped.
-template <class Visit>
-DWORD EnumerateSubkeys(HKEY key, char *name, DWORD name_capacity, char *key_class,
-                       DWORD class_capacity, FILETIME *last_write, Visit visit) {
-    DWORD index = 0;
-    for (;; ++index) {
-        DWORD name_chars = name_capacity;
-        DWORD class_chars = class_capacity;
-        LONG rc = RegEnumKeyExA(key, index, name, &name_chars, nullptr, key_class,
-                                key_class != nullptr ? &class_chars : nullptr, last_write);
-        if (rc == ERROR_MORE_DATA && key_class != nullptr) {
-            name_chars = name_capacity;  // the class may be what did not fit: the name alone
-            rc = RegEnumKeyExA(key, index, name, &name_chars, nullptr, nullptr, nullptr, nullptr);
-        }
-        const char *seen = nullptr;
-        if (rc == ERROR_SUCCESS) {
-            seen = name;
-        } else if (rc != ERROR_MORE_DATA) {
-            return index;
-        }
-        if (!visit(seen)) return index;
-    }
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// A subkey belongs to a settings name when it is an instance key of that name: the name (letter
-// case ignored), one blank and one or more decimal digits, and nothing else.
-bool Belongs(const char *subkey, const char *settings_name) {
-    if (subkey == nullptr || helpers::HasPrefix(subkey, settings_name) == 0) return false;
-    const char *rest = subkey + std::strlen(settings_name);
-    if (*rest != ' ' || !IsDigit(rest[1])) return false;
-    for (++rest; IsDigit(*rest); ++rest) {
-    }
-    return *rest == 0;
-}
-
-// Runs the transfer on the instance key "ROOT\SUBKEY". A path that cannot be built is passed
-// over: returns 0, nothing transferred.
-int32_t TransferInstance(const char *subkey, SettingDescriptor *table, bool save,
-                         int32_t selector) {
-    LocalText path;
-    path.Append(kSettingsRoot).Append("\\").Append(subkey);
-    if (path.failed()) return 0;
-    return TransferTable(path.c_str(), table, save, selector);
-}
 
 // Whether "ROOT\SUBKEY" exists below HKEY_CURRENT_USER: the key a save into that instance would
 // write, whatever handle the caller enumerated.
@@ -168,14 +118,19 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
     char name[kEnumChars] = {};
     char key_class[kEnumChars] = {};
     FILETIME last_write{};
-    char only_match[kEnumChars] = {};
+    // The instance a lone match or the selector picks, found in the one enumeration that counts
+    // the matches.
+    char chosen[kEnumChars] = {};
+    bool found = false;
 
     int32_t matches = 0;
     EnumerateSubkeys(root, name, kEnumChars, key_class, kEnumChars, &last_write,
                      [&](const char *subkey) {
-                         if (Belongs(subkey, settings_name)) {
-                             ++matches;
-                             std::memcpy(only_match, subkey, std::strlen(subkey) + 1);
+                         if (!IsInstanceKeyOf(subkey, settings_name)) return true;
+                         ++matches;
+                         if (selector == 0 ? matches == 1 : selector == matches) {
+                             std::memcpy(chosen, subkey, std::strlen(subkey) + 1);
+                             found = true;
                          }
                          return true;
                      });
@@ -189,18 +144,22 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
             notice.Append("No settings yet saved for ").Append(settings_name);
             if (!notice.failed()) MessageBoxA(owner, notice.c_str(), "Load Settings", MB_OK);
         }
-    } else if (matches == 1 && selector == 0) {
-        TransferInstance(only_match, table, save, selector);
+    } else if (selector != 0 || matches == 1) {
+        // The instance is opened below the root this call holds open, not walked to again.
+        if (found) {
+            TransferTable(KeyPlace{root, kSettingsRoot}, chosen, table, save, selector);
+        } else if (save) {
+            SaveNewInstance(root, settings_name, table, name, kEnumChars, key_class, kEnumChars,
+                            &last_write, selector);
+        }
     } else {
-        // Offer the matches in enumeration order (selector 0), or only the selector's one.
-        int32_t place = 0;
+        // Offer the matches in enumeration order until one is taken.
         bool taken = false;
         EnumerateSubkeys(root, name, kEnumChars, key_class, kEnumChars, &last_write,
                          [&](const char *subkey) {
-                             if (!Belongs(subkey, settings_name)) return true;
-                             ++place;
-                             if (selector != 0 && selector != place) return true;
-                             taken = TransferInstance(subkey, table, save, selector) != 0;
+                             if (!IsInstanceKeyOf(subkey, settings_name)) return true;
+                             taken = TransferTable(KeyPlace{root, kSettingsRoot}, subkey, table,
+                                                   save, selector) != 0;
                              return !taken;
                          });
         if (!taken && save) {

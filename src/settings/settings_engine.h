@@ -10,10 +10,25 @@
 
 namespace tovarine {
 
-// Transfers `table` to (save) or from (load) the key at `key_path` below HKEY_CURRENT_USER.
-// Returns 1 for every save, and for a load that assigned; 0 for a load that did not. May throw
-// std::bad_alloc; the exports catch it.
-int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool save, int32_t selector);
+// An open key that transfers work below, and its path below HKEY_CURRENT_USER for messages
+// (null for HKEY_CURRENT_USER itself).
+struct KeyPlace {
+    HKEY parent = HKEY_CURRENT_USER;
+    const char *parent_path = nullptr;
+};
+
+// Transfers `table` to (save) or from (load) the key at `key_path` below `place`: the key is
+// opened, and on a save made when missing, relative to that handle. Returns 1 for every save,
+// and for a load that assigned; 0 for a load that did not. May throw std::bad_alloc; the
+// exports catch it.
+int32_t TransferTable(const KeyPlace &place, const char *key_path, SettingDescriptor *table,
+                      bool save, int32_t selector);
+
+// The same for the key at `key_path` below HKEY_CURRENT_USER.
+inline int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool save,
+                             int32_t selector) {
+    return TransferTable(KeyPlace{}, key_path, table, save, selector);
+}
 
 // The keys a save into a new instance may take, in turn: Current() is the key path to create,
 // Advance() moves on to the next free one after another process made the current one first,

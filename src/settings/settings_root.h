@@ -1,6 +1,6 @@
-// Where the settings live: the settings root below HKEY_CURRENT_USER, and the buffer size with
-// which its subkeys are enumerated. The library, the command-line host, the tests and the
-// fuzzer all take these from here, so none of them can disagree about the store's layout.
+// Where the settings live: the settings root below HKEY_CURRENT_USER, and the buffer sizes with
+// which its subkeys and values are enumerated. The library, the command-line host, the tests and
+// the fuzzer all take these from here, so none of them can disagree about the store's layout.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,12 @@ inline constexpr char kSettingsRootFullName[] =
     "HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
 
 // Characters of the name and class buffers with which the settings calls enumerate the
-// settings root's subkeys, the terminating NUL included.
+// settings root's subkeys, the terminating NUL included: the registry's longest key name (255
+// characters) and its NUL. The command-line host enumerates with the same buffers.
 inline constexpr uint32_t kSubkeyNameChars = 256;
+
+// Characters of a buffer that holds any value name: the registry's longest (16383 characters)
+// and its NUL.
+inline constexpr uint32_t kValueNameChars = 16384;
 
 }  // namespace tovarine

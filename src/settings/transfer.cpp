@@ -85,21 +85,20 @@ struct WriteOutcome {
     bool taken = false;      // the new key was made by another process first: nothing written
 };
 
-// Writes the table's texts into the key at `key_path`: through `key` when the transfer has it
-// open (and then closes it), else through a handle that creates the key. All of them are
-// committed together when the handle is closed; when a write fails the handle is discarded, so
-// that the key keeps its old values (on Windows, whose registry writes each value at once, the
-// values set before the failure stay). With `new_key` the key must be made by this save: a key
-// that exists already, or that another process makes before the commit, is left alone and told
-// as taken.
-WriteOutcome WriteKey(const char *key_path, HKEY key, bool new_key, SettingDescriptor *table,
-                      const char *texts) {
+// Writes the table's texts into the key at `key_path` below `parent`: through `key` when the
+// transfer has it open (and then closes it), else through a handle that creates the key. All of
+// them are committed together when the handle is closed; when a write fails the handle is
+// discarded, so that the key keeps its old values (on Windows, whose registry writes each value at
+// once, the values set before the failure stay). With `new_key` the key must be made by this save:
+// a key that exists already, or that another process makes before the commit, is left alone and
+// told as taken.
+WriteOutcome WriteKey(HKEY parent, const char *key_path, HKEY key, bool new_key,
+                      SettingDescriptor *table, const char *texts) {
     for (int attempt = 1;; ++attempt) {
         if (key == nullptr) {
             DWORD disposition = 0;
-            const LONG rc =
-                RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_SET_VALUE, nullptr, &key, &disposition);
+            const LONG rc = RegCreateKeyExA(parent, key_path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                            KEY_SET_VALUE, nullptr, &key, &disposition);
             if (rc != ERROR_SUCCESS) return {rc, false, false};
             if (new_key && disposition != REG_CREATED_NEW_KEY) {
                 RegCloseKey(key);
@@ -122,7 +121,7 @@ WriteOutcome WriteKey(const char *key_path, HKEY key, bool new_key, SettingDescr
 // Tells whoever watches the process's diagnostics (standard error on POSIX, the debugger's
 // output on Windows) that a save failed, in one line naming the key and the reason, silent
 // mode or not. Built on the stack: it must be told also when no memory is left.
-void TellFailure(const char *key_path, LONG error) {
+void TellFailure(const char *parent_path, const char *key_path, LONG error) {
     char reason[256] = {};
     DWORD chars =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -136,9 +135,11 @@ void TellFailure(const char *key_path, LONG error) {
 
     char line[1024];
     const bool cut = std::strlen(key_path) > 600;
+    const bool below = parent_path != nullptr && *parent_path != 0;
     std::snprintf(line, sizeof line,
-                  "tovarine: could not save HKEY_CURRENT_USER\\%.600s%s: error %ld%s%s\n", key_path,
-                  cut ? "..." : "", static_cast<long>(error), chars > 0 ? ": " : "", reason);
+                  "tovarine: could not save HKEY_CURRENT_USER\\%.200s%s%.600s%s: error %ld%s%s\n",
+                  below ? parent_path : "", below ? "\\" : "", key_path, cut ? "..." : "",
+                  static_cast<long>(error), chars > 0 ? ": " : "", reason);
     // One line, whatever the key's name or the reason hold.
     for (char *c = line; c[1] != 0; ++c) {
         if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
@@ -166,13 +167,14 @@ void ShowFailure(SettingDescriptor *table, const WriteOutcome &outcome) {
 // Saves the table after a Yes: into `key_path` (through `key` when the transfer holds it open),
 // or, with `new_keys`, into a key of its own that it creates, moving on to the next when
 // another process made that one first. A failure is told, and shown when the user was asked.
-void Save(const char *key_path, HKEY key, SettingDescriptor *table, NewKeyPaths *new_keys,
-          int32_t selector) {
+void Save(const KeyPlace &place, const char *key_path, HKEY key, SettingDescriptor *table,
+          NewKeyPaths *new_keys, int32_t selector) {
     LocalText texts;
     WriteOutcome outcome{FormatTexts(table, texts)};
     if (outcome.error == ERROR_SUCCESS) {
         for (int taken = 0;;) {
-            outcome = WriteKey(key_path, key, new_keys != nullptr, table, texts.c_str());
+            outcome =
+                WriteKey(place.parent, key_path, key, new_keys != nullptr, table, texts.c_str());
             key = nullptr;
             if (!outcome.taken || ++taken == kMaxTakenKeys || !new_keys->Advance()) break;
             key_path = new_keys->Current();
@@ -181,16 +183,17 @@ void Save(const char *key_path, HKEY key, SettingDescriptor *table, NewKeyPaths 
         RegCloseKey(key);  // nothing was written through it
     }
     if (outcome.error == ERROR_SUCCESS) return;
-    TellFailure(key_path, outcome.error);
+    TellFailure(place.parent_path, key_path, outcome.error);
     // The caller counts on 1 from a save, so the user is told instead.
     if (selector == 0) ShowFailure(table, outcome);
 }
 
-// Transfers the table to or from `key_path`, or saves it into a new key of `new_keys`.
-int32_t Transfer(const char *key_path, SettingDescriptor *table, bool saving, int32_t selector,
-                 NewKeyPaths *new_keys) {
+// Transfers the table to or from `key_path` below `place`, or saves it into a new key of
+// `new_keys`.
+int32_t Transfer(const KeyPlace &place, const char *key_path, SettingDescriptor *table, bool saving,
+                 int32_t selector, NewKeyPaths *new_keys) {
     const int32_t declined = saving ? 1 : 0;
-    if (key_path == nullptr || table == nullptr) {
+    if (place.parent == nullptr || key_path == nullptr || table == nullptr) {
         ClearScratchFields(table);
         return declined;
     }
@@ -219,10 +222,10 @@ int32_t Transfer(const char *key_path, SettingDescriptor *table, bool saving, in
     const REGSAM access = saving ? KEY_QUERY_VALUE | KEY_SET_VALUE : KEY_QUERY_VALUE;
     LONG open_rc = ERROR_FILE_NOT_FOUND;
     if (new_keys == nullptr) {
-        open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, access, &open_key.key);
+        open_rc = RegOpenKeyExA(place.parent, key_path, 0, access, &open_key.key);
     }
     if (open_rc == ERROR_ACCESS_DENIED && saving) {  // still read what it holds
-        open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_QUERY_VALUE, &open_key.key);
+        open_rc = RegOpenKeyExA(place.parent, key_path, 0, KEY_QUERY_VALUE, &open_key.key);
     }
     if (open_rc != ERROR_SUCCESS) {
         open_key.key = nullptr;
@@ -239,8 +242,8 @@ int32_t Transfer(const char *key_path, SettingDescriptor *table, bool saving, in
         if (codec == nullptr) return;
         setting.scratch = LocalAlloc(LMEM_ZEROINIT, static_cast<SIZE_T>(setting.size));
         if (setting.scratch == nullptr) return;  // not read, not listed
-        if (const std::string *text = stored.Find(setting.name)) {
-            codec->parse(text->c_str(), setting.scratch, setting.size);
+        if (const char *text = stored.Find(setting.name)) {
+            codec->parse(text, setting.scratch, setting.size);
             if (codec->differs(setting.scratch, setting.variable, setting.size)) {
                 AppendChangeLine(confirmation, setting, *codec, saving);
                 return;
@@ -266,7 +269,7 @@ int32_t Transfer(const char *key_path, SettingDescriptor *table, bool saving, in
     if (saving) {
         const HKEY key = open_key.key;
         open_key.key = nullptr;  // closed, or discarded, by Save
-        Save(key_path, key, table, new_keys, selector);
+        Save(place, key_path, key, table, new_keys, selector);
     } else {
         ForEachSetting(table, [](SettingDescriptor &setting) {
             const helpers::ValueCodec *codec = CodecOf(setting);
@@ -280,13 +283,13 @@ int32_t Transfer(const char *key_path, SettingDescriptor *table, bool saving, in
 
 }  // namespace
 
-int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool saving,
-                      int32_t selector) {
-    return Transfer(key_path, table, saving, selector, nullptr);
+int32_t TransferTable(const KeyPlace &place, const char *key_path, SettingDescriptor *table,
+                      bool saving, int32_t selector) {
+    return Transfer(place, key_path, table, saving, selector, nullptr);
 }
 
 int32_t TransferToNewKey(NewKeyPaths &paths, SettingDescriptor *table, int32_t selector) {
-    return Transfer(paths.Current(), table, true, selector, &paths);
+    return Transfer(KeyPlace{}, paths.Current(), table, true, selector, &paths);
 }
 
 }  // namespace tovarine

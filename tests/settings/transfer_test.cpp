@@ -137,7 +137,8 @@ TEST_F(TransferTest, FailedWriteIsReportedOnlyWhenAsking) {
 // after a load), and each of them is reached: a setting whose scratch value cannot be had is
 // not listed; when the key's values cannot be read, every setting is listed as missing; a list
 // that cannot be built is no Yes, so nothing is saved or loaded; a value that cannot be
-// formatted is not written, and the user is told.
+// formatted is not written, and the user is told. The key's stored texts are read into local
+// memory too, so their every allocation is among those walked.
 TEST_F(TransferTest, SurvivesEveryAllocationFailure) {
     TOVARINE_SKIP_UNLESS_ALLOCATIONS_CAN_FAIL();
     const std::string ask = "[Update Registry?: ", name = "Name changing from beta to alpha\n",
@@ -161,6 +162,9 @@ TEST_F(TransferTest, SurvivesEveryAllocationFailure) {
         const auto reset = [&] {
             key = kKey + std::to_string(save) + "_" + std::to_string(run++);
             Store(key);
+            // Values the table does not name, long enough to make the stored texts' buffers
+            // grow: their every allocation is walked too.
+            Put(key, std::string(300, 'n').c_str(), std::string(600, 'v'));
             std::strcpy(host.name, "alpha");
             boxes.clear();
         };

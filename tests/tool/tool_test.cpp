@@ -556,7 +556,9 @@ TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {
         const char *out;
     } cases[] = {
         {"settings list", 0, "Sample Server 0\nSamples 0\n"},
-        {"settings list Sample", 0, "1\tSample Server 0\n2\tSamples 0\n"},
+        // Places count only instance keys "NAME n": neither key is an instance of "Sample".
+        {"settings list Sample", 0, ""},
+        {"settings list 'sample server'", 0, "1\tSample Server 0\n"},
         {"settings list sAMPLEs", 0, "1\tSamples 0\n"},
         {"settings list --json", 0, "[{\"key\":\"Sample Server 0\"},{\"key\":\"Samples 0\"}]\n"},
         {"settings --json list samples", 0, "[{\"place\":1,\"key\":\"Samples 0\"}]\n"},

@@ -112,7 +112,7 @@ echo "\$ export TOVARINE_REGISTRY=\$(mktemp -d)/registry.db"
 step "tovarine settings init" "$tool" settings init
 step "sample_server" "$sample"
 step "tovarine settings list" "$tool" settings list
-step "tovarine settings list Sample" "$tool" settings list Sample
+step "tovarine settings list 'Sample Server'" "$tool" settings list "Sample Server"
 step "tovarine settings show 'Sample Server 0'" "$tool" settings show "Sample Server 0"
 
 echo

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/posix/terminal.h"
 #include "tovarine.h"  // the handler export and its type
 #include "win32.h"
 
@@ -27,16 +28,6 @@ struct Handler {
 std::mutex g_handler_mutex;
 Handler g_handler;
 
-bool WriteAll(int fd, const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The controlling terminal, open while in scope; fd -1 when there is none.
 struct Terminal {
     const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -48,33 +39,23 @@ struct Terminal {
     }
 };
 
-// Shows the box on the controlling terminal. MB_YESNO asks "[y/N]": only an answer beginning
-// with "y" or "Y" is Yes.
+// Shows the box on the controlling terminal. MB_YESNO asks "[y/N] ": only an answer beginning
+// with "y" or "Y" is Yes; no answer at all is a box that could not be shown.
 int AskOnTerminal(int tty, const char *text, const char *caption, UINT type) {
     std::string box = "\n== ";
     box += caption != nullptr ? caption : "";
     box += " ==\n";
     box += text != nullptr ? text : "";
     if (box.back() != '\n') box += '\n';
-    const bool yes_no = (type & 0xFu) == MB_YESNO;
-    box += yes_no ? "[y/N] " : "";
-    int result = 0;
-    if (WriteAll(tty, box)) {
-        if (!yes_no) {
-            result = IDOK;
-        } else {
-            char answer = 0;
-            char c;
-            bool first = true;
-            ssize_t n;
-            while ((n = read(tty, &c, 1)) == 1 && c != '\n') {
-                if (first) answer = c;
-                first = false;
-            }
-            result = (n == 1 || !first) ? ((answer == 'y' || answer == 'Y') ? IDYES : IDNO) : 0;
-        }
+    if ((type & 0xFu) != MB_YESNO) return tovarine::terminal::WriteAll(tty, box) ? IDOK : 0;
+    switch (tovarine::terminal::AskYesNo(tty, box + "[y/N] ")) {
+        case tovarine::terminal::Answer::kYes:
+            return IDYES;
+        case tovarine::terminal::Answer::kNo:
+            return IDNO;
+        default:
+            return 0;
     }
-    return result;
 }
 
 // Answers the box as TOVARINE_CONFIRM says, and writes it and the answer to standard error.
@@ -103,7 +84,7 @@ int AnswerUnattended(const char *text, const char *caption, UINT type) {
         line += length + (line[length] == '\n');
     }
     log.append("  -> ").append(answer) += '\n';
-    WriteAll(STDERR_FILENO, log);
+    tovarine::terminal::WriteAll(STDERR_FILENO, log);
     return result;
 }
 
