@@ -50,6 +50,9 @@ struct Field {
     std::string_view name;
     Output output;
     uint32_t capacity = 0;  // kText only: the host buffer's size in bytes
+    // What the output is called where a reading is shown to people: the host's variable or
+    // record member. The parameter's own name unless the record names it otherwise.
+    std::string_view output_name = name;
 };
 
 // The camera reader's text buffers and the clip record's file name buffer.
@@ -84,21 +87,21 @@ inline constexpr Field kCameraFields[] = {
 // f39260000417E, the media clip reader, into the MediaRequest record. The media type comes
 // last, so its section receives this request's stream values wherever it stands in the text.
 inline constexpr Field kClipFields[] = {
-    {"mediafile", Output::kText, kMediaFileBytes},
-    {"startmsec", Output::kInteger},
+    {"mediafile", Output::kText, kMediaFileBytes, "media_file"},
+    {"startmsec", Output::kInteger, 0, "start_msec"},
     {"looping", Output::kInteger},
-    {"stopmsec", Output::kInteger},
-    {"doburst", Output::kFloat},
+    {"stopmsec", Output::kInteger, 0, "stop_msec"},
+    {"doburst", Output::kFloat, 0, "burst"},
     {"cpid", Output::kInteger},
     {"features", Output::kInteger},
-    {"sendtime", Output::kInteger},
-    {"framerate", Output::kDecimal},
+    {"sendtime", Output::kInteger, 0, "send_time"},
+    {"framerate", Output::kDecimal, 0, "frame_rate"},
     {"width", Output::kInteger},
     {"height", Output::kInteger},
     {"quality", Output::kInteger},
     {"segment", Output::kInteger},
     {"channel", Output::kInteger},
-    {"mediatype", Output::kMediaKind},
+    {"mediatype", Output::kMediaKind, 0, "media_kind"},
 };
 
 // No reader has more names than this, and no name is longer than kMaxNameBytes.
@@ -125,6 +128,15 @@ struct FieldTable {
         return -1;
     }
 };
+
+// The output name of the field read from parameter `name`; not compiling when there is none.
+template <size_t N>
+consteval std::string_view OutputNameOf(const Field (&fields)[N], std::string_view name) {
+    for (const Field &field : fields) {
+        if (field.name == name) return field.output_name;
+    }
+    throw "no such parameter";
+}
 
 template <size_t N>
 constexpr FieldTable MakeFieldTable(const Field (&fields)[N]) {
