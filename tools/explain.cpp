@@ -6,7 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "module/helpers.h"
+#include "module/text.h"
 #include "request/parameter_list.h"
 #include "request/reader_fields.h"
 #include "request/reader_steps.h"
@@ -58,7 +58,7 @@ struct Written {
 // The word at `word`, up to the next separator.
 std::string WordAt(const char *word) {
     const char *end = word;
-    while (*end != 0 && !tovarine::helpers::IsWordSeparator(*end)) ++end;
+    while (*end != 0 && !tovarine::text::IsWordSeparator(*end)) ++end;
     return std::string(word, end);
 }
 

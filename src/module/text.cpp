@@ -1,11 +1,11 @@
-// Text helpers: the prefix test and the word walk used by the header scan and the instance
-// lookup, the in-place value decoding of request parameters, and the integer conversion.
+// The text operations: the prefix test and the word walk used by the header scan and the
+// instance lookup, the in-place value decoding of request parameters, and the integer conversion.
 #include <cstring>
 #include <limits>
 
-#include "module/helpers.h"
+#include "module/text.h"
 
-namespace tovarine::helpers {
+namespace tovarine::text {
 namespace {
 
 inline unsigned char FoldAscii(unsigned char c) {
@@ -93,4 +93,4 @@ int32_t ConvertInteger(const char *value, const char *end) {
 
 int32_t ConvertInteger(const char *value) { return ConvertInteger(value, nullptr); }
 
-}  // namespace tovarine::helpers
+}  // namespace tovarine::text

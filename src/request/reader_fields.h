@@ -8,7 +8,7 @@
 //    by "&". A parameter without "=" is no pair and is ignored; in a pair the name is everything
 //    before the parameter's last "=" (names may hold "="), the value everything after it.
 //  - Names are compared byte for byte (case matters) and are never decoded. Values are decoded
-//    by helpers::DecodeInto / DecodeValue: "+" is a space, "%" and two hex digits that byte,
+//    by text::DecodeInto / DecodeValue: "+" is a space, "%" and two hex digits that byte,
 //    except "%00", and any other "%" stay as they are.
 //  - A reader reads only its own names (its Field table below). For each name only the first
 //    pair with that name counts; later pairs of the same name are ignored. An output is written

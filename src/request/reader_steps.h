@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "module/helpers.h"
+#include "module/text.h"
 
 namespace tovarine {
 
@@ -29,9 +29,9 @@ inline ClientHeader FindClientHeader(const char *text) {
          colon = std::strchr(colon + 1, ':')) {
         if (static_cast<size_t>(colon - text) < kColumn) continue;
         const char *const word = colon - kColumn;
-        if ((word == text || helpers::IsWordSeparator(word[-1])) &&
-            helpers::HasPrefix(word, "User-Agent:")) {
-            return {word, helpers::NextWord(word)};
+        if ((word == text || text::IsWordSeparator(word[-1])) &&
+            text::HasPrefix(word, "User-Agent:")) {
+            return {word, text::NextWord(word)};
         }
     }
     return {};
@@ -39,7 +39,7 @@ inline ClientHeader FindClientHeader(const char *text) {
 
 // Whether the header names a Mozilla client: its next word begins with "Mozilla" (any case).
 inline bool NamesMozilla(const ClientHeader &found) {
-    return found.header != nullptr && helpers::HasPrefix(found.client, "Mozilla") != 0;
+    return found.header != nullptr && text::HasPrefix(found.client, "Mozilla") != 0;
 }
 
 // The clip record's media kind for the first decoded byte of the "mediatype" value: 1 (video,

@@ -2,7 +2,7 @@
 // found by name, offered in turn or picked by the instance selector, and created on a save.
 #include <cstring>
 
-#include "module/helpers.h"
+#include "module/text.h"
 #include "module/module_state.h"
 #include "settings/local_text.h"
 #include "settings/settings_engine.h"
@@ -48,7 +48,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // A subkey belongs to a settings name when it is an instance key of that name: the name (letter
 // case ignored), one blank and one or more decimal digits, and nothing else.
 bool Belongs(const char *subkey, const char *settings_name) {
-    if (subkey == nullptr || helpers::HasPrefix(subkey, settings_name) == 0) return false;
+    if (subkey == nullptr || text::HasPrefix(subkey, settings_name) == 0) return false;
     const char *rest = subkey + std::strlen(settings_name);
     if (*rest != ' ' || !IsDigit(rest[1])) return false;
     for (++rest; IsDigit(*rest); ++rest) {

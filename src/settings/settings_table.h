@@ -14,8 +14,8 @@ void ForEachSetting(SettingDescriptor *table, Visit visit) {
 
 // The codec of a descriptor; null for a type without one or a size below what it needs, and
 // such a descriptor is skipped: not read, listed, written or assigned.
-inline const helpers::ValueCodec *CodecOf(const SettingDescriptor &setting) {
-    return helpers::CodecFor(setting.type, setting.size);
+inline const ValueCodec *CodecOf(const SettingDescriptor &setting) {
+    return CodecFor(setting.type, setting.size);
 }
 
 // Releases a descriptor's scratch value, if it has one.

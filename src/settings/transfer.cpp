@@ -13,15 +13,14 @@ namespace tovarine {
 namespace {
 
 // Appends the text form of `value` as the codec formats it.
-void AppendFormatted(LocalText &text, const helpers::ValueCodec &codec, const void *value,
-                     int16_t size) {
+void AppendFormatted(LocalText &text, const ValueCodec &codec, const void *value, int16_t size) {
     if (char *at = text.Extend(codec.formatted_length(value, size))) codec.format(at, value, size);
 }
 
 // "NAME changing from OLD to NEW\n": on a load the host's value is the old one, on a save the
 // stored one is.
-void AppendChangeLine(LocalText &text, const SettingDescriptor &setting,
-                      const helpers::ValueCodec &codec, bool save) {
+void AppendChangeLine(LocalText &text, const SettingDescriptor &setting, const ValueCodec &codec,
+                      bool save) {
     const void *stored = setting.scratch;
     const void *current = setting.variable;
     text.Append(setting.name).Append(" changing from ");
@@ -32,8 +31,8 @@ void AppendChangeLine(LocalText &text, const SettingDescriptor &setting,
 }
 
 // "NAME WORD  VALUE\n": the word ends in a blank and another follows it.
-void AppendMissingLine(LocalText &text, const SettingDescriptor &setting,
-                       const helpers::ValueCodec &codec, const char *word) {
+void AppendMissingLine(LocalText &text, const SettingDescriptor &setting, const ValueCodec &codec,
+                       const char *word) {
     text.Append(setting.name).Append(" ").Append(word).Append(" ");
     AppendFormatted(text, codec, setting.variable, setting.size);
     text.Append("\n");
@@ -49,7 +48,7 @@ void SaveTable(const char *key_path, HKEY key, SettingDescriptor *table, LocalTe
     LONG open_rc = ERROR_SUCCESS;
     bool wrote = false;
     ForEachSetting(table, [&](SettingDescriptor &setting) {
-        const helpers::ValueCodec *codec = CodecOf(setting);
+        const ValueCodec *codec = CodecOf(setting);
         if (codec == nullptr) return;
         value.Clear();
         AppendFormatted(value, *codec, setting.variable, setting.size);
@@ -123,7 +122,7 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
     // the missing ones.
     LocalText confirmation;
     ForEachSetting(table, [&](SettingDescriptor &setting) {
-        const helpers::ValueCodec *codec = CodecOf(setting);
+        const ValueCodec *codec = CodecOf(setting);
         if (codec == nullptr) return;
         setting.scratch = LocalAlloc(LMEM_ZEROINIT, static_cast<SIZE_T>(setting.size));
         if (setting.scratch == nullptr) return;  // not read, not listed
@@ -163,7 +162,7 @@ int32_t TransferTable(const char *key_path, SettingDescriptor *table, bool savin
         }
     } else {
         ForEachSetting(table, [](SettingDescriptor &setting) {
-            const helpers::ValueCodec *codec = CodecOf(setting);
+            const ValueCodec *codec = CodecOf(setting);
             if (codec != nullptr && setting.scratch != nullptr) {
                 codec->assign(setting.variable, setting.scratch, setting.size);
             }

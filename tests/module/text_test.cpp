@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "module/helpers.h"
+#include "module/text.h"
 
-namespace tovarine::helpers {
+namespace tovarine::text {
 namespace {
 
 TEST(HasPrefix, FoldsOnlyAsciiLetters) {
@@ -58,4 +58,4 @@ TEST(DecodeValue, OnePassInPlace) {
 }
 
 }  // namespace
-}  // namespace tovarine::helpers
+}  // namespace tovarine::text

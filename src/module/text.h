@@ -1,12 +1,12 @@
-// The helper operations the request and settings code relies on: text helpers and value
-// decoding (and, with the settings, the value codecs). One internal interface; nothing here is
-// exported.
+// The text operations the request and settings code share: the prefix test and the word walk
+// of the header scan and the instance lookup, hex digits, the decoding of parameter values and
+// the integer conversion. Internal; nothing here is exported.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace tovarine::helpers {
+namespace tovarine::text {
 
 // Nonzero when `text` begins with `prefix`, ASCII letters compared without regard to case
 // (HTTP field names are case-insensitive). An empty prefix matches every text.
@@ -49,4 +49,4 @@ int32_t ConvertInteger(const char *value);
 // The same over the characters before `end` (or up to the NUL when `end` is null).
 int32_t ConvertInteger(const char *value, const char *end);
 
-}  // namespace tovarine::helpers
+}  // namespace tovarine::text
