@@ -1,5 +1,5 @@
 // The value codecs of the settings: for each type code, how a value is parsed from its stored
-// text, compared, assigned and formatted back to text. Part of the helper interface.
+// text, compared, assigned and formatted back to text.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 // Value codecs. None of them touches more than `size` bytes of a variable or a scratch value.
-#include "module/codecs.h"
+#include "settings/codecs.h"
 
 #include <cstring>
 

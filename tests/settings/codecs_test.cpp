@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "module/codecs.h"
+#include "settings/codecs.h"
 
 namespace {
 
