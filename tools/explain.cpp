@@ -9,7 +9,7 @@
 #include "module/text.h"
 #include "request/parameter_list.h"
 #include "request/reader_fields.h"
-#include "request/reader_steps.h"
+#include "request/client_header.h"
 
 namespace tovarine_tool {
 

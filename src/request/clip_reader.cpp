@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "request/reader_fields.h"
-#include "request/reader_steps.h"
 #include "tovarine.h"
 
 extern "C" int32_t f39260000417E(const char *text, MediaRequest *record) {

@@ -104,6 +104,17 @@ inline constexpr Field kClipFields[] = {
     {"mediatype", Output::kMediaKind, 0, "media_kind"},
 };
 
+// The clip record's media kind for the first decoded byte of the "mediatype" value: 1 (video,
+// into the video section) for "V"/"v", 2 (audio, into the audio section) for "A"/"a", else 0:
+// nothing is written.
+inline constexpr int32_t kVideoKind = 1;
+inline constexpr int32_t kAudioKind = 2;
+inline int32_t MediaKindOf(char first) {
+    if (first == 'A' || first == 'a') return kAudioKind;
+    if (first == 'V' || first == 'v') return kVideoKind;
+    return 0;
+}
+
 // No reader has more names than this, and no name is longer than kMaxNameBytes.
 inline constexpr size_t kMaxFields = 16;
 inline constexpr size_t kMaxNameBytes = 15;
