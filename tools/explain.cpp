@@ -8,8 +8,8 @@
 
 #include "module/text.h"
 #include "request/parameter_list.h"
-#include "request/reader_fields.h"
 #include "request/client_header.h"
+#include "request/reader_fields.h"
 
 namespace tovarine_tool {
 
@@ -37,15 +37,6 @@ constexpr ReaderRules kRules[] = {
     Rules("camera", tovarine::kCameraTable, false),
     Rules("clip", tovarine::kClipTable, false),
 };
-
-bool SameLetters(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
 
 // Where each field's output goes while the field reader writes it: one place of each kind.
 struct Written {
@@ -178,7 +169,7 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
             if (i < 0) {
                 fate.reason = Reason::kNotRead;
                 for (size_t f = 0; f < rules.count; ++f) {
-                    if (SameLetters(rules.fields[f].name, fate.name)) {
+                    if (tovarine::text::EqualIgnoringCase(rules.fields[f].name, fate.name)) {
                         fate.reason = Reason::kOtherCase;
                         fate.reads = rules.fields[f].name;
                     }

@@ -6,21 +6,13 @@
 #include "module/text.h"
 
 namespace tovarine::text {
-namespace {
-
-inline unsigned char FoldAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-}  // namespace
 
 int HasPrefix(const char *text, const char *prefix) {
     if (text == nullptr || prefix == nullptr) return 0;
-    const auto *t = reinterpret_cast<const unsigned char *>(text);
-    const auto *p = reinterpret_cast<const unsigned char *>(prefix);
-    for (; *p != 0; ++t, ++p) {
+    const char *t = text;
+    for (const char *p = prefix; *p != 0; ++t, ++p) {
         // A shorter text meets its NUL here, which folds to no letter of the prefix.
-        if (FoldAscii(*t) != FoldAscii(*p)) return 0;
+        if (AsciiUpper(*t) != AsciiUpper(*p)) return 0;
     }
     return 1;
 }

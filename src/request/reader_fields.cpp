@@ -140,7 +140,7 @@ void FieldReader::Write(size_t i) const {
             break;
         case Output::kChannelFlag: {
             const char first = FirstByte(i);
-            *static_cast<int32_t *>(out) = (first == 'R' || first == 'r') ? 1 : 0;
+            *static_cast<int32_t *>(out) = text::AsciiUpper(first) == 'R' ? 1 : 0;
             break;
         }
         case Output::kText: {

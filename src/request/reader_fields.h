@@ -34,6 +34,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "module/text.h"
+
 namespace tovarine {
 
 enum class Output : uint8_t {
@@ -110,8 +112,8 @@ inline constexpr Field kClipFields[] = {
 inline constexpr int32_t kVideoKind = 1;
 inline constexpr int32_t kAudioKind = 2;
 inline int32_t MediaKindOf(char first) {
-    if (first == 'A' || first == 'a') return kAudioKind;
-    if (first == 'V' || first == 'v') return kVideoKind;
+    if (text::AsciiUpper(first) == 'A') return kAudioKind;
+    if (text::AsciiUpper(first) == 'V') return kVideoKind;
     return 0;
 }
 
