@@ -1,6 +1,7 @@
 // Walking a host's settings table: descriptors up to the first with a null name.
 #pragma once
 
+#include "platform/platform.h"
 #include "settings/codecs.h"
 #include "tovarine.h"
 
