@@ -27,6 +27,7 @@
 #endif
 
 #include "command.h"
+#include "command_line.h"
 #include "explain.h"
 #include "explain_report.h"
 #include "report.h"
@@ -335,7 +336,7 @@ void ReadEach(const ReadRequest &request, const Chosen &chosen) {
     std::FILE *stream = stdin;
     const bool named = request.text && *request.text != "-";
     if (named) {
-        stream = std::fopen(request.text->c_str(), "rb");
+        stream = OpenFile(*request.text, "rb");
         if (stream == nullptr) throw std::runtime_error("cannot open '" + *request.text + "'");
     } else {
         PromptAtTerminal(request);

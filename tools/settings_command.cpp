@@ -68,18 +68,12 @@ int RunList(const Invocation &invocation, const SettingsRequest &request) {
     const auto &args = request.words;
     Key root;
     OpenRoot(root, KEY_READ, Access::kRead);
-    char name[kEnumChars];
-    char key_class[kEnumChars];
-    FILETIME last_write{};
     int place = 0;
     Json keys = Json::array();
     for (DWORD index = 0;; ++index) {
-        DWORD name_chars = kEnumChars, class_chars = kEnumChars;
-        if (RegEnumKeyExA(root.get(), index, name, &name_chars, nullptr, key_class, &class_chars,
-                          &last_write) != ERROR_SUCCESS) {
-            break;
-        }
-        if (!args.empty() && !HasPrefix(name, args[0])) continue;
+        std::string name;
+        if (EnumSubkey(root.get(), index, kEnumChars, true, name) != ERROR_SUCCESS) break;
+        if (!args.empty() && !HasPrefix(name.c_str(), args[0])) continue;
         if (invocation.json) {
             Json entry = Json::object();
             if (!args.empty()) entry["place"] = ++place;
@@ -122,7 +116,7 @@ void OpenInstance(HKEY root, const std::string &name, REGSAM rights, Key &instan
     if (name.empty() || name.find('\\') != std::string::npos) {
         throw UsageError("settings: an instance is a key directly under the settings root");
     }
-    const LONG rc = RegOpenKeyExA(root, name.c_str(), 0, rights, instance.out());
+    const LONG rc = OpenSubkey(root, name, rights, instance);
     if (rc == ERROR_FILE_NOT_FOUND) {
         throw std::runtime_error("settings: there is no instance \"" + EscapeText(name) +
                                  "\"; 'tovarine settings list' shows those there are");
