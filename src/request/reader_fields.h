@@ -17,9 +17,9 @@
 //    observable when a host passes the same variable for two outputs (the later one wins) and
 //    for the clip reader's media type, which copies values written before it.
 //
-// Each Field gives the name, how its decoded value becomes the output (Output), and for text
-// outputs the host buffer's capacity: at most capacity - 1 decoded bytes and a NUL are written,
-// the rest of the value is cut.
+// Each Field gives the name, how its decoded value becomes the output (Output), for text
+// outputs the host buffer's capacity (at most capacity - 1 decoded bytes and a NUL are written,
+// the rest of the value is cut), and the name the tool shows the output under.
 //
 // To tell what became of every parameter of a text, walk it with ForEachParameter (it visits
 // each one, also those without "="; nothing after the first blank is visited) and ask the
