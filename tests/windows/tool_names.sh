@@ -34,8 +34,10 @@ fail() {
 w() { "$wine" "$@"; }
 tool() { w tovarine.exe "$@" | tr -d '\r'; }
 
-"$wine" wineboot -i >"$work/prefix.log" 2>&1 && "$wineserver" -w ||
-    { cat "$work/prefix.log" >&2; fail "no Wine prefix"; }
+if ! { "$wine" wineboot -i && "$wineserver" -w; } >"$work/prefix.log" 2>&1; then
+    cat "$work/prefix.log" >&2
+    fail "no Wine prefix"
+fi
 mkdir "$work/run"
 cp "$dll" "$exe" "$work/run/"
 cd "$work/run"
