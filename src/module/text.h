@@ -14,7 +14,6 @@ namespace tovarine::text {
 // settings names are compared without regard to it; only the 26 ASCII letters have a case here,
 // every other byte (those of UTF-8 and the code pages included) stands for itself.
 constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 // `name` with its ASCII letters in upper case: the one spelling of all its case variants.
 inline std::string AsciiUpper(std::string_view name) {
