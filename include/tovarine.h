@@ -113,12 +113,15 @@ typedef struct SettingDescriptor {
 #endif
 #ifdef TOVARINE_LAYOUT_CHECK
 TOVARINE_LAYOUT_CHECK(
-    offsetof(MediaRequest, media_file) == 4 && offsetof(MediaRequest, start_msec) == 260 &&
+    offsetof(MediaRequest, media_kind) == 0 && offsetof(MediaRequest, media_file) == 4 &&
+        offsetof(MediaRequest, start_msec) == 260 && offsetof(MediaRequest, stop_msec) == 264 &&
         offsetof(MediaRequest, burst) == 268 && offsetof(MediaRequest, looping) == 276 &&
         offsetof(MediaRequest, frame_rate) == 288 && offsetof(MediaRequest, width) == 296 &&
+        offsetof(MediaRequest, height) == 300 && offsetof(MediaRequest, quality) == 304 &&
         offsetof(MediaRequest, video_section) == 316 && offsetof(MediaRequest, segment) == 352 &&
         offsetof(MediaRequest, channel) == 364 && offsetof(MediaRequest, audio_section) == 372 &&
-        offsetof(MediaRequest, features) == 392 && offsetof(MediaRequest, cpid) == 404 &&
+        offsetof(MediaRequest, features) == 392 && offsetof(MediaRequest, send_time) == 396 &&
+        offsetof(MediaRequest, group_value) == 400 && offsetof(MediaRequest, cpid) == 404 &&
         sizeof(MediaRequest) == 408,
     "MediaRequest must have the layout the servers were built with");
 TOVARINE_LAYOUT_CHECK(sizeof(void *) == 4 || sizeof(void *) == 8,

@@ -6,10 +6,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "module/helpers.h"
+#include "module/text.h"
 #include "request/parameter_list.h"
+#include "request/client_header.h"
 #include "request/reader_fields.h"
-#include "request/reader_steps.h"
 
 namespace tovarine_tool {
 
@@ -18,8 +18,7 @@ struct ReaderRules {
     const tovarine::FieldTable *table;  // the reader's fields, in lookup order
     const tovarine::Field *fields;
     size_t count;
-    const char *const *outputs;  // the tool's output names, in table order
-    bool scans_client;           // the live reader's header scan
+    bool scans_client;  // the live reader's header scan
 };
 
 namespace {
@@ -27,42 +26,17 @@ namespace {
 using tovarine::Field;
 using Kind = tovarine::Output;  // how a field becomes its output
 
-constexpr const char *kLiveOutputs[] = {"server",    "device",   "framerate",
-                                        "timeout",   "features", "sendtime",
-                                        "sendstate", "cpid",     "slide_show"};
-constexpr const char *kStreamOutputs[] = {"server",  "segment",  "channel",  "sendstate",
-                                          "timeout", "features", "sendtime", "cpid"};
-constexpr const char *kCameraOutputs[] = {"model", "camera",  "device", "number",
-                                          "speed", "command", "button"};
-constexpr const char *kClipOutputs[] = {"media_file", "start_msec", "looping",   "stop_msec",
-                                        "burst",      "cpid",       "features",  "send_time",
-                                        "frame_rate", "width",      "height",    "quality",
-                                        "segment",    "channel",    "media_kind"};
-static_assert(std::size(kLiveOutputs) == std::size(tovarine::kLiveFields));
-static_assert(std::size(kStreamOutputs) == std::size(tovarine::kStreamFields));
-static_assert(std::size(kCameraOutputs) == std::size(tovarine::kCameraFields));
-static_assert(std::size(kClipOutputs) == std::size(tovarine::kClipFields));
-
 constexpr ReaderRules Rules(std::string_view kind, const tovarine::FieldTable &table,
-                            const char *const *outputs, bool scans_client) {
-    return {kind, &table, table.fields, table.count, outputs, scans_client};
+                            bool scans_client) {
+    return {kind, &table, table.fields, table.count, scans_client};
 }
 
 constexpr ReaderRules kRules[] = {
-    Rules("live", tovarine::kLiveTable, kLiveOutputs, true),
-    Rules("stream", tovarine::kStreamTable, kStreamOutputs, false),
-    Rules("camera", tovarine::kCameraTable, kCameraOutputs, false),
-    Rules("clip", tovarine::kClipTable, kClipOutputs, false),
+    Rules("live", tovarine::kLiveTable, true),
+    Rules("stream", tovarine::kStreamTable, false),
+    Rules("camera", tovarine::kCameraTable, false),
+    Rules("clip", tovarine::kClipTable, false),
 };
-
-bool SameLetters(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
 
 // Where each field's output goes while the field reader writes it: one place of each kind.
 struct Written {
@@ -75,7 +49,7 @@ struct Written {
 // The word at `word`, up to the next separator.
 std::string WordAt(const char *word) {
     const char *end = word;
-    while (*end != 0 && !tovarine::helpers::IsWordSeparator(*end)) ++end;
+    while (*end != 0 && !tovarine::text::IsWordSeparator(*end)) ++end;
     return std::string(word, end);
 }
 
@@ -195,7 +169,7 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
             if (i < 0) {
                 fate.reason = Reason::kNotRead;
                 for (size_t f = 0; f < rules.count; ++f) {
-                    if (SameLetters(rules.fields[f].name, fate.name)) {
+                    if (tovarine::text::EqualIgnoringCase(rules.fields[f].name, fate.name)) {
                         fate.reason = Reason::kOtherCase;
                         fate.reads = rules.fields[f].name;
                     }
@@ -207,7 +181,7 @@ Explanation Explain(const ReaderRules &rules, const char *text) {
                 fed[i] = true;
                 first[i] = fate.index;
                 const Field &field = rules.fields[i];
-                fate.output = rules.outputs[i];
+                fate.output = field.output_name;
                 fate.fate = Fate::kUsed;
                 reader.Write(static_cast<size_t>(i));
                 const Written &w = written[i];

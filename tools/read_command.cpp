@@ -27,9 +27,11 @@
 #endif
 
 #include "command.h"
+#include "command_line.h"
 #include "explain.h"
 #include "explain_report.h"
 #include "report.h"
+#include "request/reader_fields.h"
 #include "request_text.h"
 
 namespace tovarine_tool {
@@ -57,26 +59,29 @@ void Preset(int32_t (&section)[4], int run) {
 
 using Outputs = std::vector<Output>;
 
-void Collect(Outputs &out, const char *name, int32_t a, int32_t b) {
-    if (a == b) out.push_back({name, a});
+void Collect(Outputs &out, std::string_view name, int32_t a, int32_t b) {
+    if (a == b) out.push_back({std::string(name), a});
 }
-void Collect(Outputs &out, const char *name, double a, double b) {
-    if (std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b)) out.push_back({name, a});
+void Collect(Outputs &out, std::string_view name, double a, double b) {
+    if (std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b))
+        out.push_back({std::string(name), a});
 }
-void Collect(Outputs &out, const char *name, float a, float b) {
-    if (std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b)) out.push_back({name, a});
+void Collect(Outputs &out, std::string_view name, float a, float b) {
+    if (std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b))
+        out.push_back({std::string(name), a});
 }
 // A written text ends at its NUL; an untouched buffer is preset all through, without one.
 template <size_t N>
-void Collect(Outputs &out, const char *name, const char (&a)[N], const char (&b)[N]) {
+void Collect(Outputs &out, std::string_view name, const char (&a)[N], const char (&b)[N]) {
     const std::string_view first(a, strnlen(a, N));
-    if (first == std::string_view(b, strnlen(b, N))) out.push_back({name, std::string(first)});
+    if (first == std::string_view(b, strnlen(b, N)))
+        out.push_back({std::string(name), std::string(first)});
 }
 // A section is written as a whole, as a copy of other record fields: of those the reader left
 // alone it copies the two different presets. So it counts as written when any element came out
 // the same (the group value, which the tool keeps the same in both runs, always does), and only
 // those elements have a value.
-void Collect(Outputs &out, const char *name, const int32_t (&a)[4], const int32_t (&b)[4]) {
+void Collect(Outputs &out, std::string_view name, const int32_t (&a)[4], const int32_t (&b)[4]) {
     Section section;
     bool written = false;
     for (size_t i = 0; i < section.size(); ++i) {
@@ -85,19 +90,27 @@ void Collect(Outputs &out, const char *name, const int32_t (&a)[4], const int32_
             written = true;
         }
     }
-    if (written) out.push_back({name, section});
+    if (written) out.push_back({std::string(name), section});
 }
 
 // One output: its name and where it lives in the record the reader is run on.
 template <class Record, class T>
 struct Field {
-    const char *name;
+    std::string_view name;
     T Record::*member;
 };
 
 template <class Record, class T>
-constexpr Field<Record, T> Out(const char *name, T Record::*member) {
+constexpr Field<Record, T> Out(std::string_view name, T Record::*member) {
     return {name, member};
+}
+
+// The output fed by a reader's parameter, named as the library's field table names it (a
+// parameter the reader does not read does not compile).
+template <class Record, class T, size_t N>
+consteval Field<Record, T> Out(const tovarine::Field (&fields)[N], std::string_view parameter,
+                               T Record::*member) {
+    return {tovarine::OutputNameOf(fields, parameter), member};
 }
 
 // Presets the fields, runs `call` on the record, twice, and collects the written outputs in
@@ -128,11 +141,16 @@ struct LiveOutputs {
 Outputs ReadLive(const char *text) {
     using R = LiveOutputs;
     static constexpr auto kFields =
-        std::tuple{Out("server", &R::server),       Out("device", &R::device),
-                   Out("framerate", &R::framerate), Out("timeout", &R::timeout),
-                   Out("mozilla", &R::mozilla),     Out("features", &R::features),
-                   Out("sendtime", &R::sendtime),   Out("sendstate", &R::sendstate),
-                   Out("cpid", &R::cpid),           Out("slide_show", &R::slide_show)};
+        std::tuple{Out(tovarine::kLiveFields, "server", &R::server),
+                   Out(tovarine::kLiveFields, "device", &R::device),
+                   Out(tovarine::kLiveFields, "framerate", &R::framerate),
+                   Out(tovarine::kLiveFields, "timeout", &R::timeout),
+                   Out("mozilla", &R::mozilla),
+                   Out(tovarine::kLiveFields, "features", &R::features),
+                   Out(tovarine::kLiveFields, "sendtime", &R::sendtime),
+                   Out(tovarine::kLiveFields, "sendstate", &R::sendstate),
+                   Out(tovarine::kLiveFields, "cpid", &R::cpid),
+                   Out(tovarine::kLiveFields, "slide_show", &R::slide_show)};
     return Probe(kFields, [text](R &o) {
         f3121538644(text, &o.server, &o.device, &o.framerate, &o.timeout, &o.mozilla, &o.features,
                     &o.sendtime, &o.sendstate, &o.cpid, &o.slide_show);
@@ -145,10 +163,15 @@ struct StreamOutputs {
 
 Outputs ReadStream(const char *text) {
     using R = StreamOutputs;
-    static constexpr auto kFields = std::tuple{
-        Out("server", &R::server),       Out("segment", &R::segment), Out("channel", &R::channel),
-        Out("sendstate", &R::sendstate), Out("timeout", &R::timeout), Out("features", &R::features),
-        Out("sendtime", &R::sendtime),   Out("cpid", &R::cpid)};
+    static constexpr auto kFields =
+        std::tuple{Out(tovarine::kStreamFields, "server", &R::server),
+                   Out(tovarine::kStreamFields, "segment", &R::segment),
+                   Out(tovarine::kStreamFields, "channel", &R::channel),
+                   Out(tovarine::kStreamFields, "sendstate", &R::sendstate),
+                   Out(tovarine::kStreamFields, "timeout", &R::timeout),
+                   Out(tovarine::kStreamFields, "features", &R::features),
+                   Out(tovarine::kStreamFields, "sendtime", &R::sendtime),
+                   Out(tovarine::kStreamFields, "cpid", &R::cpid)};
     return Probe(kFields, [text](R &o) {
         f373279(text, &o.server, &o.segment, &o.channel, &o.sendstate, &o.timeout, &o.features,
                 &o.sendtime, &o.cpid);
@@ -156,16 +179,20 @@ Outputs ReadStream(const char *text) {
 }
 
 struct CameraOutputs {
-    char model[1024], camera[1024], device[1024], number[1024], speed[1024], command[1024],
-        button[1024];
+    static constexpr uint32_t kBytes = tovarine::kCameraTextBytes;
+    char model[kBytes], camera[kBytes], device[kBytes], number[kBytes], speed[kBytes],
+        command[kBytes], button[kBytes];
 };
 
 Outputs ReadCamera(const char *text) {
     using R = CameraOutputs;
-    static constexpr auto kFields = std::tuple{
-        Out("model", &R::model),   Out("camera", &R::camera), Out("device", &R::device),
-        Out("number", &R::number), Out("speed", &R::speed),   Out("command", &R::command),
-        Out("button", &R::button)};
+    static constexpr auto kFields = std::tuple{Out(tovarine::kCameraFields, "model", &R::model),
+                                               Out(tovarine::kCameraFields, "camera", &R::camera),
+                                               Out(tovarine::kCameraFields, "device", &R::device),
+                                               Out(tovarine::kCameraFields, "number", &R::number),
+                                               Out(tovarine::kCameraFields, "speed", &R::speed),
+                                               Out(tovarine::kCameraFields, "command", &R::command),
+                                               Out(tovarine::kCameraFields, "button", &R::button)};
     return Probe(kFields, [text](R &o) {
         f3221538674(text, o.model, o.camera, o.device, o.number, o.speed, o.command, o.button);
     });
@@ -173,23 +200,24 @@ Outputs ReadCamera(const char *text) {
 
 Outputs ReadClip(const char *text) {
     using R = MediaRequest;
-    static constexpr auto kFields = std::tuple{Out("media_kind", &R::media_kind),
-                                               Out("media_file", &R::media_file),
-                                               Out("start_msec", &R::start_msec),
-                                               Out("stop_msec", &R::stop_msec),
-                                               Out("burst", &R::burst),
-                                               Out("looping", &R::looping),
-                                               Out("frame_rate", &R::frame_rate),
-                                               Out("width", &R::width),
-                                               Out("height", &R::height),
-                                               Out("quality", &R::quality),
-                                               Out("video_section", &R::video_section),
-                                               Out("segment", &R::segment),
-                                               Out("channel", &R::channel),
-                                               Out("audio_section", &R::audio_section),
-                                               Out("features", &R::features),
-                                               Out("send_time", &R::send_time),
-                                               Out("cpid", &R::cpid)};
+    static constexpr auto kFields =
+        std::tuple{Out(tovarine::kClipFields, "mediatype", &R::media_kind),
+                   Out(tovarine::kClipFields, "mediafile", &R::media_file),
+                   Out(tovarine::kClipFields, "startmsec", &R::start_msec),
+                   Out(tovarine::kClipFields, "stopmsec", &R::stop_msec),
+                   Out(tovarine::kClipFields, "doburst", &R::burst),
+                   Out(tovarine::kClipFields, "looping", &R::looping),
+                   Out(tovarine::kClipFields, "framerate", &R::frame_rate),
+                   Out(tovarine::kClipFields, "width", &R::width),
+                   Out(tovarine::kClipFields, "height", &R::height),
+                   Out(tovarine::kClipFields, "quality", &R::quality),
+                   Out("video_section", &R::video_section),
+                   Out(tovarine::kClipFields, "segment", &R::segment),
+                   Out(tovarine::kClipFields, "channel", &R::channel),
+                   Out("audio_section", &R::audio_section),
+                   Out(tovarine::kClipFields, "features", &R::features),
+                   Out(tovarine::kClipFields, "sendtime", &R::send_time),
+                   Out(tovarine::kClipFields, "cpid", &R::cpid)};
     return Probe(kFields, [text](R &record) {
         // The group value is the host's own: the reader copies it into a section, never writes it.
         record.group_value = 0;
@@ -308,7 +336,7 @@ void ReadEach(const ReadRequest &request, const Chosen &chosen) {
     std::FILE *stream = stdin;
     const bool named = request.text && *request.text != "-";
     if (named) {
-        stream = std::fopen(request.text->c_str(), "rb");
+        stream = OpenFile(*request.text, "rb");
         if (stream == nullptr) throw std::runtime_error("cannot open '" + *request.text + "'");
     } else {
         PromptAtTerminal(request);

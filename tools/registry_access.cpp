@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "settings/instance_keys.h"
 #include "settings/settings_root.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <optional>
+#include <string_view>
+
+#include "text_encoding.h"
+#else
 #include <sys/stat.h>
 
 #include "platform/posix/registry_store.h"
@@ -109,22 +115,97 @@ void OpenRoot(Key &root, REGSAM rights, Access access) {
     }
 }
 
-std::vector<std::string> Subkeys(HKEY key, const std::string &what) {
-    std::vector<std::string> names;
-    char name[tovarine::kSubkeyNameChars];
-    LONG stopped_by = ERROR_NO_MORE_ITEMS;
-    tovarine::EnumerateSubkeys(
-        key, name, tovarine::kSubkeyNameChars, nullptr, 0, nullptr,
-        [&](const char *seen) {
-            if (seen != nullptr) names.emplace_back(seen);
-            return seen != nullptr;  // null: a name longer than any key name can be
-        },
-        &stopped_by);
-    if (stopped_by != ERROR_NO_MORE_ITEMS) {
-        throw RegistryFailure("cannot list the keys of " + what,
-                              stopped_by == ERROR_SUCCESS ? ERROR_MORE_DATA : stopped_by);
+#ifdef _WIN32
+
+namespace {
+
+std::optional<std::string> FromWide(const wchar_t *text, size_t chars) {
+    return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t *>(text), chars));
+}
+
+std::wstring ToWide(std::string_view utf8) {
+    const std::u16string units = Utf8ToUtf16(utf8);
+    return std::wstring(units.begin(), units.end());
+}
+
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+}  // namespace
+
+LONG EnumSubkey(HKEY key, DWORD index, DWORD chars, bool with_class, std::string &name) {
+    std::vector<wchar_t> wide(chars), key_class(with_class ? chars : 1);
+    DWORD name_chars = chars, class_chars = chars;
+    FILETIME last_write{};
+    const LONG rc = RegEnumKeyExW(key, index, wide.data(), &name_chars, nullptr,
+                                  with_class ? key_class.data() : nullptr,
+                                  with_class ? &class_chars : nullptr, &last_write);
+    if (rc != ERROR_SUCCESS) return rc;
+    std::optional<std::string> utf8 = FromWide(wide.data(), name_chars);
+    if (!utf8) return ERROR_INVALID_DATA;
+    name = std::move(*utf8);
+    return ERROR_SUCCESS;
+}
+
+LONG OpenSubkey(HKEY parent, const std::string &name, REGSAM rights, Key &key) {
+    return RegOpenKeyExW(parent, ToWide(name).c_str(), 0, rights, key.out());
+}
+
+std::vector<RawValue> Values(HKEY key, const std::string &what) {
+    std::vector<RawValue> values;
+    std::vector<wchar_t> name(tovarine::kValueNameChars);
+    std::vector<BYTE> data(1024);
+    for (DWORD index = 0;;) {
+        DWORD name_chars = static_cast<DWORD>(name.size());
+        DWORD bytes = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG rc = RegEnumValueW(key, index, name.data(), &name_chars, nullptr, &type,
+                                      data.data(), &bytes);
+        if (rc == ERROR_NO_MORE_ITEMS) return values;
+        if (rc == ERROR_MORE_DATA) {
+            if (bytes > data.size() && bytes < (1u << 30)) {
+                data.resize(bytes);
+                continue;
+            }
+            if (bytes <= data.size() && name.size() < (1u << 20)) {
+                name.resize(name.size() * 2);
+                continue;
+            }
+        }
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot read " + what, rc);
+        std::optional<std::string> value_name = FromWide(name.data(), name_chars);
+        std::vector<BYTE> value(data.begin(), data.begin() + bytes);
+        bool valid = value_name.has_value();
+        if (valid && IsText(type)) {
+            // The UTF-16 text, NULs included, as UTF-8; an odd last byte is no character.
+            std::vector<wchar_t> units(bytes / sizeof(wchar_t));
+            std::memcpy(units.data(), data.data(), units.size() * sizeof(wchar_t));
+            const std::optional<std::string> text = FromWide(units.data(), units.size());
+            valid = text.has_value();
+            if (valid) value.assign(text->begin(), text->end());
+        }
+        if (!valid) {
+            throw std::runtime_error("settings: a value of " + what + " is not valid Unicode text");
+        }
+        values.push_back({std::move(*value_name), type, std::move(value)});
+        ++index;
     }
-    return names;
+}
+
+#else
+
+LONG EnumSubkey(HKEY key, DWORD index, DWORD chars, bool with_class, std::string &name) {
+    std::vector<char> bytes(chars), key_class(with_class ? chars : 1);
+    DWORD name_chars = chars, class_chars = chars;
+    FILETIME last_write{};
+    const LONG rc = RegEnumKeyExA(key, index, bytes.data(), &name_chars, nullptr,
+                                  with_class ? key_class.data() : nullptr,
+                                  with_class ? &class_chars : nullptr, &last_write);
+    if (rc == ERROR_SUCCESS) name.assign(bytes.data(), name_chars);
+    return rc;
+}
+
+LONG OpenSubkey(HKEY parent, const std::string &name, REGSAM rights, Key &key) {
+    return RegOpenKeyExA(parent, name.c_str(), 0, rights, key.out());
 }
 
 std::vector<RawValue> Values(HKEY key, const std::string &what) {
@@ -156,5 +237,41 @@ std::vector<RawValue> Values(HKEY key, const std::string &what) {
         ++index;
     }
 }
+
+#endif
+
+#ifdef _WIN32
+// Names read with the wide calls, as UTF-8: every name, whatever the ANSI code page holds.
+std::vector<std::string> Subkeys(HKEY key, const std::string &what) {
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        std::string name;
+        const LONG rc = EnumSubkey(key, index, tovarine::kSubkeyNameChars, false, name);
+        if (rc == ERROR_NO_MORE_ITEMS) return names;
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot list the keys of " + what, rc);
+        names.push_back(std::move(name));
+    }
+}
+
+#else
+// The library's own enumeration: it goes on past a name that does not fit its buffer.
+std::vector<std::string> Subkeys(HKEY key, const std::string &what) {
+    std::vector<std::string> names;
+    char name[tovarine::kSubkeyNameChars];
+    LONG stopped_by = ERROR_NO_MORE_ITEMS;
+    tovarine::EnumerateSubkeys(
+        key, name, tovarine::kSubkeyNameChars, nullptr, 0, nullptr,
+        [&](const char *seen) {
+            if (seen != nullptr) names.emplace_back(seen);
+            return seen != nullptr;  // null: a name longer than any key name can be
+        },
+        &stopped_by);
+    if (stopped_by != ERROR_NO_MORE_ITEMS) {
+        throw RegistryFailure("cannot list the keys of " + what,
+                              stopped_by == ERROR_SUCCESS ? ERROR_MORE_DATA : stopped_by);
+    }
+    return names;
+}
+#endif
 
 }  // namespace tovarine_tool

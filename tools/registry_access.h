@@ -66,11 +66,24 @@ void CheckStore(Access access);
 // 'tovarine settings init', when there is no settings root.
 void OpenRoot(Key &root, REGSAM rights, Access access);
 
+// Names cross these calls as the tool's text: on Windows UTF-8, through the registry's Unicode
+// calls, so that any name can be given and shown; on POSIX the store's bytes as they are.
+
+// The name of subkey `index` of `key`, enumerated with buffers of `chars` characters for the
+// name and, when `with_class`, for its class: a name or class too long for them fails with
+// ERROR_MORE_DATA, as it does for the library. On Windows a name that is not valid Unicode text
+// fails with ERROR_INVALID_DATA.
+LONG EnumSubkey(HKEY key, DWORD index, DWORD chars, bool with_class, std::string &name);
+
+// Opens the subkey `name` of `parent` with `rights`.
+LONG OpenSubkey(HKEY parent, const std::string &name, REGSAM rights, Key &key);
+
 // Every subkey of `key`, in the registry's order. Names up to the registry's longest (255
 // characters) are all returned; a failure other than the end throws.
 std::vector<std::string> Subkeys(HKEY key, const std::string &what);
 
-// A value as the registry holds it: its name and type, and its data byte for byte.
+// A value as the registry holds it: its name and type, and its data byte for byte (on Windows,
+// the text of a string type as UTF-8).
 struct RawValue {
     std::string name;
     DWORD type = REG_NONE;

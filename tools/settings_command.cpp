@@ -77,11 +77,28 @@ int RunList(const Invocation &invocation, const SettingsRequest &request) {
     const auto &args = request.words;
     Key root;
     OpenRoot(root, KEY_READ, Access::kRead);
+    int place = 0;
+    Json keys = Json::array();
+    auto show = [&](const char *key) {
+        if (!args.empty() && !tovarine::IsInstanceKeyOf(key, args[0])) return;
+        if (invocation.json) {
+            Json entry = Json::object();
+            if (!args.empty()) entry["place"] = ++place;
+            entry["key"] = key;
+            keys.push_back(std::move(entry));
+        } else if (args.empty()) {
+            Put(stdout, EscapeText(key) + '\n');
+        } else {
+            Put(stdout, std::to_string(++place) + '\t' + EscapeText(key) + '\n');
+        }
+    };
+#ifdef _WIN32
+    // Wide names, as UTF-8: a key name always fits the registry's 255 characters.
+    for (const std::string &key : Subkeys(root.get(), kRootName)) show(key.c_str());
+#else
     char name[kEnumChars];
     char key_class[kEnumChars];
     FILETIME last_write{};
-    int place = 0;
-    Json keys = Json::array();
     LONG stopped_by = ERROR_NO_MORE_ITEMS;
     const DWORD count = tovarine::EnumerateSubkeys(
         root.get(), name, kEnumChars, key_class, kEnumChars, &last_write,
@@ -94,17 +111,7 @@ int RunList(const Invocation &invocation, const SettingsRequest &request) {
                 }
                 return true;
             }
-            if (!args.empty() && !tovarine::IsInstanceKeyOf(key, args[0])) return true;
-            if (invocation.json) {
-                Json entry = Json::object();
-                if (!args.empty()) entry["place"] = ++place;
-                entry["key"] = key;
-                keys.push_back(std::move(entry));
-            } else if (args.empty()) {
-                Put(stdout, EscapeText(key) + '\n');
-            } else {
-                Put(stdout, std::to_string(++place) + '\t' + EscapeText(key) + '\n');
-            }
+            show(key);
             return true;
         },
         &stopped_by);
@@ -113,6 +120,7 @@ int RunList(const Invocation &invocation, const SettingsRequest &request) {
                                   std::to_string(count + 1),
                               stopped_by);
     }
+#endif
     if (invocation.json) PutJsonLine(keys);
     return 0;
 }
@@ -144,7 +152,7 @@ void OpenInstance(HKEY root, const std::string &name, REGSAM rights, Key &instan
     if (name.empty() || name.find('\\') != std::string::npos) {
         throw UsageError("settings: an instance is a key directly under the settings root");
     }
-    const LONG rc = RegOpenKeyExA(root, name.c_str(), 0, rights, instance.out());
+    const LONG rc = OpenSubkey(root, name, rights, instance);
     if (rc == ERROR_FILE_NOT_FOUND) {
         throw std::runtime_error("settings: there is no instance \"" + EscapeText(name) +
                                  "\"; 'tovarine settings list' shows those there are");

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "platform/platform.h"
 #include "reg_file.h"
 #include "registry_access.h"
@@ -48,7 +49,7 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // Reads a whole file in binary, at most kMaxRegFileBytes + 1 bytes (more is refused anyway).
 std::string ReadFile(const std::string &path) {
-    std::FILE *file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    std::FILE *file = path == "-" ? stdin : OpenFile(path, "rb");
     if (file == nullptr) {
         throw std::runtime_error("settings: cannot open " + path + ": " + std::strerror(errno));
     }
@@ -77,7 +78,7 @@ void Emit(const std::string &bytes, const std::string &path) {
         Put(stdout, bytes);
         return;
     }
-    std::FILE *file = std::fopen(path.c_str(), "wb");
+    std::FILE *file = OpenFile(path, "wb");
     if (file == nullptr) {
         throw std::runtime_error("settings: cannot create " + path + ": " + std::strerror(errno));
     }

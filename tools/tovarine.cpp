@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "command_line.h"
 #include "report.h"
 
 namespace tovarine_tool {
@@ -57,7 +58,7 @@ std::string HelpOf(CLI::App &tool, const std::vector<std::string> &words) {
     return command->get_formatter()->make_help(command, path, CLI::AppFormatMode::Normal);
 }
 
-int Run(int argc, char **argv) {
+int Run(const std::vector<std::string> &arguments) {
     Invocation invocation;
     CLI::App tool("Runs the tovarine library as a media server would and shows what it produces.",
                   "tovarine");
@@ -79,8 +80,10 @@ int Run(int argc, char **argv) {
         };
     });
 
+    std::vector<const char *> argv;
+    for (const std::string &argument : arguments) argv.push_back(argument.c_str());
     try {
-        tool.parse(argc, argv);
+        tool.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::CallForHelp &) {
         // "-h" anywhere: the help of the command it follows.
         Put(stdout, tool.help());
@@ -111,7 +114,7 @@ int main(int argc, char **argv) {
     using namespace tovarine_tool;
     int status;
     try {
-        status = Run(argc, argv);
+        status = Run(Arguments(argc, argv));
     } catch (const UsageError &error) {
         std::fprintf(stderr, "tovarine: %s; try 'tovarine --help'\n",
                      OneLine(error.what()).c_str());

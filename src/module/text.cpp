@@ -1,26 +1,18 @@
-// Text helpers: the prefix test and the word walk used by the header scan and the instance
-// lookup, the in-place value decoding of request parameters, and the integer conversion.
+// The text operations: the prefix test and the word walk used by the header scan and the
+// instance lookup, the in-place value decoding of request parameters, and the integer conversion.
 #include <cstring>
 #include <limits>
 
-#include "module/helpers.h"
+#include "module/text.h"
 
-namespace tovarine::helpers {
-namespace {
-
-inline unsigned char FoldAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-}  // namespace
+namespace tovarine::text {
 
 int HasPrefix(const char *text, const char *prefix) {
     if (text == nullptr || prefix == nullptr) return 0;
-    const auto *t = reinterpret_cast<const unsigned char *>(text);
-    const auto *p = reinterpret_cast<const unsigned char *>(prefix);
-    for (; *p != 0; ++t, ++p) {
+    const char *t = text;
+    for (const char *p = prefix; *p != 0; ++t, ++p) {
         // A shorter text meets its NUL here, which folds to no letter of the prefix.
-        if (FoldAscii(*t) != FoldAscii(*p)) return 0;
+        if (AsciiUpper(*t) != AsciiUpper(*p)) return 0;
     }
     return 1;
 }
@@ -93,4 +85,4 @@ int32_t ConvertInteger(const char *value, const char *end) {
 
 int32_t ConvertInteger(const char *value) { return ConvertInteger(value, nullptr); }
 
-}  // namespace tovarine::helpers
+}  // namespace tovarine::text

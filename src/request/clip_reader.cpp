@@ -3,29 +3,7 @@
 #include <cstring>
 
 #include "request/reader_fields.h"
-#include "request/reader_steps.h"
 #include "tovarine.h"
-
-// The record's layout is part of the interface: hosts compiled against it expect these offsets.
-static_assert(offsetof(MediaRequest, media_kind) == 0);
-static_assert(offsetof(MediaRequest, media_file) == 4);
-static_assert(offsetof(MediaRequest, start_msec) == 260);
-static_assert(offsetof(MediaRequest, stop_msec) == 264);
-static_assert(offsetof(MediaRequest, burst) == 268);
-static_assert(offsetof(MediaRequest, looping) == 276);
-static_assert(offsetof(MediaRequest, frame_rate) == 288);
-static_assert(offsetof(MediaRequest, width) == 296);
-static_assert(offsetof(MediaRequest, height) == 300);
-static_assert(offsetof(MediaRequest, quality) == 304);
-static_assert(offsetof(MediaRequest, video_section) == 316);
-static_assert(offsetof(MediaRequest, segment) == 352);
-static_assert(offsetof(MediaRequest, channel) == 364);
-static_assert(offsetof(MediaRequest, audio_section) == 372);
-static_assert(offsetof(MediaRequest, features) == 392);
-static_assert(offsetof(MediaRequest, send_time) == 396);
-static_assert(offsetof(MediaRequest, group_value) == 400);
-static_assert(offsetof(MediaRequest, cpid) == 404);
-static_assert(sizeof(MediaRequest) == 408);
 
 extern "C" int32_t f39260000417E(const char *text, MediaRequest *record) {
     using namespace tovarine;

@@ -12,7 +12,7 @@
 namespace tovarine {
 namespace {
 
-inline bool IsSpace(char c) { return helpers::IsWordSeparator(c); }
+inline bool IsSpace(char c) { return text::IsWordSeparator(c); }
 
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 

@@ -4,12 +4,12 @@
 
 #include <cstdint>
 
-#include "module/helpers.h"
+#include "module/text.h"
 
 namespace tovarine {
 
 // The integer conversion is the module's, shared with the integer codec.
-using helpers::ConvertInteger;
+using text::ConvertInteger;
 
 // Decimal conversion: leading white space, optional sign, digits with an optional "." (digits
 // on at least one side), an optional exponent (e, E, d or D, optional sign, digits). No number

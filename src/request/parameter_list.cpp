@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "module/helpers.h"
+#include "module/text.h"
 #include "platform/platform.h"
 #include "request/reader_fields.h"
 #include "tovarine.h"
@@ -51,7 +51,7 @@ int32_t BuildParameterList(const char *text, int32_t *count_out, char ***names_o
         std::memcpy(strings, p.equals + 1, value_length);
         values[slot] = strings;
         strings += value_length + 1;
-        helpers::DecodeValue(values[slot], value_length);
+        text::DecodeValue(values[slot], value_length);
         ++slot;
         return true;
     });

@@ -16,7 +16,8 @@ int32_t BuildParameterList(const char *text, int32_t *count, char ***names, char
 // Frees every string of the list and both arrays. Returns 0.
 int32_t ReleaseParameterList(int32_t count, char **names, char **values);
 
-// Owns one list for the length of a reader call.
+// Owns the list of one text from its construction to its destruction. The readers never build
+// one: the tool's explanation and the tests do.
 class ParameterList {
 public:
     explicit ParameterList(const char *text) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "module/helpers.h"
+#include "module/text.h"
 #include "platform/platform.h"
 #include "request/conversions.h"
 #include "tovarine.h"
@@ -102,7 +102,7 @@ void FieldReader::Scan(const char *text) {
 
 const char *FieldReader::Decoded(size_t i) const {
     const auto length = static_cast<size_t>(values_[i].end - values_[i].begin);
-    const size_t decoded = helpers::DecodeInto(values_[i].begin, length, scratch_, length);
+    const size_t decoded = text::DecodeInto(values_[i].begin, length, scratch_, length);
     scratch_[decoded] = 0;
     return scratch_;
 }
@@ -117,8 +117,8 @@ int32_t FieldReader::Integer(size_t i) const {
 
 char FieldReader::FirstByte(size_t i) const {
     char first = 0;
-    helpers::DecodeInto(values_[i].begin, static_cast<size_t>(values_[i].end - values_[i].begin),
-                        &first, 1);
+    text::DecodeInto(values_[i].begin, static_cast<size_t>(values_[i].end - values_[i].begin),
+                     &first, 1);
     return first;
 }
 
@@ -140,15 +140,15 @@ void FieldReader::Write(size_t i) const {
             break;
         case Output::kChannelFlag: {
             const char first = FirstByte(i);
-            *static_cast<int32_t *>(out) = (first == 'R' || first == 'r') ? 1 : 0;
+            *static_cast<int32_t *>(out) = text::AsciiUpper(first) == 'R' ? 1 : 0;
             break;
         }
         case Output::kText: {
             auto *const text = static_cast<char *>(out);
             const size_t limit = fields_[i].capacity > 0 ? fields_[i].capacity - 1 : 0;
-            text[helpers::DecodeInto(values_[i].begin,
-                                     static_cast<size_t>(values_[i].end - values_[i].begin), text,
-                                     limit)] = 0;
+            text[text::DecodeInto(values_[i].begin,
+                                  static_cast<size_t>(values_[i].end - values_[i].begin), text,
+                                  limit)] = 0;
             break;
         }
         case Output::kMediaKind:

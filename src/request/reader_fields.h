@@ -8,7 +8,7 @@
 //    by "&". A parameter without "=" is no pair and is ignored; in a pair the name is everything
 //    before the parameter's last "=" (names may hold "="), the value everything after it.
 //  - Names are compared byte for byte (case matters) and are never decoded. Values are decoded
-//    by helpers::DecodeInto / DecodeValue: "+" is a space, "%" and two hex digits that byte,
+//    by text::DecodeInto / DecodeValue: "+" is a space, "%" and two hex digits that byte,
 //    except "%00", and any other "%" stay as they are.
 //  - A reader reads only its own names (its Field table below). For each name only the first
 //    pair with that name counts; later pairs of the same name are ignored. An output is written
@@ -17,9 +17,9 @@
 //    observable when a host passes the same variable for two outputs (the later one wins) and
 //    for the clip reader's media type, which copies values written before it.
 //
-// Each Field gives the name, how its decoded value becomes the output (Output), and for text
-// outputs the host buffer's capacity: at most capacity - 1 decoded bytes and a NUL are written,
-// the rest of the value is cut.
+// Each Field gives the name, how its decoded value becomes the output (Output), for text
+// outputs the host buffer's capacity (at most capacity - 1 decoded bytes and a NUL are written,
+// the rest of the value is cut), and the name the tool shows the output under.
 //
 // To tell what became of every parameter of a text, walk it with ForEachParameter (it visits
 // each one, also those without "="; nothing after the first blank is visited) and ask the
@@ -33,6 +33,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "module/text.h"
 
 namespace tovarine {
 
@@ -50,6 +52,9 @@ struct Field {
     std::string_view name;
     Output output;
     uint32_t capacity = 0;  // kText only: the host buffer's size in bytes
+    // What the output is called where a reading is shown to people: the host's variable or
+    // record member. The parameter's own name unless the record names it otherwise.
+    std::string_view output_name = name;
 };
 
 // The camera reader's text buffers and the clip record's file name buffer.
@@ -84,22 +89,33 @@ inline constexpr Field kCameraFields[] = {
 // f39260000417E, the media clip reader, into the MediaRequest record. The media type comes
 // last, so its section receives this request's stream values wherever it stands in the text.
 inline constexpr Field kClipFields[] = {
-    {"mediafile", Output::kText, kMediaFileBytes},
-    {"startmsec", Output::kInteger},
+    {"mediafile", Output::kText, kMediaFileBytes, "media_file"},
+    {"startmsec", Output::kInteger, 0, "start_msec"},
     {"looping", Output::kInteger},
-    {"stopmsec", Output::kInteger},
-    {"doburst", Output::kFloat},
+    {"stopmsec", Output::kInteger, 0, "stop_msec"},
+    {"doburst", Output::kFloat, 0, "burst"},
     {"cpid", Output::kInteger},
     {"features", Output::kInteger},
-    {"sendtime", Output::kInteger},
-    {"framerate", Output::kDecimal},
+    {"sendtime", Output::kInteger, 0, "send_time"},
+    {"framerate", Output::kDecimal, 0, "frame_rate"},
     {"width", Output::kInteger},
     {"height", Output::kInteger},
     {"quality", Output::kInteger},
     {"segment", Output::kInteger},
     {"channel", Output::kInteger},
-    {"mediatype", Output::kMediaKind},
+    {"mediatype", Output::kMediaKind, 0, "media_kind"},
 };
+
+// The clip record's media kind for the first decoded byte of the "mediatype" value: 1 (video,
+// into the video section) for "V"/"v", 2 (audio, into the audio section) for "A"/"a", else 0:
+// nothing is written.
+inline constexpr int32_t kVideoKind = 1;
+inline constexpr int32_t kAudioKind = 2;
+inline int32_t MediaKindOf(char first) {
+    if (text::AsciiUpper(first) == 'A') return kAudioKind;
+    if (text::AsciiUpper(first) == 'V') return kVideoKind;
+    return 0;
+}
 
 // No reader has more names than this, and no name is longer than kMaxNameBytes.
 inline constexpr size_t kMaxFields = 16;
@@ -125,6 +141,15 @@ struct FieldTable {
         return -1;
     }
 };
+
+// The output name of the field read from parameter `name`; not compiling when there is none.
+template <size_t N>
+consteval std::string_view OutputNameOf(const Field (&fields)[N], std::string_view name) {
+    for (const Field &field : fields) {
+        if (field.name == name) return field.output_name;
+    }
+    throw "no such parameter";
+}
 
 template <size_t N>
 constexpr FieldTable MakeFieldTable(const Field (&fields)[N]) {

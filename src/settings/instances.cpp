@@ -2,7 +2,7 @@
 // found by name, offered in turn or picked by the instance selector, and created on a save.
 #include <cstring>
 
-#include "module/helpers.h"
+#include "module/text.h"
 #include "module/module_state.h"
 #include "settings/instance_keys.h"
 #include "settings/local_text.h"

@@ -1,7 +1,8 @@
 // Walking a host's settings table: descriptors up to the first with a null name.
 #pragma once
 
-#include "module/codecs.h"
+#include "platform/platform.h"
+#include "settings/codecs.h"
 #include "tovarine.h"
 
 namespace tovarine {
@@ -14,8 +15,8 @@ void ForEachSetting(SettingDescriptor *table, Visit visit) {
 
 // The codec of a descriptor; null for a type without one or a size below what it needs, and
 // such a descriptor is skipped: not read, listed, written or assigned.
-inline const helpers::ValueCodec *CodecOf(const SettingDescriptor &setting) {
-    return helpers::CodecFor(setting.type, setting.size);
+inline const ValueCodec *CodecOf(const SettingDescriptor &setting) {
+    return CodecFor(setting.type, setting.size);
 }
 
 // Releases a descriptor's scratch value, if it has one.

@@ -14,15 +14,14 @@ namespace tovarine {
 namespace {
 
 // Appends the text form of `value` as the codec formats it.
-void AppendFormatted(LocalText &text, const helpers::ValueCodec &codec, const void *value,
-                     int16_t size) {
+void AppendFormatted(LocalText &text, const ValueCodec &codec, const void *value, int16_t size) {
     if (char *at = text.Extend(codec.formatted_length(value, size))) codec.format(at, value, size);
 }
 
 // "NAME changing from OLD to NEW\n": on a load the host's value is the old one, on a save the
 // stored one is.
-void AppendChangeLine(LocalText &text, const SettingDescriptor &setting,
-                      const helpers::ValueCodec &codec, bool save) {
+void AppendChangeLine(LocalText &text, const SettingDescriptor &setting, const ValueCodec &codec,
+                      bool save) {
     const void *stored = setting.scratch;
     const void *current = setting.variable;
     text.Append(setting.name).Append(" changing from ");
@@ -33,8 +32,8 @@ void AppendChangeLine(LocalText &text, const SettingDescriptor &setting,
 }
 
 // "NAME WORD  VALUE\n": the word ends in a blank and another follows it.
-void AppendMissingLine(LocalText &text, const SettingDescriptor &setting,
-                       const helpers::ValueCodec &codec, const char *word) {
+void AppendMissingLine(LocalText &text, const SettingDescriptor &setting, const ValueCodec &codec,
+                       const char *word) {
     text.Append(setting.name).Append(" ").Append(word).Append(" ");
     AppendFormatted(text, codec, setting.variable, setting.size);
     text.Append("\n");
@@ -56,7 +55,7 @@ constexpr int kMaxTakenKeys = 64;
 LONG FormatTexts(SettingDescriptor *table, LocalText &texts) {
     LONG rc = ERROR_SUCCESS;
     ForEachSetting(table, [&](SettingDescriptor &setting) {
-        const helpers::ValueCodec *codec = CodecOf(setting);
+        const ValueCodec *codec = CodecOf(setting);
         if (codec == nullptr) return;
         if (std::strlen(setting.name) > kMaxValueNameChars) rc = ERROR_INVALID_PARAMETER;
         AppendFormatted(texts, *codec, setting.variable, setting.size);
@@ -238,7 +237,7 @@ int32_t Transfer(const KeyPlace &place, const char *key_path, SettingDescriptor 
     // the missing ones.
     LocalText confirmation;
     ForEachSetting(table, [&](SettingDescriptor &setting) {
-        const helpers::ValueCodec *codec = CodecOf(setting);
+        const ValueCodec *codec = CodecOf(setting);
         if (codec == nullptr) return;
         setting.scratch = LocalAlloc(LMEM_ZEROINIT, static_cast<SIZE_T>(setting.size));
         if (setting.scratch == nullptr) return;  // not read, not listed
@@ -272,7 +271,7 @@ int32_t Transfer(const KeyPlace &place, const char *key_path, SettingDescriptor 
         Save(place, key_path, key, table, new_keys, selector);
     } else {
         ForEachSetting(table, [](SettingDescriptor &setting) {
-            const helpers::ValueCodec *codec = CodecOf(setting);
+            const ValueCodec *codec = CodecOf(setting);
             if (codec != nullptr && setting.scratch != nullptr) {
                 codec->assign(setting.variable, setting.scratch, setting.size);
             }

@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <tuple>
 
-#include "module/helpers.h"
+#include "module/text.h"
 
-namespace tovarine::helpers {
+namespace tovarine::text {
 namespace {
 
 TEST(HasPrefix, FoldsOnlyAsciiLetters) {
@@ -25,7 +27,24 @@ TEST(HasPrefix, FoldsOnlyAsciiLetters) {
         {"\xc4", "\xe4", false},
         {"\xe4x", "\xe4X", true},
     };
-    for (const auto &c : cases) EXPECT_EQ(HasPrefix(c.text, c.prefix) != 0, c.match) << c.text;
+    for (const auto &c : cases) {
+        EXPECT_EQ(HasPrefix(c.text, c.prefix) != 0, c.match) << c.text;
+        EXPECT_EQ(StartsWithIgnoringCase(c.text, c.prefix), c.match) << c.text;
+    }
+}
+
+TEST(EqualIgnoringCase, FoldsOnlyAsciiLetters) {
+    const std::tuple<std::string_view, std::string_view, bool> cases[] = {
+        {"Server", "sERVER", true},    {"", "", true},
+        {"ab", "abc", false},          {"abc", "ab", false},
+        {"[\\]^_", "{|}~\x7f", false}, {"@", "`", false},
+        {"\xc4", "\xe4", false},       {"a\xe4Z", "A\xe4z", true},
+    };
+    for (const auto &[a, b, equal] : cases) EXPECT_EQ(EqualIgnoringCase(a, b), equal) << a;
+    EXPECT_EQ(AsciiUpper(std::string_view("az@[`{\xe4\xc4"
+                                          "az")),
+              "AZ@[`{\xe4\xc4"
+              "AZ");
 }
 
 TEST(NextWord, SkipsWordThenSeparators) {
@@ -58,4 +77,4 @@ TEST(DecodeValue, OnePassInPlace) {
 }
 
 }  // namespace
-}  // namespace tovarine::helpers
+}  // namespace tovarine::text

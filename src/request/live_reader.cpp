@@ -1,6 +1,8 @@
-// The live video and segment/channel stream request readers.
+// The live video request reader. It also tells whether the request's client is a Mozilla one.
+#include <iterator>
+
+#include "request/client_header.h"
 #include "request/reader_fields.h"
-#include "request/reader_steps.h"
 #include "tovarine.h"
 
 extern "C" int32_t f3121538644(const char *text, int32_t *server, int32_t *device,
@@ -18,18 +20,5 @@ extern "C" int32_t f3121538644(const char *text, int32_t *server, int32_t *devic
     }
     // The flag is only ever set, never cleared: hosts preset it.
     if (mozilla != nullptr && NamesMozilla(FindClientHeader(text))) *mozilla = 1;
-    return 0;
-}
-
-extern "C" int32_t f373279(const char *text, int32_t *server, int32_t *segment, int32_t *channel,
-                           int32_t *sendstate, int32_t *timeout, int32_t *features,
-                           int32_t *sendtime, int32_t *cpid) {
-    using namespace tovarine;
-    if (text == nullptr) return 0;
-    void *const outputs[] = {server,  segment,  channel,  sendstate,
-                             timeout, features, sendtime, cpid};
-    static_assert(std::size(outputs) == std::size(kStreamFields));
-    const FieldReader reader(text, kStreamTable, outputs);
-    if (reader.ok()) reader.WriteAll();
     return 0;
 }

@@ -1,15 +1,43 @@
-// The helper operations the request and settings code relies on: text helpers and value
-// decoding (and, with the settings, the value codecs). One internal interface; nothing here is
-// exported.
+// The text operations the request and settings code share: the prefix test and the word walk
+// of the header scan and the instance lookup, hex digits, the decoding of parameter values and
+// the integer conversion. Internal; nothing here is exported.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
-namespace tovarine::helpers {
+namespace tovarine::text {
 
-// Nonzero when `text` begins with `prefix`, ASCII letters compared without regard to case
-// (HTTP field names are case-insensitive). An empty prefix matches every text.
+// ASCII letter case. HTTP field names, registry key and value names and the instance keys'
+// settings names are compared without regard to it; only the 26 ASCII letters have a case here,
+// every other byte (those of UTF-8 and the code pages included) stands for itself.
+constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// `name` with its ASCII letters in upper case: the one spelling of all its case variants.
+inline std::string AsciiUpper(std::string_view name) {
+    std::string folded(name);
+    for (char &c : folded) c = AsciiUpper(c);
+    return folded;
+}
+
+// Whether `a` and `b` differ at most in the case of ASCII letters.
+constexpr bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    }
+    return true;
+}
+
+// Whether `text` begins with `prefix`, ASCII letters in either case.
+constexpr bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+// Nonzero when the NUL-ended `text` begins with `prefix`, ASCII letters in either case, without
+// measuring `text` first. An empty prefix matches every text.
 int HasPrefix(const char *text, const char *prefix);
 
 // Word separators: space, tab, CR, LF, VT and FF.
@@ -49,4 +77,4 @@ int32_t ConvertInteger(const char *value);
 // The same over the characters before `end` (or up to the NUL when `end` is null).
 int32_t ConvertInteger(const char *value, const char *end);
 
-}  // namespace tovarine::helpers
+}  // namespace tovarine::text

@@ -1,11 +1,11 @@
 // The value codecs of the settings: for each type code, how a value is parsed from its stored
-// text, compared, assigned and formatted back to text. Part of the helper interface.
+// text, compared, assigned and formatted back to text.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace tovarine::helpers {
+namespace tovarine {
 
 struct ValueCodec {
     // Converts stored text into the zero-filled scratch value of `size` bytes.
@@ -26,4 +26,4 @@ struct ValueCodec {
 // has none or `size` is below what the codec needs (4 bytes for type 4, 1 for types 1 and 3).
 const ValueCodec *CodecFor(int16_t type, int16_t size);
 
-}  // namespace tovarine::helpers
+}  // namespace tovarine

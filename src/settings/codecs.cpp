@@ -1,11 +1,11 @@
 // Value codecs. None of them touches more than `size` bytes of a variable or a scratch value.
-#include "module/codecs.h"
+#include "settings/codecs.h"
 
 #include <cstring>
 
-#include "module/helpers.h"
+#include "module/text.h"
 
-namespace tovarine::helpers {
+namespace tovarine {
 namespace {
 
 size_t Bytes(int16_t size) { return static_cast<size_t>(size); }
@@ -49,8 +49,8 @@ size_t TextFormat(char *destination, const void *value, int16_t size) {
 void BytesParse(const char *text, void *scratch, int16_t size) {
     auto *out = static_cast<unsigned char *>(scratch);
     for (size_t i = 0; i < Bytes(size); ++i) {
-        const int hi = text[0] != 0 ? HexDigitValue(text[0]) : -1;
-        const int lo = hi >= 0 ? HexDigitValue(text[1]) : -1;
+        const int hi = text[0] != 0 ? text::HexDigitValue(text[0]) : -1;
+        const int lo = hi >= 0 ? text::HexDigitValue(text[1]) : -1;
         if (hi < 0 || lo < 0) return;  // the rest of the scratch value stays zero
         out[i] = static_cast<unsigned char>(hi * 16 + lo);
         text += 2;
@@ -87,7 +87,7 @@ int32_t LoadInteger(const void *value) {
 }
 
 void IntegerParse(const char *text, void *scratch, int16_t) {
-    const int32_t n = ConvertInteger(text);
+    const int32_t n = text::ConvertInteger(text);
     std::memcpy(scratch, &n, sizeof n);
 }
 
@@ -141,4 +141,4 @@ const ValueCodec *CodecFor(int16_t type, int16_t size) {
     }
 }
 
-}  // namespace tovarine::helpers
+}  // namespace tovarine

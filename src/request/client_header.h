@@ -1,13 +1,12 @@
-// The steps of the readers that go beyond their field tables (request/reader_fields.h): the live
-// reader's scan of the header block for the client, and the clip reader's choice of the record
-// section from the media type. The readers and anything that explains a reading use these.
+// The live video reader's scan of the request's header block for the client: whether its
+// "User-Agent:" header names a Mozilla client. The reader and anything that explains a reading
+// use it.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 
-#include "module/helpers.h"
+#include "module/text.h"
 
 namespace tovarine {
 
@@ -29,9 +28,9 @@ inline ClientHeader FindClientHeader(const char *text) {
          colon = std::strchr(colon + 1, ':')) {
         if (static_cast<size_t>(colon - text) < kColumn) continue;
         const char *const word = colon - kColumn;
-        if ((word == text || helpers::IsWordSeparator(word[-1])) &&
-            helpers::HasPrefix(word, "User-Agent:")) {
-            return {word, helpers::NextWord(word)};
+        if ((word == text || text::IsWordSeparator(word[-1])) &&
+            text::HasPrefix(word, "User-Agent:")) {
+            return {word, text::NextWord(word)};
         }
     }
     return {};
@@ -39,18 +38,7 @@ inline ClientHeader FindClientHeader(const char *text) {
 
 // Whether the header names a Mozilla client: its next word begins with "Mozilla" (any case).
 inline bool NamesMozilla(const ClientHeader &found) {
-    return found.header != nullptr && helpers::HasPrefix(found.client, "Mozilla") != 0;
-}
-
-// The clip record's media kind for the first decoded byte of the "mediatype" value: 1 (video,
-// into the video section) for "V"/"v", 2 (audio, into the audio section) for "A"/"a", else 0:
-// nothing is written.
-inline constexpr int32_t kVideoKind = 1;
-inline constexpr int32_t kAudioKind = 2;
-inline int32_t MediaKindOf(char first) {
-    if (first == 'A' || first == 'a') return kAudioKind;
-    if (first == 'V' || first == 'v') return kVideoKind;
-    return 0;
+    return found.header != nullptr && text::HasPrefix(found.client, "Mozilla") != 0;
 }
 
 }  // namespace tovarine

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "module/codecs.h"
+#include "settings/codecs.h"
 
 namespace {
 
-using tovarine::helpers::CodecFor;
+using tovarine::CodecFor;
 
 // `size` bytes of `value` (zeros when empty) and eight guard bytes after them.
 std::vector<char> Guarded(size_t size, const std::string &value = {}) {

@@ -1,0 +1,63 @@
+#include "command_line.h"
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first: shellapi.h uses its types.
+#include <shellapi.h>
+
+#include "text_encoding.h"
+#endif
+
+namespace tovarine_tool {
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring Wide(std::string_view utf8) {
+    const std::u16string units = Utf8ToUtf16(utf8);
+    return std::wstring(units.begin(), units.end());
+}
+
+}  // namespace
+
+std::vector<std::string> Arguments(int, char **) {
+    int count = 0;
+    const std::unique_ptr<wchar_t *, HLOCAL (*)(HLOCAL)> wide(
+        CommandLineToArgvW(GetCommandLineW(), &count),
+        [](HLOCAL block) { return LocalFree(block); });
+    if (wide == nullptr) throw std::runtime_error("cannot read the command line");
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) {
+        const std::wstring_view argument(wide.get()[i]);
+        std::optional<std::string> utf8 = Utf16ToUtf8(std::u16string_view(
+            reinterpret_cast<const char16_t *>(argument.data()), argument.size()));
+        if (!utf8) {
+            throw std::runtime_error("argument " + std::to_string(i) +
+                                     " of the command line is not valid Unicode text");
+        }
+        arguments.push_back(std::move(*utf8));
+    }
+    return arguments;
+}
+
+std::FILE *OpenFile(const std::string &path, const char *mode) {
+    return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
+#else
+
+std::vector<std::string> Arguments(int argc, char **argv) { return {argv, argv + argc}; }
+
+std::FILE *OpenFile(const std::string &path, const char *mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+#endif
+
+}  // namespace tovarine_tool
