@@ -18,7 +18,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 
-tovarine_install_packages
+tovarine_install demo build clang
 cmake --preset fuzz
 cmake --build --preset fuzz -j"$(nproc)"
 ctest --preset fuzz
