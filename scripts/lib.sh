@@ -27,11 +27,10 @@ declare -A TOVARINE_GROUPS=(
     [plot]="gnuplot-nox"
 )
 # The groups whose failure fails the install; the others only skip what needs them.
+# shellcheck disable=SC2034  # used by the scripts that source this file
 TOVARINE_REQUIRED_GROUPS=(demo build clang windows packages)
+# shellcheck disable=SC2034
 TOVARINE_OPTIONAL_GROUPS=(wine32 bench plot)
-
-# Kept for the scripts that name the demonstration's packages.
-read -r -a TOVARINE_DEMO_PACKAGES <<<"${TOVARINE_GROUPS[demo]}"
 
 # The repository root, whichever folder the script was started from.
 # shellcheck disable=SC2034  # used by the scripts that source this file
@@ -69,9 +68,9 @@ tovarine_missing_packages() {
 tovarine_apt_update() {
     [[ -n "${TOVARINE_APT_UPDATED:-}" ]] && return 0
     TOVARINE_APT_UPDATED=1
-    local log attempt
+    local log _
     log="$(mktemp)"
-    for attempt in 1 2; do
+    for _ in 1 2; do
         if tovarine_sudo timeout "$TOVARINE_APT_TIME_LIMIT" apt-get "${TOVARINE_APT_OPTIONS[@]}" \
                update >"$log" 2>&1; then
             rm -f "$log"
@@ -115,9 +114,9 @@ tovarine_install_group() {
         TOVARINE_APT_UPDATED=""  # the new architecture's indexes
     fi
     tovarine_apt_update
-    local log attempt
+    local log _
     log="$(mktemp)"
-    for attempt in 1 2; do
+    for _ in 1 2; do
         if tovarine_sudo env DEBIAN_FRONTEND=noninteractive timeout "$TOVARINE_APT_TIME_LIMIT" \
                apt-get "${TOVARINE_APT_OPTIONS[@]}" install -y --no-install-recommends \
                "${reinstall[@]}" "${missing[@]}" >"$log" 2>&1; then

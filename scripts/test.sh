@@ -11,6 +11,7 @@
 # For checking the install itself: TOVARINE_EXTRA_OPTIONAL="STAGE:PACKAGE ..." adds optional
 # packages that STAGE needs (one that cannot be installed makes STAGE skip), and
 # TOVARINE_REINSTALL="PACKAGE ..." downloads and installs those packages again as required ones.
+# shellcheck disable=SC2317  # the stage functions are called by name
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -124,7 +125,7 @@ if [[ "${1:-}" == --list || "${1:-}" == -l ]]; then
     exit 0
 fi
 if [[ "${1:-}" == --help || "${1:-}" == -h ]]; then
-    sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 selected=()
@@ -149,7 +150,7 @@ fi
 notes="$(mktemp -d)"
 trap 'rm -rf "$notes"' EXIT
 declare -A status seconds
-failed=0
+run_failed=0
 for stage in "${selected[@]}"; do
     started=$SECONDS
     echo "==> $stage: $(stage_field "$stage" 2)"
@@ -176,7 +177,7 @@ for stage in "${selected[@]}"; do
             grep -q '^SKIPPED: ' "$notes/$stage" 2>/dev/null && status[$stage]=skipped
         else
             status[$stage]=failed
-            failed=1
+            run_failed=1
             echo "$stage: FAILED (exit status $rc)" >&2
         fi
     fi
@@ -202,4 +203,4 @@ for stage in "${selected[@]}"; do
     esac
 done
 echo "Stages: ${counts[0]} passed, ${counts[1]} failed, ${counts[2]} skipped"
-exit "$failed"
+exit "$run_failed"
