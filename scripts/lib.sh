@@ -78,7 +78,7 @@ tovarine_apt_update() {
         fi
     done
     echo "install: apt-get update failed for some indexes; going on with the indexes it has" \
-         "($(grep -m1 -E '^(E|W): ' "$log" | cut -c1-300 || echo 'no message'))"
+         "($( (grep -m1 '^E: ' "$log" || grep -m1 '^W: ' "$log" || echo 'no message') | cut -c1-300))"
     rm -f "$log"
     return 0
 }
@@ -117,10 +117,13 @@ tovarine_install_group() {
     local log _
     log="$(mktemp)"
     for _ in 1 2; do
-        if tovarine_sudo env DEBIAN_FRONTEND=noninteractive timeout "$TOVARINE_APT_TIME_LIMIT" \
-               apt-get "${TOVARINE_APT_OPTIONS[@]}" install -y --no-install-recommends \
-               "${reinstall[@]}" "${missing[@]}" >"$log" 2>&1; then
-            rm -f "$log"
+        # Shown as it goes, and kept for the reasons below; its status whatever pipefail says.
+        { tovarine_sudo env DEBIAN_FRONTEND=noninteractive timeout "$TOVARINE_APT_TIME_LIMIT" \
+              apt-get "${TOVARINE_APT_OPTIONS[@]}" install -y --no-install-recommends \
+              "${reinstall[@]}" "${missing[@]}" 2>&1
+          echo "$?" >"$log.status"; } | tee "$log"
+        if [[ "$(cat "$log.status")" == 0 ]]; then
+            rm -f "$log" "$log.status"
             return 0
         fi
         # A download that failed twice within apt (Acquire::Retries) gets one more whole try
@@ -147,7 +150,7 @@ tovarine_install_group() {
         TOVARINE_INSTALL_REASON="$(grep -m1 -E '^E: ' "$log" || echo 'apt-get install failed')"
         echo "install: ${missing[*]}: $TOVARINE_INSTALL_REASON"
     fi
-    rm -f "$log"
+    rm -f "$log" "$log.status"
     if [[ -n "$added_i386" ]] && [[ -z "$(dpkg-query -W -f='${Package}\n' '*:i386' 2>/dev/null)" ]]; then
         # Nothing of the architecture came in: leave apt as it was, without its indexes to fetch.
         tovarine_sudo dpkg --remove-architecture i386 || true
@@ -351,6 +354,8 @@ tovarine_check_broken_mirror() {
     chmod -R a+rX "$repo"
     echo "deb [trusted=yes] file:$repo sync main" | tovarine_sudo tee "$list" >/dev/null
 
+    # Not from apt's cache: the package is downloaded again while the broken source is there.
+    tovarine_sudo rm -f /var/cache/apt/archives/xauth_*.deb
     local status=0
     TOVARINE_EXTRA_OPTIONAL="format:tovarine-no-such-package" TOVARINE_REINSTALL="xauth" \
         bash "$TOVARINE_ROOT/scripts/test.sh" install format >"$log" 2>&1 || status=$?
