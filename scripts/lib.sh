@@ -359,13 +359,13 @@ tovarine_check_broken_mirror() {
     local status=0
     TOVARINE_EXTRA_OPTIONAL="format:tovarine-no-such-package" TOVARINE_REINSTALL="xauth" \
         bash "$TOVARINE_ROOT/scripts/test.sh" install format >"$log" 2>&1 || status=$?
-    grep -E '^(install|format|<==)' "$log" || true
+    grep -E '^(install|format|<==)|^Get:.* xauth ' "$log" || true
     local problems=()
     ((status == 0)) || problems+=("the run failed (exit status $status)")
     grep -q '^install: apt-get update failed' "$log" || problems+=("no line for the failed index")
     grep -q '^format: SKIPPED: tovarine-no-such-package' "$log" ||
         problems+=("no SKIPPED line for the stage that needs the missing package")
-    grep -q '^install: xauth$' "$log" || problems+=("xauth was not installed again")
+    grep -q '^Get:.* xauth ' "$log" || problems+=("xauth was not downloaded again")
     local group packages missing=()
     for group in "${TOVARINE_REQUIRED_GROUPS[@]}"; do
         read -r -a packages <<<"${TOVARINE_GROUPS[$group]}"
