@@ -7,7 +7,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$TOVARINE_ROOT"
 
-tovarine_install_missing "${TOVARINE_DEMO_PACKAGES[@]}"
+tovarine_install demo
 # The test suites are not needed here, nor GoogleTest to configure them; scripts/test.sh
 # configures the same tree with them again.
 cmake --preset default -DTOVARINE_BUILD_TESTS=OFF

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset (clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer), runs
-# the saved inputs (seeds and regressions) through CTest, then fuzzes each fuzzer for
+# the saved inputs (seeds and regressions) through CTest, then fuzzes each fuzzer (fuzz/*_fuzzer.cpp:
+# the request readers, the settings calls, the .reg reader, the capture forms, the text
+# encodings) for
 # SECONDS_EACH seconds (default 60), starting from a copy of its seeds so that the repository is
 # left as it is. An input that makes a fuzzer fail is copied into fuzz/regressions/<fuzzer>/,
 # where it runs as a test of the fuzz preset from then on, and the script exits non-zero.
@@ -16,7 +18,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 
-tovarine_install_packages
+tovarine_install demo build clang
 cmake --preset fuzz
 cmake --build --preset fuzz -j"$(nproc)"
 ctest --preset fuzz
@@ -29,13 +31,19 @@ fi
 work="$(mktemp -d "$parent/tovarine-fuzz.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-declare -A max_len=([readers]=4096 [settings]=2048)
+# Every fuzzer there is (fuzz/NAME_fuzzer.cpp), with the longest input each is given.
+fuzzers=()
+for source in fuzz/*_fuzzer.cpp; do
+    name="$(basename "$source" .cpp)"
+    fuzzers+=("${name%_fuzzer}")
+done
+declare -A max_len=([settings]=2048 [reg_file]=8192)
 failed=()
-for fuzzer in readers settings; do
+for fuzzer in "${fuzzers[@]}"; do
     mkdir -p "$work/$fuzzer/findings"
     cp -R "fuzz/corpus/$fuzzer" "$work/$fuzzer/corpus"
     log="$work/$fuzzer/log"
-    options=(-max_total_time="$seconds" -max_len="${max_len[$fuzzer]}" -rss_limit_mb=2048
+    options=(-max_total_time="$seconds" -max_len="${max_len[$fuzzer]:-4096}" -rss_limit_mb=2048
              -timeout=30 -print_final_stats=1 -artifact_prefix="$work/$fuzzer/findings/")
     if [[ -f "fuzz/$fuzzer.dict" ]]; then
         options+=(-dict="fuzz/$fuzzer.dict")

@@ -13,7 +13,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$TOVARINE_ROOT"
 
-tovarine_install_packages
+tovarine_install demo build windows packages
 version="$(sed -n 's/^project(tovarine VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)"
 out=build/packages
 rm -rf "$out"
