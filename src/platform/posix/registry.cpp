@@ -3,21 +3,31 @@
 //
 // The store is the file named by TOVARINE_REGISTRY, else
 // ${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db; a TOVARINE_REGISTRY that is set but
-// empty gives ERROR_CANTOPEN. The name is read when the first call
-// of the process opens the store; the folders leading to it are made (mode 0700) and the file is
-// made (mode 0600) when missing, and an empty file is a new store. A failed open is not
-// remembered: the next call tries again.
+// empty gives ERROR_CANTOPEN. The name is read when the first call of the process opens the
+// store; the folders leading to it are made (mode 0700) and the file is made (mode 0600) when
+// missing, each new folder, the folder above them and the new file's folder synced, and an
+// empty file is a new store. A failed open is not remembered: the next call tries again.
 //
-// Journal: WAL with synchronous=FULL, and a passive checkpoint after every commit, so that when
-// no call is running the store file alone holds every value. Values set through a key handle
-// other than HKEY_CURRENT_USER, and a key that RegCreateKeyExA has to make, are gathered in the
-// handle and committed together, in one transaction, at RegFlushKey or RegCloseKey (or before
-// any other call through that handle); until then other handles do not see them. A process
-// killed at any point leaves each handle's writes wholly done or not at all. Other writes
-// (through HKEY_CURRENT_USER, deletions) are one transaction each. Readers in other processes
-// are not held up by a writer, and writers wait for each other (busy timeout 10 s); no
-// transaction stays open after a call returns. Read-modify-write sequences start with BEGIN
-// IMMEDIATE so that two processes cannot interleave.
+// Journal: WAL with synchronous=FULL, and after every commit a checkpoint that copies the whole
+// log into the store file, retried for up to 63 ms while another connection still reads an
+// older state: once a call has returned, the store file alone holds every value unless another
+// program kept a read open longer than that (then the next commit, or the last close, finishes
+// the copy). Values set through a key handle other than HKEY_CURRENT_USER, and a key that
+// RegCreateKeyExA has to make, are gathered in the handle and committed together, in one
+// transaction, at RegFlushKey or RegCloseKey (or before any other call through that handle);
+// until then other handles do not see them. A key to be made is made by one handle only: a
+// commit that finds it made meanwhile (by another handle or process) fails with
+// ERROR_ALREADY_EXISTS and writes nothing of its handle. A process killed at any point leaves
+// each handle's writes wholly done or not at all. Other writes (through HKEY_CURRENT_USER,
+// deletions) are one transaction each. Readers in other processes are not held up by a writer,
+// and writers wait for each other (kBusyTimeoutMs, 10 s); no transaction stays open after a call
+// returns. Read-modify-write sequences start with BEGIN IMMEDIATE so that two processes cannot
+// interleave.
+//
+// Handles are numbers, each handed out once per process; a closed one stays unknown
+// (ERROR_INVALID_HANDLE). No connection crosses fork(): the connection is closed before it, and
+// parent and child each open their own at their next call; open handles and their uncommitted
+// writes are kept by both.
 //
 // Errors of the store:
 //   ERROR_CANTOPEN          the file or a folder on its way cannot be made or opened;
