@@ -262,6 +262,13 @@ TEST_F(RegistryStore, BackupIsAWholeSelfContainedCopy) {
     ASSERT_EQ(SetText(kUser, "after", "z"), 0);
     ASSERT_EQ(registry::CheckStore(store.string(), &check), 0);
     EXPECT_TRUE(check.self_contained);
+    registry::CloseStore();  // and with no connection left (no log, maybe no index)
+    const std::string closed = Contents(store);
+    ASSERT_EQ(registry::CheckStore(store.string(), &check), 0);
+    EXPECT_TRUE(Contents(store) == closed);
+    EXPECT_TRUE(check.problems.empty());
+    EXPECT_TRUE(check.self_contained);
+    EXPECT_EQ(check.journal, "wal");
 
     // Where a copy must not go: over the store itself, beside another database's journal, into
     // a missing folder.
