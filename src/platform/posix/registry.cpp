@@ -1117,24 +1117,29 @@ std::string StoreFile() { return StorePath(); }
 LONG CommitTogether(const HKEY *keys, size_t count) {
     if (keys == nullptr && count != 0) return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
-        std::vector<KeyHandle *> handles(count);
+        // A handle named twice is written once: a second write of a key it made would find
+        // that key made already.
+        std::vector<KeyHandle *> handles;
+        std::unordered_map<KeyHandle *, size_t> seen;
         for (size_t i = 0; i < count; ++i) {
             if (keys[i] == HKEY_CURRENT_USER) return ERROR_INVALID_PARAMETER;
-            if (LONG err = Resolve(g, keys[i], &handles[i])) return err;
+            KeyHandle *handle = nullptr;
+            if (LONG err = Resolve(g, keys[i], &handle)) return err;
+            if (seen.emplace(handle, i).second) handles.push_back(handle);
         }
         if (LONG err = EnsureOpen(g)) return err;
-        std::vector<int64_t> ids(count);
+        std::vector<int64_t> ids(handles.size());
         LONG err = ERROR_SUCCESS;
         {
             Transaction txn(g.store);
             err = txn.Begin();
-            for (size_t i = 0; err == ERROR_SUCCESS && i < count; ++i) {
+            for (size_t i = 0; err == ERROR_SUCCESS && i < handles.size(); ++i) {
                 ids[i] = handles[i]->id;
                 if (handles[i]->HasPending()) err = WritePending(g.store, *handles[i], &ids[i]);
             }
             if (err == ERROR_SUCCESS) err = txn.Commit();
         }
-        for (size_t i = 0; i < count; ++i) {
+        for (size_t i = 0; i < handles.size(); ++i) {
             if (err == ERROR_SUCCESS) {
                 ClearPending(*handles[i], ids[i]);
             } else {
