@@ -71,11 +71,13 @@
 #include <vector>
 
 #include "registry_store.h"
+#include "sync_vfs.h"
 #include "win32.h"
 
 namespace {
 
 using tovarine::registry::kBusyTimeoutMs;
+using tovarine::registry::SyncVfsName;
 constexpr int64_t kRootId = 1;  // HKEY_CURRENT_USER's row
 constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxValueNameChars = 16383;
@@ -213,7 +215,7 @@ pid_t ProcessId() {
     return pid;
 }
 
-Globals &G();
+Globals &State();
 void DropConnection(Globals &g);
 
 // fork() and the store. SQLite keeps, per process, which locks its connections hold on each
@@ -227,18 +229,18 @@ void DropConnection(Globals &g);
 // its own locks. A fork thus costs the parent one reopen of the store at its next call.
 // Uncommitted writes live in the handles, which both processes keep.
 void BeforeFork() {
-    Globals &g = G();
+    Globals &g = State();
     g.mutex.lock();
     DropConnection(g);
 }
-void AfterForkInParent() { G().mutex.unlock(); }
+void AfterForkInParent() { State().mutex.unlock(); }
 void AfterForkInChild() {
     g_pid.store(0, std::memory_order_relaxed);
-    G().mutex.unlock();
+    State().mutex.unlock();
 }
 
 // Never destroyed: registry calls may come from other threads while the process exits.
-Globals &G() {
+Globals &State() {
     static Globals *const globals = [] {
         auto *made = new Globals;
         pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
@@ -301,7 +303,7 @@ public:
     }
     ~Query() {
         if (stmt_ == nullptr) return;
-        G().steps += sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_VM_STEP, 1);
+        State().steps += sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_VM_STEP, 1);
         sqlite3_reset(stmt_);
         sqlite3_clear_bindings(stmt_);
     }
@@ -398,7 +400,7 @@ public:
     LONG Commit() {
         const int rc = Run(store_, kCommit);
         if (rc != SQLITE_DONE) return MapError(rc, true);
-        ++G().epoch;
+        ++State().epoch;
         CopyLogIntoFile(store_.db);
         return ERROR_SUCCESS;
     }
@@ -412,7 +414,7 @@ void CloseConnection(Store &store) {
     store.statements.clear();
     if (store.db) sqlite3_close_v2(store.db);
     store.db = nullptr;
-    ++G().epoch;
+    ++State().epoch;
 }
 
 // Lets go of the process's connection. One opened by another process (inherited through a fork
@@ -505,7 +507,7 @@ LONG ReadLayout(Store &store, int64_t *version, int64_t *objects) {
 }
 
 // Makes the tables and the root key in an empty database, inside the caller's transaction.
-LONG LayOut(Store &store) {
+LONG CreateSchema(Store &store) {
     int rc = sqlite3_exec(store.db, kSchema, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) return MapError(rc, true);
     rc = Query(store,
@@ -518,118 +520,6 @@ LONG LayOut(Store &store) {
     const std::string version = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
     rc = sqlite3_exec(store.db, version.c_str(), nullptr, nullptr, nullptr);
     return rc == SQLITE_OK ? ERROR_SUCCESS : MapError(rc, true);
-}
-
-// The store's files go through a thin layer over SQLite's own file system that passes every
-// call on, except a sync of a file that this connection has not written since its last
-// successful sync: that one has nothing to make durable. Every commit still syncs the log, and
-// every checkpoint the store file; what is left out is the checkpoint's second sync of a log
-// the commit has just synced (all of the store's connections commit with synchronous=FULL, so
-// no other connection's frames wait for it).
-struct SyncFile {
-    sqlite3_file base;
-    bool written;
-    sqlite3_file *real() { return reinterpret_cast<sqlite3_file *>(this + 1); }
-};
-static_assert(sizeof(SyncFile) % 8 == 0);
-
-SyncFile *Sf(sqlite3_file *file) { return reinterpret_cast<SyncFile *>(file); }
-sqlite3_file *Real(sqlite3_file *file) { return Sf(file)->real(); }
-
-int SfClose(sqlite3_file *f) { return Real(f)->pMethods->xClose(Real(f)); }
-int SfRead(sqlite3_file *f, void *b, int n, sqlite3_int64 at) {
-    return Real(f)->pMethods->xRead(Real(f), b, n, at);
-}
-int SfWrite(sqlite3_file *f, const void *b, int n, sqlite3_int64 at) {
-    Sf(f)->written = true;
-    return Real(f)->pMethods->xWrite(Real(f), b, n, at);
-}
-int SfTruncate(sqlite3_file *f, sqlite3_int64 size) {
-    Sf(f)->written = true;
-    return Real(f)->pMethods->xTruncate(Real(f), size);
-}
-int SfSync(sqlite3_file *f, int flags) {
-    if (!Sf(f)->written) return SQLITE_OK;
-    const int rc = Real(f)->pMethods->xSync(Real(f), flags);
-    if (rc == SQLITE_OK) Sf(f)->written = false;
-    return rc;
-}
-int SfFileSize(sqlite3_file *f, sqlite3_int64 *size) {
-    return Real(f)->pMethods->xFileSize(Real(f), size);
-}
-int SfLock(sqlite3_file *f, int level) { return Real(f)->pMethods->xLock(Real(f), level); }
-int SfUnlock(sqlite3_file *f, int level) { return Real(f)->pMethods->xUnlock(Real(f), level); }
-int SfCheckReservedLock(sqlite3_file *f, int *out) {
-    return Real(f)->pMethods->xCheckReservedLock(Real(f), out);
-}
-int SfFileControl(sqlite3_file *f, int op, void *arg) {
-    return Real(f)->pMethods->xFileControl(Real(f), op, arg);
-}
-int SfSectorSize(sqlite3_file *f) { return Real(f)->pMethods->xSectorSize(Real(f)); }
-int SfDeviceCharacteristics(sqlite3_file *f) {
-    return Real(f)->pMethods->xDeviceCharacteristics(Real(f));
-}
-int SfShmMap(sqlite3_file *f, int region, int bytes, int extend, void volatile **at) {
-    return Real(f)->pMethods->xShmMap(Real(f), region, bytes, extend, at);
-}
-int SfShmLock(sqlite3_file *f, int offset, int n, int flags) {
-    return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
-}
-void SfShmBarrier(sqlite3_file *f) { Real(f)->pMethods->xShmBarrier(Real(f)); }
-int SfShmUnmap(sqlite3_file *f, int remove) {
-    return Real(f)->pMethods->xShmUnmap(Real(f), remove);
-}
-
-const sqlite3_io_methods kSyncFileMethods = {
-    2,  // no memory-mapped access: the store never asks for it
-    SfClose,
-    SfRead,
-    SfWrite,
-    SfTruncate,
-    SfSync,
-    SfFileSize,
-    SfLock,
-    SfUnlock,
-    SfCheckReservedLock,
-    SfFileControl,
-    SfSectorSize,
-    SfDeviceCharacteristics,
-    SfShmMap,
-    SfShmLock,
-    SfShmBarrier,
-    SfShmUnmap,
-    nullptr,
-    nullptr};
-
-sqlite3_vfs g_sync_vfs;
-
-int SfOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int *out_flags) {
-    auto *real_vfs = static_cast<sqlite3_vfs *>(vfs->pAppData);
-    SyncFile *sf = Sf(file);
-    sf->base.pMethods = nullptr;
-    sf->written = true;  // what an earlier process left unsynced is synced at the first request
-    const int rc = real_vfs->xOpen(real_vfs, name, sf->real(), flags, out_flags);
-    if (sf->real()->pMethods != nullptr) {
-        // The shared-memory calls exist only where the real file has them.
-        sf->base.pMethods = &kSyncFileMethods;
-    }
-    return rc;
-}
-
-// The layer's name, registered once per process; null when it cannot be (SQLite's own is used).
-const char *SyncVfsName() {
-    static const char *const name = []() -> const char * {
-        sqlite3_vfs *real_vfs = sqlite3_vfs_find(nullptr);
-        if (real_vfs == nullptr || real_vfs->iVersion < 2) return nullptr;
-        g_sync_vfs = *real_vfs;
-        g_sync_vfs.szOsFile = static_cast<int>(sizeof(SyncFile)) + real_vfs->szOsFile;
-        g_sync_vfs.zName = "tovarine-sync";
-        g_sync_vfs.pAppData = real_vfs;
-        g_sync_vfs.pNext = nullptr;
-        g_sync_vfs.xOpen = SfOpen;
-        return sqlite3_vfs_register(&g_sync_vfs, 0) == SQLITE_OK ? g_sync_vfs.zName : nullptr;
-    }();
-    return name;
 }
 
 LONG OpenConnection(Store &store) {
@@ -673,7 +563,7 @@ LONG OpenConnection(Store &store) {
         if (LONG err = ReadLayout(store, &version, &objects)) return err;
         if (version == 0) {
             if (objects != 0) return ERROR_BADDB;
-            if (LONG err = LayOut(store)) return err;
+            if (LONG err = CreateSchema(store)) return err;
             if (LONG err = txn.Commit()) return err;
         } else if (version != kSchemaVersion) {
             return ERROR_BADDB;
@@ -710,14 +600,14 @@ LONG CommitPending(Globals &g, KeyHandle &handle);
 
 // Checks the handle and opens the store: the start of every call that reads or writes. The
 // handle's own uncommitted writes are committed first, so that the call sees them in the store.
-LONG Begin(Globals &g, HKEY key, KeyHandle **handle) {
+LONG StartCall(Globals &g, HKEY key, KeyHandle **handle) {
     if (LONG err = Resolve(g, key, handle)) return err;
     if (LONG err = EnsureOpen(g)) return err;
     return (*handle)->HasPending() ? CommitPending(g, **handle) : ERROR_SUCCESS;
 }
 
 // The start of the calls that work on a handle's uncommitted writes: no commit first.
-LONG BeginBuffered(Globals &g, HKEY key, KeyHandle **handle) {
+LONG StartBufferedCall(Globals &g, HKEY key, KeyHandle **handle) {
     if (LONG err = Resolve(g, key, handle)) return err;
     return EnsureOpen(g);
 }
@@ -758,7 +648,8 @@ LONG FindChild(Store &store, int64_t parent, std::string_view name, int64_t *chi
 
 // Follows `parts` down from `start`. A missing first step under a deleted key is reported as
 // the deletion.
-LONG Walk(Store &store, int64_t start, const std::vector<std::string_view> &parts, int64_t *id) {
+LONG FollowPath(Store &store, int64_t start, const std::vector<std::string_view> &parts,
+                int64_t *id) {
     if (parts.empty()) {
         if (LONG err = CheckKey(store, start)) return err;
     }
@@ -949,7 +840,7 @@ LONG CopyData(DWORD type, const std::vector<BYTE> &value, LPBYTE data, LPDWORD b
 template <typename Body>
 LONG Locked(Body body) noexcept {
     try {
-        Globals &g = G();
+        Globals &g = State();
         std::lock_guard lock(g.mutex);
         return body(g);
     } catch (const std::bad_alloc &) {
@@ -1107,7 +998,7 @@ LONG CheckStore(const std::string &file, StoreCheck *out) {
 }
 
 void CloseStore() {
-    Globals &g = G();
+    Globals &g = State();
     std::lock_guard lock(g.mutex);
     DropConnection(g);
 }
@@ -1151,7 +1042,7 @@ LONG CommitTogether(const HKEY *keys, size_t count) {
 }
 
 int64_t TakeStatementSteps() {
-    Globals &g = G();
+    Globals &g = State();
     std::lock_guard lock(g.mutex);
     const int64_t steps = g.steps;
     g.steps = 0;
@@ -1167,9 +1058,9 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
         KeyHandle *handle = nullptr;
         std::vector<std::string_view> parts;
         if (LONG err = SplitPath(sub_key, &parts)) return err;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         int64_t id = 0;
-        if (LONG err = Walk(g.store, handle->id, parts, &id)) return err;
+        if (LONG err = FollowPath(g.store, handle->id, parts, &id)) return err;
         if (parts.empty() && key == HKEY_CURRENT_USER) {
             *result = HKEY_CURRENT_USER;
             return ERROR_SUCCESS;
@@ -1186,7 +1077,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR key_class, DWORD, RE
         KeyHandle *handle = nullptr;
         std::vector<std::string_view> parts;
         if (LONG err = SplitPath(sub_key, &parts)) return err;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         Store &store = g.store;
         auto opened = std::make_unique<KeyHandle>();
         if (parts.empty()) {
@@ -1240,7 +1131,7 @@ LONG RegCloseKey(HKEY key) {
 LONG RegFlushKey(HKEY key) {
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        if (LONG err = StartBufferedCall(g, key, &handle)) return err;
         return CommitPending(g, *handle);
     });
 }
@@ -1252,7 +1143,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_chars, LPDWOR
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         auto load = [&](std::vector<SubkeyEntry> &entries) -> LONG {
             Query query(g.store, kListKeys);
             query.Bind(1, handle->id);
@@ -1284,7 +1175,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_chars, LPDWOR
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         auto load = [&](std::vector<ValueEntry> &entries) -> LONG {
             Query query(g.store, kListValues);
             query.Bind(1, handle->id);
@@ -1308,7 +1199,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        if (LONG err = StartBufferedCall(g, key, &handle)) return err;
         const std::string folded = Fold(name ? name : "");
         if (const auto at = handle->pending_at.find(folded); at != handle->pending_at.end()) {
             const PendingValue &value = handle->pending[at->second];
@@ -1338,7 +1229,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, 
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        if (LONG err = StartBufferedCall(g, key, &handle)) return err;
         // A key deleted meanwhile is reported by the commit.
         if (handle != &g.root) {
             std::string folded = Fold(value_name);
@@ -1376,12 +1267,12 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
         KeyHandle *handle = nullptr;
         std::vector<std::string_view> parts;
         if (LONG err = SplitPath(sub_key, &parts)) return err;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         Store &store = g.store;
         Transaction txn(store);
         if (LONG err = txn.Begin()) return err;
         int64_t id = 0, parent = 0;
-        if (LONG err = Walk(store, handle->id, parts, &id)) return err;
+        if (LONG err = FollowPath(store, handle->id, parts, &id)) return err;
         if (id == kRootId) return ERROR_ACCESS_DENIED;
         {
             Query children(store, kHasChild);
@@ -1406,7 +1297,7 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
 LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         Store &store = g.store;
         Transaction txn(store);
         if (LONG err = txn.Begin()) return err;
