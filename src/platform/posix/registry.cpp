@@ -70,15 +70,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "registry_db.h"
 #include "registry_store.h"
-#include "sync_vfs.h"
 #include "win32.h"
+
+using namespace tovarine::registry;  // the store (registry_db.h)
 
 namespace {
 
-using tovarine::registry::kBusyTimeoutMs;
-using tovarine::registry::SyncVfsName;
-constexpr int64_t kRootId = 1;  // HKEY_CURRENT_USER's row
 constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxValueNameChars = 16383;
 // Handles are numbers handed out once each, never addresses: a handle that was closed stays
@@ -88,53 +87,7 @@ constexpr uintptr_t kFirstHandle = 0x10000;
 constexpr uintptr_t kHandleStep = 4;
 constexpr uintptr_t kPredefinedFirst = 0x80000000u;
 constexpr uintptr_t kPredefinedEnd = 0x80000100u;
-// After a commit the log's pages are copied into the store file; while another connection still
-// reads an older state that copy stops short, and it is tried again after 1, 2, 4, ... ms, at
-// most this many times (63 ms in all) before the rest is left to the next commit.
-constexpr int kCheckpointRetries = 6;
-constexpr int64_t kSchemaVersion = 1;
 constexpr DWORD kRegMultiSz = 7;
-
-// Statements, kept prepared for the life of the connection.
-constexpr const char kBegin[] = "BEGIN IMMEDIATE";
-constexpr const char kCommit[] = "COMMIT";
-constexpr const char kRollback[] = "ROLLBACK";
-constexpr const char kDataVersion[] = "PRAGMA data_version";
-constexpr const char kKeyExists[] = "SELECT 1 FROM keys WHERE id = ?1";
-constexpr const char kFindChild[] = "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2";
-constexpr const char kParentOf[] = "SELECT parent FROM keys WHERE id = ?1";
-constexpr const char kHasChild[] = "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1";
-constexpr const char kInsertKey[] =
-    "INSERT INTO keys (parent, name, folded, class, last_write) VALUES (?1, ?2, ?3, ?4, ?5)";
-constexpr const char kTouchKey[] = "UPDATE keys SET last_write = ?2 WHERE id = ?1";
-constexpr const char kDeleteKey[] = "DELETE FROM keys WHERE id = ?1";
-constexpr const char kListKeys[] =
-    "SELECT name, class, last_write FROM keys WHERE parent = ?1 ORDER BY folded";
-constexpr const char kGetValue[] = "SELECT type, data FROM vals WHERE key_id = ?1 AND folded = ?2";
-constexpr const char kSetValue[] =
-    "INSERT INTO vals (key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
-    "ON CONFLICT (key_id, folded) DO UPDATE SET type = excluded.type, data = excluded.data";
-constexpr const char kDeleteValue[] = "DELETE FROM vals WHERE key_id = ?1 AND folded = ?2";
-constexpr const char kDeleteValues[] = "DELETE FROM vals WHERE key_id = ?1";
-constexpr const char kListValues[] =
-    "SELECT name, type, data FROM vals WHERE key_id = ?1 ORDER BY rowid";
-
-constexpr const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS keys ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " parent INTEGER NOT NULL,"
-    " name TEXT NOT NULL,"
-    " folded TEXT NOT NULL,"
-    " class TEXT NOT NULL DEFAULT '',"
-    " last_write INTEGER NOT NULL,"
-    " UNIQUE (parent, folded));"  // also the index subkeys are listed in order by
-    "CREATE TABLE IF NOT EXISTS vals ("
-    " key_id INTEGER NOT NULL,"
-    " name TEXT NOT NULL,"
-    " folded TEXT NOT NULL,"
-    " type INTEGER NOT NULL,"
-    " data BLOB NOT NULL,"
-    " PRIMARY KEY (key_id, folded));";
 
 // A list read from the store, served to successive enumeration calls. `stamp` tells whether the
 // store changed since: the process's write count and the connection's data version, which moves
@@ -185,20 +138,12 @@ struct KeyHandle {
     bool HasPending() const { return id == 0 || !pending.empty(); }
 };
 
-struct Store {
-    sqlite3 *db = nullptr;
-    pid_t pid = 0;  // the process that opened the connection
-    std::unordered_map<const char *, sqlite3_stmt *> statements;
-};
-
 struct Globals {
     std::mutex mutex;
     Store store;
     std::unordered_map<uintptr_t, std::unique_ptr<KeyHandle>> handles;  // open handles by number
     uintptr_t next_handle = kFirstHandle;
     KeyHandle root{kRootId, {}, {}, 0, {}, {}, {}, {}};
-    uint64_t epoch = 1;  // moves with every write of this process and every (re)open
-    int64_t steps = 0;
     std::vector<sqlite3 *> inherited;  // connections of a parent process, never to be used
 };
 
@@ -249,174 +194,6 @@ Globals &State() {
     return *globals;
 }
 
-LONG MapError(int rc, bool writing) {
-    switch (rc & 0xFF) {
-        case SQLITE_NOTADB:
-            return ERROR_BADDB;
-        case SQLITE_CORRUPT:
-            return ERROR_REGISTRY_CORRUPT;
-        case SQLITE_CANTOPEN:
-        case SQLITE_PERM:
-        case SQLITE_AUTH:
-            return ERROR_CANTOPEN;
-        case SQLITE_NOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case SQLITE_READONLY:
-        case SQLITE_FULL:
-            return ERROR_CANTWRITE;
-        default:
-            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
-    }
-}
-
-int64_t Now() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    constexpr int64_t kEpochDelta = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
-    return (static_cast<int64_t>(now.tv_sec) + kEpochDelta) * 10000000 + now.tv_nsec / 100;
-}
-
-std::string Fold(std::string_view name) {
-    std::string folded(name);
-    for (char &c : folded) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return folded;
-}
-
-// One use of a cached statement; resets it and counts its work when done.
-class Query {
-public:
-    Query(Store &store, const char *sql) {
-        auto found = store.statements.find(sql);
-        if (found != store.statements.end()) {
-            stmt_ = found->second;
-            return;
-        }
-        rc_ = sqlite3_prepare_v3(store.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
-        if (rc_ != SQLITE_OK) {
-            sqlite3_finalize(stmt_);
-            stmt_ = nullptr;
-            return;
-        }
-        store.statements.emplace(sql, stmt_);
-    }
-    ~Query() {
-        if (stmt_ == nullptr) return;
-        State().steps += sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_VM_STEP, 1);
-        sqlite3_reset(stmt_);
-        sqlite3_clear_bindings(stmt_);
-    }
-    Query(const Query &) = delete;
-    Query &operator=(const Query &) = delete;
-
-    Query &Bind(int i, int64_t v) {
-        if (stmt_ && rc_ == SQLITE_OK) rc_ = sqlite3_bind_int64(stmt_, i, v);
-        return *this;
-    }
-    Query &Bind(int i, std::string_view v) {
-        if (stmt_ && rc_ == SQLITE_OK)
-            rc_ =
-                sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    // Binds text that outlives the statement's step, without a copy.
-    Query &BindStatic(int i, const std::string &v) {
-        if (stmt_ && rc_ == SQLITE_OK)
-            rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
-        return *this;
-    }
-    Query &BindBlob(int i, const void *data, size_t bytes) {
-        static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
-        if (stmt_ && rc_ == SQLITE_OK)
-            rc_ = sqlite3_bind_blob(stmt_, i, bytes ? data : &kEmpty, static_cast<int>(bytes),
-                                    SQLITE_TRANSIENT);
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(stmt_); }
-    // Runs a statement that returns no rows; SQLITE_DONE on success.
-    int Run() {
-        int rc = Step();
-        while (rc == SQLITE_ROW) rc = sqlite3_step(stmt_);
-        return rc;
-    }
-
-    int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
-    std::string Text(int col) const {
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, col));
-        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
-                    : std::string();
-    }
-    std::vector<BYTE> Blob(int col) const {
-        const auto *data = static_cast<const BYTE *>(sqlite3_column_blob(stmt_, col));
-        return std::vector<BYTE>(data, data + sqlite3_column_bytes(stmt_, col));
-    }
-
-private:
-    sqlite3_stmt *stmt_ = nullptr;
-    int rc_ = SQLITE_OK;
-};
-
-int Run(Store &store, const char *sql) { return Query(store, sql).Run(); }
-
-// Copies every page of the write-ahead log into the store file (a passive checkpoint: it waits
-// for no one). A connection of another program that still reads an older state keeps the
-// pages it needs out of the copy, and another connection's checkpoint in progress keeps this
-// one out; both are short for the store's own calls (a load is one statement), so the copy is
-// tried again after 1, 2, 4, ... ms, kCheckpointRetries times. A reader that holds its
-// transaction longer leaves the rest of the log to the next commit (or to the last connection's
-// close): until then the file alone is not a full copy. True when the whole log is in the file.
-bool CopyLogIntoFile(sqlite3 *db) {
-    for (int attempt = 0;; ++attempt) {
-        int log_frames = 0, copied_frames = 0;
-        const int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
-                                                 &log_frames, &copied_frames);
-        // Not in WAL mode (a file system that cannot share the log's index): both are -1.
-        if (rc == SQLITE_OK && copied_frames >= log_frames) return true;
-        if (attempt == kCheckpointRetries) return false;
-        const timespec wait{0, (1L << attempt) * 1000000L};
-        nanosleep(&wait, nullptr);
-    }
-}
-
-// A write transaction, rolled back unless committed.
-class Transaction {
-public:
-    explicit Transaction(Store &store) : store_(store) {}
-    ~Transaction() {
-        if (!sqlite3_get_autocommit(store_.db)) Run(store_, kRollback);
-    }
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
-
-    LONG Begin() {
-        const int rc = Run(store_, kBegin);
-        return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
-    }
-    // Commits, then copies the committed pages from the write-ahead log into the store file,
-    // so that the file alone holds every value once the call returns. What is committed is
-    // durable in the log either way; the copy only makes the file a full copy of the store.
-    LONG Commit() {
-        const int rc = Run(store_, kCommit);
-        if (rc != SQLITE_DONE) return MapError(rc, true);
-        ++State().epoch;
-        CopyLogIntoFile(store_.db);
-        return ERROR_SUCCESS;
-    }
-
-private:
-    Store &store_;
-};
-
-void CloseConnection(Store &store) {
-    for (auto &[sql, stmt] : store.statements) sqlite3_finalize(stmt);
-    store.statements.clear();
-    if (store.db) sqlite3_close_v2(store.db);
-    store.db = nullptr;
-    ++State().epoch;
-}
-
 // Lets go of the process's connection. One opened by another process (inherited through a fork
 // that ran no fork handlers) is neither used nor closed: closing it could release or reset what
 // belongs to that process's files.
@@ -425,163 +202,19 @@ void DropConnection(Globals &g) {
         g.inherited.push_back(g.store.db);
         g.store.db = nullptr;
         g.store.statements.clear();
-        ++g.epoch;
+        ++g.store.epoch;
     }
     CloseConnection(g.store);
-}
-
-std::string StorePath() {
-    // Set but empty names no file: an error, not the default store.
-    const char *named = std::getenv("TOVARINE_REGISTRY");
-    if (named) return named;
-    std::string config;
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') {
-        config = xdg;
-    } else {
-        const char *home = std::getenv("HOME");
-        std::string home_dir = home && *home ? home : "";
-        if (home_dir.empty()) {
-            passwd entry{};
-            passwd *found = nullptr;
-            std::vector<char> buffer(16384);
-            if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-                found->pw_dir)
-                home_dir = found->pw_dir;
-        }
-        if (home_dir.empty()) return {};
-        config = home_dir + "/.config";
-    }
-    return config + "/tovarine/registry.db";
-}
-
-// The folder holding `path` ("" for the root folder).
-std::string FolderOf(const std::string &path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-// Makes what `folder` lists durable: a name made in it survives power loss once this returns
-// true.
-bool SyncFolder(const std::string &folder) {
-    const int fd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced;
-}
-
-// mkdir -p of the folder holding `path`, new folders with mode 0700. Each new folder is synced,
-// and so is the folder above the first new one, so that the whole chain is on disk before the
-// store is made in it.
-bool MakeFolders(const std::string &path) {
-    std::vector<std::string> made;
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        std::string folder = path.substr(0, slash);
-        if (mkdir(folder.c_str(), 0700) == 0) {
-            made.push_back(std::move(folder));
-            continue;
-        }
-        struct stat st {};
-        if (errno != EEXIST || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    }
-    if (made.empty()) return true;
-    if (!SyncFolder(FolderOf(made.front()))) return false;
-    for (const std::string &folder : made)
-        if (!SyncFolder(folder)) return false;
-    return true;
-}
-
-// The store's layout version and the number of objects in its schema.
-LONG ReadLayout(Store &store, int64_t *version, int64_t *objects) {
-    Query query(store,
-                "SELECT (SELECT user_version FROM pragma_user_version),"
-                " (SELECT count(*) FROM sqlite_master)");
-    const int rc = query.Step();
-    if ((rc & 0xFF) == SQLITE_IOERR) return ERROR_CANTOPEN;
-    if (rc != SQLITE_ROW) return MapError(rc, false);
-    *version = query.Int(0);
-    *objects = query.Int(1);
-    return ERROR_SUCCESS;
-}
-
-// Makes the tables and the root key in an empty database, inside the caller's transaction.
-LONG CreateSchema(Store &store) {
-    int rc = sqlite3_exec(store.db, kSchema, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) return MapError(rc, true);
-    rc = Query(store,
-               "INSERT INTO keys (id, parent, name, folded, last_write)"
-               " VALUES (?1, 0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER', ?2)")
-             .Bind(1, kRootId)
-             .Bind(2, Now())
-             .Run();
-    if (rc != SQLITE_DONE) return MapError(rc, true);
-    const std::string version = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
-    rc = sqlite3_exec(store.db, version.c_str(), nullptr, nullptr, nullptr);
-    return rc == SQLITE_OK ? ERROR_SUCCESS : MapError(rc, true);
-}
-
-LONG OpenConnection(Store &store) {
-    const std::string path = StorePath();
-    if (path.empty() || !MakeFolders(path)) return ERROR_CANTOPEN;
-    // Made here rather than by SQLite for its mode; never truncated. Also turns away folders.
-    // A new file's name is synced into its folder at once.
-    int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    const bool made = fd >= 0;
-    if (!made && errno == EEXIST) fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return ERROR_CANTOPEN;
-    close(fd);
-    if (made && !SyncFolder(FolderOf(path))) return ERROR_CANTOPEN;
-
-    int rc = sqlite3_open_v2(path.c_str(), &store.db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             SyncVfsName());
-    if (rc != SQLITE_OK) return ERROR_CANTOPEN;
-    store.pid = ProcessId();
-    sqlite3_extended_result_codes(store.db, 1);
-    sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
-
-    // Reads first: they check the header and the layout without writing anything, so that a
-    // file that is not a store, or a database of something else, is left as it is.
-    int64_t version = 0, objects = 0;
-    if (LONG err = ReadLayout(store, &version, &objects)) return err;
-    if (version == 0 ? objects != 0 : version != kSchemaVersion) return ERROR_BADDB;
-
-    // Some file systems cannot share WAL's index; the journal mode then stays as it was, which
-    // is as safe with synchronous=FULL. A busy store keeps the mode another process gave it.
-    rc = Run(store, "PRAGMA journal_mode=WAL");
-    if (rc != SQLITE_DONE && (rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_READONLY)
-        return MapError(rc, true);
-    rc = Run(store, "PRAGMA synchronous=FULL");
-    if (rc != SQLITE_DONE) return MapError(rc, false);
-
-    if (version == 0) {
-        // Laid out once, under the write lock: another process may have done it meanwhile.
-        Transaction txn(store);
-        if (LONG err = txn.Begin()) return err;
-        if (LONG err = ReadLayout(store, &version, &objects)) return err;
-        if (version == 0) {
-            if (objects != 0) return ERROR_BADDB;
-            if (LONG err = CreateSchema(store)) return err;
-            if (LONG err = txn.Commit()) return err;
-        } else if (version != kSchemaVersion) {
-            return ERROR_BADDB;
-        }
-    }
-    Query root(store, kKeyExists);
-    rc = root.Bind(1, kRootId).Step();
-    if (rc == SQLITE_DONE) return ERROR_BADDB;
-    return rc == SQLITE_ROW ? ERROR_SUCCESS : MapError(rc, false);
 }
 
 LONG EnsureOpen(Globals &g) {
     Store &store = g.store;
     if (store.db && store.pid == ProcessId()) return ERROR_SUCCESS;
     DropConnection(g);
+    store.pid = ProcessId();
     const LONG err = OpenConnection(store);
     if (err != ERROR_SUCCESS) CloseConnection(store);
-    ++g.epoch;
+    ++g.store.epoch;
     return err;
 }
 
@@ -781,7 +414,7 @@ LONG CurrentStamp(Globals &g, Stamp *stamp) {
     Query query(g.store, kDataVersion);
     const int rc = query.Step();
     if (rc != SQLITE_ROW) return MapError(rc, false);
-    *stamp = Stamp{g.epoch, query.Int(0)};
+    *stamp = Stamp{g.store.epoch, query.Int(0)};
     return ERROR_SUCCESS;
 }
 
@@ -848,68 +481,6 @@ LONG Locked(Body body) noexcept {
     } catch (...) {
         return ERROR_INVALID_PARAMETER;
     }
-}
-
-// Copies the database of connection `source` into a new file `path` in one read of it, as a
-// database with a rollback journal, synced.
-LONG CopyInto(sqlite3 *source, const std::string &path) {
-    sqlite3 *copy = nullptr;
-    int rc =
-        sqlite3_open_v2(path.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> closer(copy, sqlite3_close_v2);
-    if (rc != SQLITE_OK) return ERROR_CANTWRITE;
-    sqlite3_extended_result_codes(copy, 1);
-    sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
-    if (backup == nullptr) return MapError(sqlite3_extended_errcode(copy), true);
-    rc = sqlite3_backup_step(backup, -1);  // every page under one read transaction
-    const int finished = sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE) return MapError(rc, true);
-    if (finished != SQLITE_OK) return MapError(finished, true);
-    // The pages copied include the store's header, which names WAL; the copy is to stand alone.
-    sqlite3_stmt *statement = nullptr;
-    rc = sqlite3_prepare_v2(copy, "PRAGMA journal_mode=DELETE", -1, &statement, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_step(statement);
-    const bool rollback = rc == SQLITE_ROW && std::string_view(reinterpret_cast<const char *>(
-                                                  sqlite3_column_text(statement, 0))) == "delete";
-    sqlite3_finalize(statement);
-    if (!rollback) return MapError(rc == SQLITE_ROW ? SQLITE_ERROR : rc, true);
-    closer.reset();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ERROR_CANTWRITE;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced ? ERROR_SUCCESS : ERROR_CANTWRITE;
-}
-
-bool FileExists(const std::string &path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
-
-// Whether the database `file` alone holds every committed change, judged from its journal
-// files without opening them through SQLite. In WAL mode: the log is missing or empty, or every
-// frame in it has been copied into the file; the log's index (FILE-shm, SQLite's WAL-index
-// layout, native byte order, its header kept twice at bytes 0 and 48) counts the valid frames
-// (mxFrame, at byte 16) and those copied (nBackfill, at byte 96). An index that cannot be read
-// or whose two headers differ tells nothing, and counts as not self-contained. In rollback
-// mode: no hot journal beside the file. Read while a connection to the file is open, so that
-// the index is current.
-bool SelfContained(const std::string &file, bool wal) {
-    struct stat st {};
-    const std::string journal = file + (wal ? "-wal" : "-journal");
-    if (stat(journal.c_str(), &st) != 0) return errno == ENOENT;
-    if (st.st_size == 0) return true;
-    if (!wal) return false;
-    const int fd = open((file + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    unsigned char index[100];
-    const bool read = pread(fd, index, sizeof index, 0) == static_cast<ssize_t>(sizeof index);
-    close(fd);
-    if (!read || std::memcmp(index, index + 48, 48) != 0 || index[12] == 0) return false;
-    uint32_t frames = 0, copied = 0;
-    std::memcpy(&frames, index + 16, sizeof frames);
-    std::memcpy(&copied, index + 96, sizeof copied);
-    return copied >= frames;
 }
 
 }  // namespace
@@ -1044,8 +615,8 @@ LONG CommitTogether(const HKEY *keys, size_t count) {
 int64_t TakeStatementSteps() {
     Globals &g = State();
     std::lock_guard lock(g.mutex);
-    const int64_t steps = g.steps;
-    g.steps = 0;
+    const int64_t steps = g.store.steps;
+    g.store.steps = 0;
     return steps;
 }
 
