@@ -3,21 +3,31 @@
 //
 // The store is the file named by TOVARINE_REGISTRY, else
 // ${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db; a TOVARINE_REGISTRY that is set but
-// empty gives ERROR_CANTOPEN. The name is read when the first call
-// of the process opens the store; the folders leading to it are made (mode 0700) and the file is
-// made (mode 0600) when missing, and an empty file is a new store. A failed open is not
-// remembered: the next call tries again.
+// empty gives ERROR_CANTOPEN. The name is read when the first call of the process opens the
+// store; the folders leading to it are made (mode 0700) and the file is made (mode 0600) when
+// missing, each new folder, the folder above them and the new file's folder synced, and an
+// empty file is a new store. A failed open is not remembered: the next call tries again.
 //
-// Journal: WAL with synchronous=FULL, and a passive checkpoint after every commit, so that when
-// no call is running the store file alone holds every value. Values set through a key handle
-// other than HKEY_CURRENT_USER, and a key that RegCreateKeyExA has to make, are gathered in the
-// handle and committed together, in one transaction, at RegFlushKey or RegCloseKey (or before
-// any other call through that handle); until then other handles do not see them. A process
-// killed at any point leaves each handle's writes wholly done or not at all. Other writes
-// (through HKEY_CURRENT_USER, deletions) are one transaction each. Readers in other processes
-// are not held up by a writer, and writers wait for each other (busy timeout 10 s); no
-// transaction stays open after a call returns. Read-modify-write sequences start with BEGIN
-// IMMEDIATE so that two processes cannot interleave.
+// Journal: WAL with synchronous=FULL, and after every commit a checkpoint that copies the whole
+// log into the store file, retried for up to 63 ms while another connection still reads an
+// older state: once a call has returned, the store file alone holds every value unless another
+// program kept a read open longer than that (then the next commit, or the last close, finishes
+// the copy). Values set through a key handle other than HKEY_CURRENT_USER, and a key that
+// RegCreateKeyExA has to make, are gathered in the handle and committed together, in one
+// transaction, at RegFlushKey or RegCloseKey (or before any other call through that handle);
+// until then other handles do not see them. A key to be made is made by one handle only: a
+// commit that finds it made meanwhile (by another handle or process) fails with
+// ERROR_ALREADY_EXISTS and writes nothing of its handle. A process killed at any point leaves
+// each handle's writes wholly done or not at all. Other writes (through HKEY_CURRENT_USER,
+// deletions) are one transaction each. Readers in other processes are not held up by a writer,
+// and writers wait for each other (kBusyTimeoutMs, 10 s); no transaction stays open after a call
+// returns. Read-modify-write sequences start with BEGIN IMMEDIATE so that two processes cannot
+// interleave.
+//
+// Handles are numbers, each handed out once per process; a closed one stays unknown
+// (ERROR_INVALID_HANDLE). No connection crosses fork(): the connection is closed before it, and
+// parent and child each open their own at their next call; open handles and their uncommitted
+// writes are kept by both.
 //
 // Errors of the store:
 //   ERROR_CANTOPEN          the file or a folder on its way cannot be made or opened;
@@ -60,13 +70,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "registry_db.h"
 #include "registry_store.h"
 #include "win32.h"
 
+using namespace tovarine::registry;  // the store (registry_db.h)
+
 namespace {
 
-using tovarine::registry::kBusyTimeoutMs;
-constexpr int64_t kRootId = 1;  // HKEY_CURRENT_USER's row
 constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxValueNameChars = 16383;
 // Handles are numbers handed out once each, never addresses: a handle that was closed stays
@@ -76,53 +87,7 @@ constexpr uintptr_t kFirstHandle = 0x10000;
 constexpr uintptr_t kHandleStep = 4;
 constexpr uintptr_t kPredefinedFirst = 0x80000000u;
 constexpr uintptr_t kPredefinedEnd = 0x80000100u;
-// After a commit the log's pages are copied into the store file; while another connection still
-// reads an older state that copy stops short, and it is tried again after 1, 2, 4, ... ms, at
-// most this many times (63 ms in all) before the rest is left to the next commit.
-constexpr int kCheckpointRetries = 6;
-constexpr int64_t kSchemaVersion = 1;
 constexpr DWORD kRegMultiSz = 7;
-
-// Statements, kept prepared for the life of the connection.
-constexpr const char kBegin[] = "BEGIN IMMEDIATE";
-constexpr const char kCommit[] = "COMMIT";
-constexpr const char kRollback[] = "ROLLBACK";
-constexpr const char kDataVersion[] = "PRAGMA data_version";
-constexpr const char kKeyExists[] = "SELECT 1 FROM keys WHERE id = ?1";
-constexpr const char kFindChild[] = "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2";
-constexpr const char kParentOf[] = "SELECT parent FROM keys WHERE id = ?1";
-constexpr const char kHasChild[] = "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1";
-constexpr const char kInsertKey[] =
-    "INSERT INTO keys (parent, name, folded, class, last_write) VALUES (?1, ?2, ?3, ?4, ?5)";
-constexpr const char kTouchKey[] = "UPDATE keys SET last_write = ?2 WHERE id = ?1";
-constexpr const char kDeleteKey[] = "DELETE FROM keys WHERE id = ?1";
-constexpr const char kListKeys[] =
-    "SELECT name, class, last_write FROM keys WHERE parent = ?1 ORDER BY folded";
-constexpr const char kGetValue[] = "SELECT type, data FROM vals WHERE key_id = ?1 AND folded = ?2";
-constexpr const char kSetValue[] =
-    "INSERT INTO vals (key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
-    "ON CONFLICT (key_id, folded) DO UPDATE SET type = excluded.type, data = excluded.data";
-constexpr const char kDeleteValue[] = "DELETE FROM vals WHERE key_id = ?1 AND folded = ?2";
-constexpr const char kDeleteValues[] = "DELETE FROM vals WHERE key_id = ?1";
-constexpr const char kListValues[] =
-    "SELECT name, type, data FROM vals WHERE key_id = ?1 ORDER BY rowid";
-
-constexpr const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS keys ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " parent INTEGER NOT NULL,"
-    " name TEXT NOT NULL,"
-    " folded TEXT NOT NULL,"
-    " class TEXT NOT NULL DEFAULT '',"
-    " last_write INTEGER NOT NULL,"
-    " UNIQUE (parent, folded));"  // also the index subkeys are listed in order by
-    "CREATE TABLE IF NOT EXISTS vals ("
-    " key_id INTEGER NOT NULL,"
-    " name TEXT NOT NULL,"
-    " folded TEXT NOT NULL,"
-    " type INTEGER NOT NULL,"
-    " data BLOB NOT NULL,"
-    " PRIMARY KEY (key_id, folded));";
 
 // A list read from the store, served to successive enumeration calls. `stamp` tells whether the
 // store changed since: the process's write count and the connection's data version, which moves
@@ -173,20 +138,12 @@ struct KeyHandle {
     bool HasPending() const { return id == 0 || !pending.empty(); }
 };
 
-struct Store {
-    sqlite3 *db = nullptr;
-    pid_t pid = 0;  // the process that opened the connection
-    std::unordered_map<const char *, sqlite3_stmt *> statements;
-};
-
 struct Globals {
     std::mutex mutex;
     Store store;
     std::unordered_map<uintptr_t, std::unique_ptr<KeyHandle>> handles;  // open handles by number
     uintptr_t next_handle = kFirstHandle;
     KeyHandle root{kRootId, {}, {}, 0, {}, {}, {}, {}};
-    uint64_t epoch = 1;  // moves with every write of this process and every (re)open
-    int64_t steps = 0;
     std::vector<sqlite3 *> inherited;  // connections of a parent process, never to be used
 };
 
@@ -203,7 +160,7 @@ pid_t ProcessId() {
     return pid;
 }
 
-Globals &G();
+Globals &State();
 void DropConnection(Globals &g);
 
 // fork() and the store. SQLite keeps, per process, which locks its connections hold on each
@@ -217,192 +174,24 @@ void DropConnection(Globals &g);
 // its own locks. A fork thus costs the parent one reopen of the store at its next call.
 // Uncommitted writes live in the handles, which both processes keep.
 void BeforeFork() {
-    Globals &g = G();
+    Globals &g = State();
     g.mutex.lock();
     DropConnection(g);
 }
-void AfterForkInParent() { G().mutex.unlock(); }
+void AfterForkInParent() { State().mutex.unlock(); }
 void AfterForkInChild() {
     g_pid.store(0, std::memory_order_relaxed);
-    G().mutex.unlock();
+    State().mutex.unlock();
 }
 
 // Never destroyed: registry calls may come from other threads while the process exits.
-Globals &G() {
+Globals &State() {
     static Globals *const globals = [] {
         auto *made = new Globals;
         pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
         return made;
     }();
     return *globals;
-}
-
-LONG MapError(int rc, bool writing) {
-    switch (rc & 0xFF) {
-        case SQLITE_NOTADB:
-            return ERROR_BADDB;
-        case SQLITE_CORRUPT:
-            return ERROR_REGISTRY_CORRUPT;
-        case SQLITE_CANTOPEN:
-        case SQLITE_PERM:
-        case SQLITE_AUTH:
-            return ERROR_CANTOPEN;
-        case SQLITE_NOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case SQLITE_READONLY:
-        case SQLITE_FULL:
-            return ERROR_CANTWRITE;
-        default:
-            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
-    }
-}
-
-int64_t Now() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    constexpr int64_t kEpochDelta = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
-    return (static_cast<int64_t>(now.tv_sec) + kEpochDelta) * 10000000 + now.tv_nsec / 100;
-}
-
-std::string Fold(std::string_view name) {
-    std::string folded(name);
-    for (char &c : folded) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return folded;
-}
-
-// One use of a cached statement; resets it and counts its work when done.
-class Query {
-public:
-    Query(Store &store, const char *sql) {
-        auto found = store.statements.find(sql);
-        if (found != store.statements.end()) {
-            stmt_ = found->second;
-            return;
-        }
-        rc_ = sqlite3_prepare_v3(store.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
-        if (rc_ != SQLITE_OK) {
-            sqlite3_finalize(stmt_);
-            stmt_ = nullptr;
-            return;
-        }
-        store.statements.emplace(sql, stmt_);
-    }
-    ~Query() {
-        if (stmt_ == nullptr) return;
-        G().steps += sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_VM_STEP, 1);
-        sqlite3_reset(stmt_);
-        sqlite3_clear_bindings(stmt_);
-    }
-    Query(const Query &) = delete;
-    Query &operator=(const Query &) = delete;
-
-    Query &Bind(int i, int64_t v) {
-        if (stmt_ && rc_ == SQLITE_OK) rc_ = sqlite3_bind_int64(stmt_, i, v);
-        return *this;
-    }
-    Query &Bind(int i, std::string_view v) {
-        if (stmt_ && rc_ == SQLITE_OK)
-            rc_ =
-                sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    // Binds text that outlives the statement's step, without a copy.
-    Query &BindStatic(int i, const std::string &v) {
-        if (stmt_ && rc_ == SQLITE_OK)
-            rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
-        return *this;
-    }
-    Query &BindBlob(int i, const void *data, size_t bytes) {
-        static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
-        if (stmt_ && rc_ == SQLITE_OK)
-            rc_ = sqlite3_bind_blob(stmt_, i, bytes ? data : &kEmpty, static_cast<int>(bytes),
-                                    SQLITE_TRANSIENT);
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(stmt_); }
-    // Runs a statement that returns no rows; SQLITE_DONE on success.
-    int Run() {
-        int rc = Step();
-        while (rc == SQLITE_ROW) rc = sqlite3_step(stmt_);
-        return rc;
-    }
-
-    int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
-    std::string Text(int col) const {
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, col));
-        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
-                    : std::string();
-    }
-    std::vector<BYTE> Blob(int col) const {
-        const auto *data = static_cast<const BYTE *>(sqlite3_column_blob(stmt_, col));
-        return std::vector<BYTE>(data, data + sqlite3_column_bytes(stmt_, col));
-    }
-
-private:
-    sqlite3_stmt *stmt_ = nullptr;
-    int rc_ = SQLITE_OK;
-};
-
-int Run(Store &store, const char *sql) { return Query(store, sql).Run(); }
-
-// Copies every page of the write-ahead log into the store file (a passive checkpoint: it waits
-// for no one). A connection of another program that still reads an older state keeps the
-// pages it needs out of the copy, and another connection's checkpoint in progress keeps this
-// one out; both are short for the store's own calls (a load is one statement), so the copy is
-// tried again after 1, 2, 4, ... ms, kCheckpointRetries times. A reader that holds its
-// transaction longer leaves the rest of the log to the next commit (or to the last connection's
-// close): until then the file alone is not a full copy. True when the whole log is in the file.
-bool CopyLogIntoFile(sqlite3 *db) {
-    for (int attempt = 0;; ++attempt) {
-        int log_frames = 0, copied_frames = 0;
-        const int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
-                                                 &log_frames, &copied_frames);
-        // Not in WAL mode (a file system that cannot share the log's index): both are -1.
-        if (rc == SQLITE_OK && copied_frames >= log_frames) return true;
-        if (attempt == kCheckpointRetries) return false;
-        const timespec wait{0, (1L << attempt) * 1000000L};
-        nanosleep(&wait, nullptr);
-    }
-}
-
-// A write transaction, rolled back unless committed.
-class Transaction {
-public:
-    explicit Transaction(Store &store) : store_(store) {}
-    ~Transaction() {
-        if (!sqlite3_get_autocommit(store_.db)) Run(store_, kRollback);
-    }
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
-
-    LONG Begin() {
-        const int rc = Run(store_, kBegin);
-        return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
-    }
-    // Commits, then copies the committed pages from the write-ahead log into the store file,
-    // so that the file alone holds every value once the call returns. What is committed is
-    // durable in the log either way; the copy only makes the file a full copy of the store.
-    LONG Commit() {
-        const int rc = Run(store_, kCommit);
-        if (rc != SQLITE_DONE) return MapError(rc, true);
-        ++G().epoch;
-        CopyLogIntoFile(store_.db);
-        return ERROR_SUCCESS;
-    }
-
-private:
-    Store &store_;
-};
-
-void CloseConnection(Store &store) {
-    for (auto &[sql, stmt] : store.statements) sqlite3_finalize(stmt);
-    store.statements.clear();
-    if (store.db) sqlite3_close_v2(store.db);
-    store.db = nullptr;
-    ++G().epoch;
 }
 
 // Lets go of the process's connection. One opened by another process (inherited through a fork
@@ -413,275 +202,19 @@ void DropConnection(Globals &g) {
         g.inherited.push_back(g.store.db);
         g.store.db = nullptr;
         g.store.statements.clear();
-        ++g.epoch;
+        ++g.store.epoch;
     }
     CloseConnection(g.store);
-}
-
-std::string StorePath() {
-    // Set but empty names no file: an error, not the default store.
-    const char *named = std::getenv("TOVARINE_REGISTRY");
-    if (named) return named;
-    std::string config;
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') {
-        config = xdg;
-    } else {
-        const char *home = std::getenv("HOME");
-        std::string home_dir = home && *home ? home : "";
-        if (home_dir.empty()) {
-            passwd entry{};
-            passwd *found = nullptr;
-            std::vector<char> buffer(16384);
-            if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-                found->pw_dir)
-                home_dir = found->pw_dir;
-        }
-        if (home_dir.empty()) return {};
-        config = home_dir + "/.config";
-    }
-    return config + "/tovarine/registry.db";
-}
-
-// The folder holding `path` ("" for the root folder).
-std::string FolderOf(const std::string &path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-// Makes what `folder` lists durable: a name made in it survives power loss once this returns
-// true.
-bool SyncFolder(const std::string &folder) {
-    const int fd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced;
-}
-
-// mkdir -p of the folder holding `path`, new folders with mode 0700. Each new folder is synced,
-// and so is the folder above the first new one, so that the whole chain is on disk before the
-// store is made in it.
-bool MakeFolders(const std::string &path) {
-    std::vector<std::string> made;
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        std::string folder = path.substr(0, slash);
-        if (mkdir(folder.c_str(), 0700) == 0) {
-            made.push_back(std::move(folder));
-            continue;
-        }
-        struct stat st {};
-        if (errno != EEXIST || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    }
-    if (made.empty()) return true;
-    if (!SyncFolder(FolderOf(made.front()))) return false;
-    for (const std::string &folder : made)
-        if (!SyncFolder(folder)) return false;
-    return true;
-}
-
-// The store's layout version and the number of objects in its schema.
-LONG ReadLayout(Store &store, int64_t *version, int64_t *objects) {
-    Query query(store,
-                "SELECT (SELECT user_version FROM pragma_user_version),"
-                " (SELECT count(*) FROM sqlite_master)");
-    const int rc = query.Step();
-    if ((rc & 0xFF) == SQLITE_IOERR) return ERROR_CANTOPEN;
-    if (rc != SQLITE_ROW) return MapError(rc, false);
-    *version = query.Int(0);
-    *objects = query.Int(1);
-    return ERROR_SUCCESS;
-}
-
-// Makes the tables and the root key in an empty database, inside the caller's transaction.
-LONG LayOut(Store &store) {
-    int rc = sqlite3_exec(store.db, kSchema, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) return MapError(rc, true);
-    rc = Query(store,
-               "INSERT INTO keys (id, parent, name, folded, last_write)"
-               " VALUES (?1, 0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER', ?2)")
-             .Bind(1, kRootId)
-             .Bind(2, Now())
-             .Run();
-    if (rc != SQLITE_DONE) return MapError(rc, true);
-    const std::string version = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
-    rc = sqlite3_exec(store.db, version.c_str(), nullptr, nullptr, nullptr);
-    return rc == SQLITE_OK ? ERROR_SUCCESS : MapError(rc, true);
-}
-
-// The store's files go through a thin layer over SQLite's own file system that passes every
-// call on, except a sync of a file that this connection has not written since its last
-// successful sync: that one has nothing to make durable. Every commit still syncs the log, and
-// every checkpoint the store file; what is left out is the checkpoint's second sync of a log
-// the commit has just synced (all of the store's connections commit with synchronous=FULL, so
-// no other connection's frames wait for it).
-struct SyncFile {
-    sqlite3_file base;
-    bool written;
-    sqlite3_file *real() { return reinterpret_cast<sqlite3_file *>(this + 1); }
-};
-static_assert(sizeof(SyncFile) % 8 == 0);
-
-SyncFile *Sf(sqlite3_file *file) { return reinterpret_cast<SyncFile *>(file); }
-sqlite3_file *Real(sqlite3_file *file) { return Sf(file)->real(); }
-
-int SfClose(sqlite3_file *f) { return Real(f)->pMethods->xClose(Real(f)); }
-int SfRead(sqlite3_file *f, void *b, int n, sqlite3_int64 at) {
-    return Real(f)->pMethods->xRead(Real(f), b, n, at);
-}
-int SfWrite(sqlite3_file *f, const void *b, int n, sqlite3_int64 at) {
-    Sf(f)->written = true;
-    return Real(f)->pMethods->xWrite(Real(f), b, n, at);
-}
-int SfTruncate(sqlite3_file *f, sqlite3_int64 size) {
-    Sf(f)->written = true;
-    return Real(f)->pMethods->xTruncate(Real(f), size);
-}
-int SfSync(sqlite3_file *f, int flags) {
-    if (!Sf(f)->written) return SQLITE_OK;
-    const int rc = Real(f)->pMethods->xSync(Real(f), flags);
-    if (rc == SQLITE_OK) Sf(f)->written = false;
-    return rc;
-}
-int SfFileSize(sqlite3_file *f, sqlite3_int64 *size) {
-    return Real(f)->pMethods->xFileSize(Real(f), size);
-}
-int SfLock(sqlite3_file *f, int level) { return Real(f)->pMethods->xLock(Real(f), level); }
-int SfUnlock(sqlite3_file *f, int level) { return Real(f)->pMethods->xUnlock(Real(f), level); }
-int SfCheckReservedLock(sqlite3_file *f, int *out) {
-    return Real(f)->pMethods->xCheckReservedLock(Real(f), out);
-}
-int SfFileControl(sqlite3_file *f, int op, void *arg) {
-    return Real(f)->pMethods->xFileControl(Real(f), op, arg);
-}
-int SfSectorSize(sqlite3_file *f) { return Real(f)->pMethods->xSectorSize(Real(f)); }
-int SfDeviceCharacteristics(sqlite3_file *f) {
-    return Real(f)->pMethods->xDeviceCharacteristics(Real(f));
-}
-int SfShmMap(sqlite3_file *f, int region, int bytes, int extend, void volatile **at) {
-    return Real(f)->pMethods->xShmMap(Real(f), region, bytes, extend, at);
-}
-int SfShmLock(sqlite3_file *f, int offset, int n, int flags) {
-    return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
-}
-void SfShmBarrier(sqlite3_file *f) { Real(f)->pMethods->xShmBarrier(Real(f)); }
-int SfShmUnmap(sqlite3_file *f, int remove) {
-    return Real(f)->pMethods->xShmUnmap(Real(f), remove);
-}
-
-const sqlite3_io_methods kSyncFileMethods = {
-    2,  // no memory-mapped access: the store never asks for it
-    SfClose,
-    SfRead,
-    SfWrite,
-    SfTruncate,
-    SfSync,
-    SfFileSize,
-    SfLock,
-    SfUnlock,
-    SfCheckReservedLock,
-    SfFileControl,
-    SfSectorSize,
-    SfDeviceCharacteristics,
-    SfShmMap,
-    SfShmLock,
-    SfShmBarrier,
-    SfShmUnmap,
-    nullptr,
-    nullptr};
-
-sqlite3_vfs g_sync_vfs;
-
-int SfOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int *out_flags) {
-    auto *real_vfs = static_cast<sqlite3_vfs *>(vfs->pAppData);
-    SyncFile *sf = Sf(file);
-    sf->base.pMethods = nullptr;
-    sf->written = true;  // what an earlier process left unsynced is synced at the first request
-    const int rc = real_vfs->xOpen(real_vfs, name, sf->real(), flags, out_flags);
-    if (sf->real()->pMethods != nullptr) {
-        // The shared-memory calls exist only where the real file has them.
-        sf->base.pMethods = &kSyncFileMethods;
-    }
-    return rc;
-}
-
-// The layer's name, registered once per process; null when it cannot be (SQLite's own is used).
-const char *SyncVfsName() {
-    static const char *const name = []() -> const char * {
-        sqlite3_vfs *real_vfs = sqlite3_vfs_find(nullptr);
-        if (real_vfs == nullptr || real_vfs->iVersion < 2) return nullptr;
-        g_sync_vfs = *real_vfs;
-        g_sync_vfs.szOsFile = static_cast<int>(sizeof(SyncFile)) + real_vfs->szOsFile;
-        g_sync_vfs.zName = "tovarine-sync";
-        g_sync_vfs.pAppData = real_vfs;
-        g_sync_vfs.pNext = nullptr;
-        g_sync_vfs.xOpen = SfOpen;
-        return sqlite3_vfs_register(&g_sync_vfs, 0) == SQLITE_OK ? g_sync_vfs.zName : nullptr;
-    }();
-    return name;
-}
-
-LONG OpenConnection(Store &store) {
-    const std::string path = StorePath();
-    if (path.empty() || !MakeFolders(path)) return ERROR_CANTOPEN;
-    // Made here rather than by SQLite for its mode; never truncated. Also turns away folders.
-    // A new file's name is synced into its folder at once.
-    int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    const bool made = fd >= 0;
-    if (!made && errno == EEXIST) fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return ERROR_CANTOPEN;
-    close(fd);
-    if (made && !SyncFolder(FolderOf(path))) return ERROR_CANTOPEN;
-
-    int rc = sqlite3_open_v2(path.c_str(), &store.db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             SyncVfsName());
-    if (rc != SQLITE_OK) return ERROR_CANTOPEN;
-    store.pid = ProcessId();
-    sqlite3_extended_result_codes(store.db, 1);
-    sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
-
-    // Reads first: they check the header and the layout without writing anything, so that a
-    // file that is not a store, or a database of something else, is left as it is.
-    int64_t version = 0, objects = 0;
-    if (LONG err = ReadLayout(store, &version, &objects)) return err;
-    if (version == 0 ? objects != 0 : version != kSchemaVersion) return ERROR_BADDB;
-
-    // Some file systems cannot share WAL's index; the journal mode then stays as it was, which
-    // is as safe with synchronous=FULL. A busy store keeps the mode another process gave it.
-    rc = Run(store, "PRAGMA journal_mode=WAL");
-    if (rc != SQLITE_DONE && (rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_READONLY)
-        return MapError(rc, true);
-    rc = Run(store, "PRAGMA synchronous=FULL");
-    if (rc != SQLITE_DONE) return MapError(rc, false);
-
-    if (version == 0) {
-        // Laid out once, under the write lock: another process may have done it meanwhile.
-        Transaction txn(store);
-        if (LONG err = txn.Begin()) return err;
-        if (LONG err = ReadLayout(store, &version, &objects)) return err;
-        if (version == 0) {
-            if (objects != 0) return ERROR_BADDB;
-            if (LONG err = LayOut(store)) return err;
-            if (LONG err = txn.Commit()) return err;
-        } else if (version != kSchemaVersion) {
-            return ERROR_BADDB;
-        }
-    }
-    Query root(store, kKeyExists);
-    rc = root.Bind(1, kRootId).Step();
-    if (rc == SQLITE_DONE) return ERROR_BADDB;
-    return rc == SQLITE_ROW ? ERROR_SUCCESS : MapError(rc, false);
 }
 
 LONG EnsureOpen(Globals &g) {
     Store &store = g.store;
     if (store.db && store.pid == ProcessId()) return ERROR_SUCCESS;
     DropConnection(g);
+    store.pid = ProcessId();
     const LONG err = OpenConnection(store);
     if (err != ERROR_SUCCESS) CloseConnection(store);
-    ++g.epoch;
+    ++g.store.epoch;
     return err;
 }
 
@@ -700,14 +233,14 @@ LONG CommitPending(Globals &g, KeyHandle &handle);
 
 // Checks the handle and opens the store: the start of every call that reads or writes. The
 // handle's own uncommitted writes are committed first, so that the call sees them in the store.
-LONG Begin(Globals &g, HKEY key, KeyHandle **handle) {
+LONG StartCall(Globals &g, HKEY key, KeyHandle **handle) {
     if (LONG err = Resolve(g, key, handle)) return err;
     if (LONG err = EnsureOpen(g)) return err;
     return (*handle)->HasPending() ? CommitPending(g, **handle) : ERROR_SUCCESS;
 }
 
 // The start of the calls that work on a handle's uncommitted writes: no commit first.
-LONG BeginBuffered(Globals &g, HKEY key, KeyHandle **handle) {
+LONG StartBufferedCall(Globals &g, HKEY key, KeyHandle **handle) {
     if (LONG err = Resolve(g, key, handle)) return err;
     return EnsureOpen(g);
 }
@@ -748,7 +281,8 @@ LONG FindChild(Store &store, int64_t parent, std::string_view name, int64_t *chi
 
 // Follows `parts` down from `start`. A missing first step under a deleted key is reported as
 // the deletion.
-LONG Walk(Store &store, int64_t start, const std::vector<std::string_view> &parts, int64_t *id) {
+LONG FollowPath(Store &store, int64_t start, const std::vector<std::string_view> &parts,
+                int64_t *id) {
     if (parts.empty()) {
         if (LONG err = CheckKey(store, start)) return err;
     }
@@ -880,7 +414,7 @@ LONG CurrentStamp(Globals &g, Stamp *stamp) {
     Query query(g.store, kDataVersion);
     const int rc = query.Step();
     if (rc != SQLITE_ROW) return MapError(rc, false);
-    *stamp = Stamp{g.epoch, query.Int(0)};
+    *stamp = Stamp{g.store.epoch, query.Int(0)};
     return ERROR_SUCCESS;
 }
 
@@ -939,7 +473,7 @@ LONG CopyData(DWORD type, const std::vector<BYTE> &value, LPBYTE data, LPDWORD b
 template <typename Body>
 LONG Locked(Body body) noexcept {
     try {
-        Globals &g = G();
+        Globals &g = State();
         std::lock_guard lock(g.mutex);
         return body(g);
     } catch (const std::bad_alloc &) {
@@ -947,68 +481,6 @@ LONG Locked(Body body) noexcept {
     } catch (...) {
         return ERROR_INVALID_PARAMETER;
     }
-}
-
-// Copies the database of connection `source` into a new file `path` in one read of it, as a
-// database with a rollback journal, synced.
-LONG CopyInto(sqlite3 *source, const std::string &path) {
-    sqlite3 *copy = nullptr;
-    int rc =
-        sqlite3_open_v2(path.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> closer(copy, sqlite3_close_v2);
-    if (rc != SQLITE_OK) return ERROR_CANTWRITE;
-    sqlite3_extended_result_codes(copy, 1);
-    sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
-    if (backup == nullptr) return MapError(sqlite3_extended_errcode(copy), true);
-    rc = sqlite3_backup_step(backup, -1);  // every page under one read transaction
-    const int finished = sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE) return MapError(rc, true);
-    if (finished != SQLITE_OK) return MapError(finished, true);
-    // The pages copied include the store's header, which names WAL; the copy is to stand alone.
-    sqlite3_stmt *statement = nullptr;
-    rc = sqlite3_prepare_v2(copy, "PRAGMA journal_mode=DELETE", -1, &statement, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_step(statement);
-    const bool rollback = rc == SQLITE_ROW && std::string_view(reinterpret_cast<const char *>(
-                                                  sqlite3_column_text(statement, 0))) == "delete";
-    sqlite3_finalize(statement);
-    if (!rollback) return MapError(rc == SQLITE_ROW ? SQLITE_ERROR : rc, true);
-    closer.reset();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ERROR_CANTWRITE;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced ? ERROR_SUCCESS : ERROR_CANTWRITE;
-}
-
-bool FileExists(const std::string &path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
-
-// Whether the database `file` alone holds every committed change, judged from its journal
-// files without opening them through SQLite. In WAL mode: the log is missing or empty, or every
-// frame in it has been copied into the file; the log's index (FILE-shm, SQLite's WAL-index
-// layout, native byte order, its header kept twice at bytes 0 and 48) counts the valid frames
-// (mxFrame, at byte 16) and those copied (nBackfill, at byte 96). An index that cannot be read
-// or whose two headers differ tells nothing, and counts as not self-contained. In rollback
-// mode: no hot journal beside the file. Read while a connection to the file is open, so that
-// the index is current.
-bool SelfContained(const std::string &file, bool wal) {
-    struct stat st {};
-    const std::string journal = file + (wal ? "-wal" : "-journal");
-    if (stat(journal.c_str(), &st) != 0) return errno == ENOENT;
-    if (st.st_size == 0) return true;
-    if (!wal) return false;
-    const int fd = open((file + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    unsigned char index[100];
-    const bool read = pread(fd, index, sizeof index, 0) == static_cast<ssize_t>(sizeof index);
-    close(fd);
-    if (!read || std::memcmp(index, index + 48, 48) != 0 || index[12] == 0) return false;
-    uint32_t frames = 0, copied = 0;
-    std::memcpy(&frames, index + 16, sizeof frames);
-    std::memcpy(&copied, index + 96, sizeof copied);
-    return copied >= frames;
 }
 
 }  // namespace
@@ -1097,7 +569,7 @@ LONG CheckStore(const std::string &file, StoreCheck *out) {
 }
 
 void CloseStore() {
-    Globals &g = G();
+    Globals &g = State();
     std::lock_guard lock(g.mutex);
     DropConnection(g);
 }
@@ -1107,24 +579,29 @@ std::string StoreFile() { return StorePath(); }
 LONG CommitTogether(const HKEY *keys, size_t count) {
     if (keys == nullptr && count != 0) return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
-        std::vector<KeyHandle *> handles(count);
+        // A handle named twice is written once: a second write of a key it made would find
+        // that key made already.
+        std::vector<KeyHandle *> handles;
+        std::unordered_map<KeyHandle *, size_t> seen;
         for (size_t i = 0; i < count; ++i) {
             if (keys[i] == HKEY_CURRENT_USER) return ERROR_INVALID_PARAMETER;
-            if (LONG err = Resolve(g, keys[i], &handles[i])) return err;
+            KeyHandle *handle = nullptr;
+            if (LONG err = Resolve(g, keys[i], &handle)) return err;
+            if (seen.emplace(handle, i).second) handles.push_back(handle);
         }
         if (LONG err = EnsureOpen(g)) return err;
-        std::vector<int64_t> ids(count);
+        std::vector<int64_t> ids(handles.size());
         LONG err = ERROR_SUCCESS;
         {
             Transaction txn(g.store);
             err = txn.Begin();
-            for (size_t i = 0; err == ERROR_SUCCESS && i < count; ++i) {
+            for (size_t i = 0; err == ERROR_SUCCESS && i < handles.size(); ++i) {
                 ids[i] = handles[i]->id;
                 if (handles[i]->HasPending()) err = WritePending(g.store, *handles[i], &ids[i]);
             }
             if (err == ERROR_SUCCESS) err = txn.Commit();
         }
-        for (size_t i = 0; i < count; ++i) {
+        for (size_t i = 0; i < handles.size(); ++i) {
             if (err == ERROR_SUCCESS) {
                 ClearPending(*handles[i], ids[i]);
             } else {
@@ -1136,10 +613,10 @@ LONG CommitTogether(const HKEY *keys, size_t count) {
 }
 
 int64_t TakeStatementSteps() {
-    Globals &g = G();
+    Globals &g = State();
     std::lock_guard lock(g.mutex);
-    const int64_t steps = g.steps;
-    g.steps = 0;
+    const int64_t steps = g.store.steps;
+    g.store.steps = 0;
     return steps;
 }
 
@@ -1152,9 +629,9 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
         KeyHandle *handle = nullptr;
         std::vector<std::string_view> parts;
         if (LONG err = SplitPath(sub_key, &parts)) return err;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         int64_t id = 0;
-        if (LONG err = Walk(g.store, handle->id, parts, &id)) return err;
+        if (LONG err = FollowPath(g.store, handle->id, parts, &id)) return err;
         if (parts.empty() && key == HKEY_CURRENT_USER) {
             *result = HKEY_CURRENT_USER;
             return ERROR_SUCCESS;
@@ -1171,7 +648,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR key_class, DWORD, RE
         KeyHandle *handle = nullptr;
         std::vector<std::string_view> parts;
         if (LONG err = SplitPath(sub_key, &parts)) return err;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         Store &store = g.store;
         auto opened = std::make_unique<KeyHandle>();
         if (parts.empty()) {
@@ -1225,7 +702,7 @@ LONG RegCloseKey(HKEY key) {
 LONG RegFlushKey(HKEY key) {
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        if (LONG err = StartBufferedCall(g, key, &handle)) return err;
         return CommitPending(g, *handle);
     });
 }
@@ -1237,7 +714,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_chars, LPDWOR
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         auto load = [&](std::vector<SubkeyEntry> &entries) -> LONG {
             Query query(g.store, kListKeys);
             query.Bind(1, handle->id);
@@ -1269,7 +746,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_chars, LPDWOR
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         auto load = [&](std::vector<ValueEntry> &entries) -> LONG {
             Query query(g.store, kListValues);
             query.Bind(1, handle->id);
@@ -1293,7 +770,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        if (LONG err = StartBufferedCall(g, key, &handle)) return err;
         const std::string folded = Fold(name ? name : "");
         if (const auto at = handle->pending_at.find(folded); at != handle->pending_at.end()) {
             const PendingValue &value = handle->pending[at->second];
@@ -1323,7 +800,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, 
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = BeginBuffered(g, key, &handle)) return err;
+        if (LONG err = StartBufferedCall(g, key, &handle)) return err;
         // A key deleted meanwhile is reported by the commit.
         if (handle != &g.root) {
             std::string folded = Fold(value_name);
@@ -1361,12 +838,12 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
         KeyHandle *handle = nullptr;
         std::vector<std::string_view> parts;
         if (LONG err = SplitPath(sub_key, &parts)) return err;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         Store &store = g.store;
         Transaction txn(store);
         if (LONG err = txn.Begin()) return err;
         int64_t id = 0, parent = 0;
-        if (LONG err = Walk(store, handle->id, parts, &id)) return err;
+        if (LONG err = FollowPath(store, handle->id, parts, &id)) return err;
         if (id == kRootId) return ERROR_ACCESS_DENIED;
         {
             Query children(store, kHasChild);
@@ -1391,7 +868,7 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
 LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = Begin(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle)) return err;
         Store &store = g.store;
         Transaction txn(store);
         if (LONG err = txn.Begin()) return err;

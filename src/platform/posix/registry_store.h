@@ -39,7 +39,12 @@ LONG DiscardKey(HKEY key);
 // place whole (written beside it, synced, then renamed over it).
 LONG BackupStore(const std::string &destination);
 
-// Checks a store file (the live store or a backup) without changing it.
+// Checks a store file (the live store or a backup) without changing it: it is opened read-only,
+// and not written (in WAL mode, SQLite may leave beside it the empty log and index files that
+// any reader of the store makes). ERROR_SUCCESS when the file was read through (`problems` then
+// holds what the integrity check found, empty when it is sound); otherwise the error that
+// stopped the check (ERROR_CANTOPEN, ERROR_BADDB, ERROR_REGISTRY_CORRUPT, ERROR_CANTREAD), with
+// why in `problems`.
 struct StoreCheck {
     std::vector<std::string> problems;  // integrity lines other than "ok", or why it could not
                                         // be opened or read

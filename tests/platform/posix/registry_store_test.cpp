@@ -130,6 +130,14 @@ TEST_F(RegistryStore, OnlyTheFirstOfTwoCreatorsMakesTheKey) {
     EXPECT_EQ(RegCloseKey(late), 0);
     EXPECT_EQ(Text("Race\\Box 1", "who"), "again");
     EXPECT_EQ(Subkeys("Race"), (std::vector<std::string>{"Box 1", "Box 2", "Box 3"}));
+
+    // A handle named twice in one commit is one creator, not two.
+    ASSERT_EQ(Create("Race\\Box 4", &late), 0);
+    ASSERT_EQ(SetText(late, "who", "twice"), 0);
+    const HKEY twice[] = {late, late};
+    EXPECT_EQ(registry::CommitTogether(twice, 2), 0);
+    EXPECT_EQ(RegCloseKey(late), 0);
+    EXPECT_EQ(Text("Race\\Box 4", "who"), "twice");
 }
 
 // Processes that all were told "created new" commit at once: exactly one makes the key.
@@ -262,6 +270,13 @@ TEST_F(RegistryStore, BackupIsAWholeSelfContainedCopy) {
     ASSERT_EQ(SetText(kUser, "after", "z"), 0);
     ASSERT_EQ(registry::CheckStore(store.string(), &check), 0);
     EXPECT_TRUE(check.self_contained);
+    registry::CloseStore();  // and with no connection left (no log, maybe no index)
+    const std::string closed = Contents(store);
+    ASSERT_EQ(registry::CheckStore(store.string(), &check), 0);
+    EXPECT_TRUE(Contents(store) == closed);
+    EXPECT_TRUE(check.problems.empty());
+    EXPECT_TRUE(check.self_contained);
+    EXPECT_EQ(check.journal, "wal");
 
     // Where a copy must not go: over the store itself, beside another database's journal, into
     // a missing folder.

@@ -1,0 +1,295 @@
+// The registry's store: connection, layout, transactions, and copies and checks of store files.
+#include "platform/posix/registry_db.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "platform/posix/registry_store.h"
+#include "platform/posix/sync_vfs.h"
+
+namespace tovarine::registry {
+
+LONG MapError(int rc, bool writing) {
+    switch (rc & 0xFF) {
+        case SQLITE_NOTADB:
+            return ERROR_BADDB;
+        case SQLITE_CORRUPT:
+            return ERROR_REGISTRY_CORRUPT;
+        case SQLITE_CANTOPEN:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return ERROR_CANTOPEN;
+        case SQLITE_NOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case SQLITE_READONLY:
+        case SQLITE_FULL:
+            return ERROR_CANTWRITE;
+        default:
+            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+    }
+}
+
+int64_t Now() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    constexpr int64_t kEpochDelta = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
+    return (static_cast<int64_t>(now.tv_sec) + kEpochDelta) * 10000000 + now.tv_nsec / 100;
+}
+
+std::string Fold(std::string_view name) {
+    std::string folded(name);
+    for (char &c : folded) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return folded;
+}
+
+int Run(Store &store, const char *sql) { return Query(store, sql).Run(); }
+
+// Copies every page of the write-ahead log into the store file (a passive checkpoint: it waits
+// for no one). A connection of another program that still reads an older state keeps the
+// pages it needs out of the copy, and another connection's checkpoint in progress keeps this
+// one out; both are short for the store's own calls (a load is one statement), so the copy is
+// tried again after 1, 2, 4, ... ms, kCheckpointRetries times. A reader that holds its
+// transaction longer leaves the rest of the log to the next commit (or to the last connection's
+// close): until then the file alone is not a full copy. True when the whole log is in the file.
+bool CopyLogIntoFile(sqlite3 *db) {
+    for (int attempt = 0;; ++attempt) {
+        int log_frames = 0, copied_frames = 0;
+        const int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                                 &log_frames, &copied_frames);
+        // Not in WAL mode (a file system that cannot share the log's index): both are -1.
+        if (rc == SQLITE_OK && copied_frames >= log_frames) return true;
+        if (attempt == kCheckpointRetries) return false;
+        const timespec wait{0, (1L << attempt) * 1000000L};
+        nanosleep(&wait, nullptr);
+    }
+}
+
+void CloseConnection(Store &store) {
+    for (auto &[sql, stmt] : store.statements) sqlite3_finalize(stmt);
+    store.statements.clear();
+    if (store.db) sqlite3_close_v2(store.db);
+    store.db = nullptr;
+    ++store.epoch;
+}
+
+std::string StorePath() {
+    // Set but empty names no file: an error, not the default store.
+    const char *named = std::getenv("TOVARINE_REGISTRY");
+    if (named) return named;
+    std::string config;
+    const char *xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') {
+        config = xdg;
+    } else {
+        const char *home = std::getenv("HOME");
+        std::string home_dir = home && *home ? home : "";
+        if (home_dir.empty()) {
+            passwd entry{};
+            passwd *found = nullptr;
+            std::vector<char> buffer(16384);
+            if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+                found->pw_dir)
+                home_dir = found->pw_dir;
+        }
+        if (home_dir.empty()) return {};
+        config = home_dir + "/.config";
+    }
+    return config + "/tovarine/registry.db";
+}
+
+// The folder holding `path` ("" for the root folder).
+std::string FolderOf(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// Makes what `folder` lists durable: a name made in it survives power loss once this returns
+// true.
+bool SyncFolder(const std::string &folder) {
+    const int fd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced;
+}
+
+namespace {
+
+// mkdir -p of the folder holding `path`, new folders with mode 0700. Each new folder is synced,
+// and so is the folder above the first new one, so that the whole chain is on disk before the
+// store is made in it.
+bool MakeFolders(const std::string &path) {
+    std::vector<std::string> made;
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        std::string folder = path.substr(0, slash);
+        if (mkdir(folder.c_str(), 0700) == 0) {
+            made.push_back(std::move(folder));
+            continue;
+        }
+        struct stat st {};
+        if (errno != EEXIST || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    }
+    if (made.empty()) return true;
+    if (!SyncFolder(FolderOf(made.front()))) return false;
+    for (const std::string &folder : made)
+        if (!SyncFolder(folder)) return false;
+    return true;
+}
+
+// The store's layout version and the number of objects in its schema.
+LONG ReadLayout(Store &store, int64_t *version, int64_t *objects) {
+    Query query(store,
+                "SELECT (SELECT user_version FROM pragma_user_version),"
+                " (SELECT count(*) FROM sqlite_master)");
+    const int rc = query.Step();
+    if ((rc & 0xFF) == SQLITE_IOERR) return ERROR_CANTOPEN;
+    if (rc != SQLITE_ROW) return MapError(rc, false);
+    *version = query.Int(0);
+    *objects = query.Int(1);
+    return ERROR_SUCCESS;
+}
+
+// Makes the tables and the root key in an empty database, inside the caller's transaction.
+LONG CreateSchema(Store &store) {
+    int rc = sqlite3_exec(store.db, kSchema, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) return MapError(rc, true);
+    rc = Query(store,
+               "INSERT INTO keys (id, parent, name, folded, last_write)"
+               " VALUES (?1, 0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER', ?2)")
+             .Bind(1, kRootId)
+             .Bind(2, Now())
+             .Run();
+    if (rc != SQLITE_DONE) return MapError(rc, true);
+    const std::string version = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
+    rc = sqlite3_exec(store.db, version.c_str(), nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? ERROR_SUCCESS : MapError(rc, true);
+}
+
+}  // namespace
+
+LONG OpenConnection(Store &store) {
+    const std::string path = StorePath();
+    if (path.empty() || !MakeFolders(path)) return ERROR_CANTOPEN;
+    // Made here rather than by SQLite for its mode; never truncated. Also turns away folders.
+    // A new file's name is synced into its folder at once.
+    int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const bool made = fd >= 0;
+    if (!made && errno == EEXIST) fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return ERROR_CANTOPEN;
+    close(fd);
+    if (made && !SyncFolder(FolderOf(path))) return ERROR_CANTOPEN;
+
+    int rc = sqlite3_open_v2(path.c_str(), &store.db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             SyncVfsName());
+    if (rc != SQLITE_OK) return ERROR_CANTOPEN;
+    sqlite3_extended_result_codes(store.db, 1);
+    sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
+
+    // Reads first: they check the header and the layout without writing anything, so that a
+    // file that is not a store, or a database of something else, is left as it is.
+    int64_t version = 0, objects = 0;
+    if (LONG err = ReadLayout(store, &version, &objects)) return err;
+    if (version == 0 ? objects != 0 : version != kSchemaVersion) return ERROR_BADDB;
+
+    // Some file systems cannot share WAL's index; the journal mode then stays as it was, which
+    // is as safe with synchronous=FULL. A busy store keeps the mode another process gave it.
+    rc = Run(store, "PRAGMA journal_mode=WAL");
+    if (rc != SQLITE_DONE && (rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_READONLY)
+        return MapError(rc, true);
+    rc = Run(store, "PRAGMA synchronous=FULL");
+    if (rc != SQLITE_DONE) return MapError(rc, false);
+
+    if (version == 0) {
+        // Laid out once, under the write lock: another process may have done it meanwhile.
+        Transaction txn(store);
+        if (LONG err = txn.Begin()) return err;
+        if (LONG err = ReadLayout(store, &version, &objects)) return err;
+        if (version == 0) {
+            if (objects != 0) return ERROR_BADDB;
+            if (LONG err = CreateSchema(store)) return err;
+            if (LONG err = txn.Commit()) return err;
+        } else if (version != kSchemaVersion) {
+            return ERROR_BADDB;
+        }
+    }
+    Query root(store, kKeyExists);
+    rc = root.Bind(1, kRootId).Step();
+    if (rc == SQLITE_DONE) return ERROR_BADDB;
+    return rc == SQLITE_ROW ? ERROR_SUCCESS : MapError(rc, false);
+}
+
+// Copies the database of connection `source` into a new file `path` in one read of it, as a
+// database with a rollback journal, synced.
+LONG CopyInto(sqlite3 *source, const std::string &path) {
+    sqlite3 *copy = nullptr;
+    int rc =
+        sqlite3_open_v2(path.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> closer(copy, sqlite3_close_v2);
+    if (rc != SQLITE_OK) return ERROR_CANTWRITE;
+    sqlite3_extended_result_codes(copy, 1);
+    sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
+    if (backup == nullptr) return MapError(sqlite3_extended_errcode(copy), true);
+    rc = sqlite3_backup_step(backup, -1);  // every page under one read transaction
+    const int finished = sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE) return MapError(rc, true);
+    if (finished != SQLITE_OK) return MapError(finished, true);
+    // The pages copied include the store's header, which names WAL; the copy is to stand alone.
+    sqlite3_stmt *statement = nullptr;
+    rc = sqlite3_prepare_v2(copy, "PRAGMA journal_mode=DELETE", -1, &statement, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(statement);
+    const bool rollback = rc == SQLITE_ROW && std::string_view(reinterpret_cast<const char *>(
+                                                  sqlite3_column_text(statement, 0))) == "delete";
+    sqlite3_finalize(statement);
+    if (!rollback) return MapError(rc == SQLITE_ROW ? SQLITE_ERROR : rc, true);
+    closer.reset();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ERROR_CANTWRITE;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+bool FileExists(const std::string &path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Whether the database `file` alone holds every committed change, judged from its journal
+// files without opening them through SQLite. In WAL mode: the log is missing or empty, or every
+// frame in it has been copied into the file; the log's index (FILE-shm, SQLite's WAL-index
+// layout, native byte order, its header kept twice at bytes 0 and 48) counts the valid frames
+// (mxFrame, at byte 16) and those copied (nBackfill, at byte 96). An index that cannot be read
+// or whose two headers differ tells nothing, and counts as not self-contained. In rollback
+// mode: no hot journal beside the file. Read while a connection to the file is open, so that
+// the index is current.
+bool SelfContained(const std::string &file, bool wal) {
+    struct stat st {};
+    const std::string journal = file + (wal ? "-wal" : "-journal");
+    if (stat(journal.c_str(), &st) != 0) return errno == ENOENT;
+    if (st.st_size == 0) return true;
+    if (!wal) return false;
+    const int fd = open((file + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    unsigned char index[100];
+    const bool read = pread(fd, index, sizeof index, 0) == static_cast<ssize_t>(sizeof index);
+    close(fd);
+    if (!read || std::memcmp(index, index + 48, 48) != 0 || index[12] == 0) return false;
+    uint32_t frames = 0, copied = 0;
+    std::memcpy(&frames, index + 16, sizeof frames);
+    std::memcpy(&copied, index + 96, sizeof copied);
+    return copied >= frames;
+}
+
+}  // namespace tovarine::registry

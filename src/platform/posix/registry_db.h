@@ -1,0 +1,227 @@
+// The registry's store: the SQLite connection, its prepared statements and transactions, the
+// store's file and layout, and the copies and checks of store files. The Win32 calls and the
+// key handles are in registry.cpp, on top of this.
+#pragma once
+
+#include <sqlite3.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/posix/win32.h"
+
+namespace tovarine::registry {
+
+inline constexpr int64_t kRootId = 1;  // HKEY_CURRENT_USER's row
+// After a commit the log's pages are copied into the store file; while another connection still
+// reads an older state that copy stops short, and it is tried again after 1, 2, 4, ... ms, at
+// most this many times (63 ms in all) before the rest is left to the next commit.
+inline constexpr int kCheckpointRetries = 6;
+inline constexpr int64_t kSchemaVersion = 1;
+
+// Statements, kept prepared for the life of the connection.
+inline constexpr const char kBegin[] = "BEGIN IMMEDIATE";
+inline constexpr const char kCommit[] = "COMMIT";
+inline constexpr const char kRollback[] = "ROLLBACK";
+inline constexpr const char kDataVersion[] = "PRAGMA data_version";
+inline constexpr const char kKeyExists[] = "SELECT 1 FROM keys WHERE id = ?1";
+inline constexpr const char kFindChild[] = "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2";
+inline constexpr const char kParentOf[] = "SELECT parent FROM keys WHERE id = ?1";
+inline constexpr const char kHasChild[] = "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1";
+inline constexpr const char kInsertKey[] =
+    "INSERT INTO keys (parent, name, folded, class, last_write) VALUES (?1, ?2, ?3, ?4, ?5)";
+inline constexpr const char kTouchKey[] = "UPDATE keys SET last_write = ?2 WHERE id = ?1";
+inline constexpr const char kDeleteKey[] = "DELETE FROM keys WHERE id = ?1";
+inline constexpr const char kListKeys[] =
+    "SELECT name, class, last_write FROM keys WHERE parent = ?1 ORDER BY folded";
+inline constexpr const char kGetValue[] =
+    "SELECT type, data FROM vals WHERE key_id = ?1 AND folded = ?2";
+inline constexpr const char kSetValue[] =
+    "INSERT INTO vals (key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT (key_id, folded) DO UPDATE SET type = excluded.type, data = excluded.data";
+inline constexpr const char kDeleteValue[] = "DELETE FROM vals WHERE key_id = ?1 AND folded = ?2";
+inline constexpr const char kDeleteValues[] = "DELETE FROM vals WHERE key_id = ?1";
+inline constexpr const char kListValues[] =
+    "SELECT name, type, data FROM vals WHERE key_id = ?1 ORDER BY rowid";
+
+inline constexpr const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS keys ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " parent INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " folded TEXT NOT NULL,"
+    " class TEXT NOT NULL DEFAULT '',"
+    " last_write INTEGER NOT NULL,"
+    " UNIQUE (parent, folded));"  // also the index subkeys are listed in order by
+    "CREATE TABLE IF NOT EXISTS vals ("
+    " key_id INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " folded TEXT NOT NULL,"
+    " type INTEGER NOT NULL,"
+    " data BLOB NOT NULL,"
+    " PRIMARY KEY (key_id, folded));";
+
+struct Store {
+    sqlite3 *db = nullptr;
+    pid_t pid = 0;  // the process that opened the connection
+    std::unordered_map<const char *, sqlite3_stmt *> statements;
+    uint64_t epoch = 1;  // moves with every commit of this process and every close
+    int64_t steps = 0;   // virtual-machine steps run since the count was last taken
+};
+
+LONG MapError(int rc, bool writing);
+int64_t Now();
+// ASCII upper case: how names are matched and ordered.
+std::string Fold(std::string_view name);
+
+// One use of a cached statement; resets it and counts its work when done.
+class Query {
+public:
+    Query(Store &store, const char *sql) : store_(store) {
+        auto found = store.statements.find(sql);
+        if (found != store.statements.end()) {
+            stmt_ = found->second;
+            return;
+        }
+        rc_ = sqlite3_prepare_v3(store.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+        if (rc_ != SQLITE_OK) {
+            sqlite3_finalize(stmt_);
+            stmt_ = nullptr;
+            return;
+        }
+        store.statements.emplace(sql, stmt_);
+    }
+    ~Query() {
+        if (stmt_ == nullptr) return;
+        store_.steps += sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_VM_STEP, 1);
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+
+    Query &Bind(int i, int64_t v) {
+        if (stmt_ && rc_ == SQLITE_OK) rc_ = sqlite3_bind_int64(stmt_, i, v);
+        return *this;
+    }
+    Query &Bind(int i, std::string_view v) {
+        if (stmt_ && rc_ == SQLITE_OK)
+            rc_ =
+                sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    // Binds text that outlives the statement's step, without a copy.
+    Query &BindStatic(int i, const std::string &v) {
+        if (stmt_ && rc_ == SQLITE_OK)
+            rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+        return *this;
+    }
+    Query &BindBlob(int i, const void *data, size_t bytes) {
+        static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
+        if (stmt_ && rc_ == SQLITE_OK)
+            rc_ = sqlite3_bind_blob(stmt_, i, bytes ? data : &kEmpty, static_cast<int>(bytes),
+                                    SQLITE_TRANSIENT);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(stmt_); }
+    // Runs a statement that returns no rows; SQLITE_DONE on success.
+    int Run() {
+        int rc = Step();
+        while (rc == SQLITE_ROW) rc = sqlite3_step(stmt_);
+        return rc;
+    }
+
+    int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+    std::string Text(int col) const {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, col));
+        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
+                    : std::string();
+    }
+    std::vector<BYTE> Blob(int col) const {
+        const auto *data = static_cast<const BYTE *>(sqlite3_column_blob(stmt_, col));
+        return std::vector<BYTE>(data, data + sqlite3_column_bytes(stmt_, col));
+    }
+
+private:
+    Store &store_;
+    sqlite3_stmt *stmt_ = nullptr;
+    int rc_ = SQLITE_OK;
+};
+
+int Run(Store &store, const char *sql);
+
+// Copies every page of the write-ahead log into the store file (a passive checkpoint: it waits
+// for no one). A connection of another program that still reads an older state keeps the
+// pages it needs out of the copy, and another connection's checkpoint in progress keeps this
+// one out; both are short for the store's own calls (a load is one statement), so the copy is
+// tried again after 1, 2, 4, ... ms, kCheckpointRetries times. A reader that holds its
+// transaction longer leaves the rest of the log to the next commit (or to the last connection's
+// close): until then the file alone is not a full copy. True when the whole log is in the file.
+bool CopyLogIntoFile(sqlite3 *db);
+
+// A write transaction, rolled back unless committed.
+class Transaction {
+public:
+    explicit Transaction(Store &store) : store_(store) {}
+    ~Transaction() {
+        if (!sqlite3_get_autocommit(store_.db)) Run(store_, kRollback);
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    LONG Begin() {
+        const int rc = Run(store_, kBegin);
+        return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
+    }
+    // Commits, then copies the committed pages from the write-ahead log into the store file,
+    // so that the file alone holds every value once the call returns. What is committed is
+    // durable in the log either way; the copy only makes the file a full copy of the store.
+    LONG Commit() {
+        const int rc = Run(store_, kCommit);
+        if (rc != SQLITE_DONE) return MapError(rc, true);
+        ++store_.epoch;
+        CopyLogIntoFile(store_.db);
+        return ERROR_SUCCESS;
+    }
+
+private:
+    Store &store_;
+};
+
+// Finalizes the statements and closes the connection.
+void CloseConnection(Store &store);
+
+// The store file's name: TOVARINE_REGISTRY, else the default path; empty when none is known.
+std::string StorePath();
+
+// The folder holding `path` ("" for the root folder).
+std::string FolderOf(const std::string &path);
+// Makes what `folder` lists durable: a name made in it survives power loss once this returns
+// true.
+bool SyncFolder(const std::string &folder);
+
+// Opens the store into `store` (made when missing), checking its layout; `store.db` may be set
+// on failure, for the caller to close.
+LONG OpenConnection(Store &store);
+
+// Copies the database of connection `source` into a new file `path` in one read of it, as a
+// database with a rollback journal, synced.
+LONG CopyInto(sqlite3 *source, const std::string &path);
+bool FileExists(const std::string &path);
+// Whether the database `file` alone holds every committed change, judged from its journal
+// files without opening them through SQLite. In WAL mode: the log is missing or empty, or every
+// frame in it has been copied into the file; the log's index (FILE-shm, SQLite's WAL-index
+// layout, native byte order, its header kept twice at bytes 0 and 48) counts the valid frames
+// (mxFrame, at byte 16) and those copied (nBackfill, at byte 96). An index that cannot be read
+// or whose two headers differ tells nothing, and counts as not self-contained. In rollback
+// mode: no hot journal beside the file. Read while a connection to the file is open, so that
+// the index is current.
+bool SelfContained(const std::string &file, bool wal);
+
+}  // namespace tovarine::registry
