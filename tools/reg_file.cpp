@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "module/text.h"
 #include "settings/settings_root.h"
 #include "text_encoding.h"
 
@@ -14,15 +15,6 @@ constexpr std::string_view kAnsiHeader = "REGEDIT4";
 // Refusals listed one by one before the rest are only counted: a file of a million refused
 // lines is still one message.
 constexpr size_t kListedRefusals = 20;
-
-bool EqualFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
 
 class Parser {
 public:
@@ -132,11 +124,12 @@ private:
             return Refuse(number, "deletes a key; deletions are not imported");
         }
         const std::string_view root = tovarine::kSettingsRootFullName;
-        if (EqualFolded(path, root)) {
+        if (tovarine::text::EqualIgnoringCase(path, root)) {
             root_section_ = true;  // the root itself: values there are refused below
             return;
         }
-        if (path.size() <= root.size() + 1 || !EqualFolded(path.substr(0, root.size()), root) ||
+        if (path.size() <= root.size() + 1 ||
+            !tovarine::text::EqualIgnoringCase(path.substr(0, root.size()), root) ||
             path[root.size()] != '\\') {
             return Refuse(number, "the key is not below the settings root " + std::string(root));
         }

@@ -20,6 +20,7 @@
 #include "registry_access.h"
 #include "report.h"
 #include "res/strings.h"
+#include "module/text.h"
 #include "settings/settings_root.h"
 #include "settings_command.h"
 #include "settings_text.h"
@@ -38,13 +39,9 @@
 namespace tovarine_tool {
 namespace {
 
+// Registry names are the same name when they differ only in the case of ASCII letters.
 bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
+    return tovarine::text::EqualIgnoringCase(a, b);
 }
 
 // Reads a whole file in binary, at most kMaxRegFileBytes + 1 bytes (more is refused anyway).

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "module/text.h"
 #include "settings/settings_root.h"
 
 namespace tovarine {
@@ -13,12 +14,10 @@ namespace {
 // read into buffers on the stack; longer ones into local memory of their size.
 constexpr DWORD kShortChars = 256;
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // Whether two names are the same name to the registry: ASCII letters in either case are.
 bool SameName(const char *a, const char *b) {
     for (;; ++a, ++b) {
-        if (Upper(*a) != Upper(*b)) return false;
+        if (text::AsciiUpper(*a) != text::AsciiUpper(*b)) return false;
         if (*a == 0) return true;
     }
 }
@@ -149,7 +148,7 @@ size_t *StoredTexts::Slot(const char *name) const {
     const char *entries = entries_.c_str();
     uint32_t hash = 2166136261u;  // FNV-1a over the upper-cased name
     for (const char *c = name; *c != 0; ++c) {
-        hash = (hash ^ static_cast<unsigned char>(Upper(*c))) * 16777619u;
+        hash = (hash ^ static_cast<unsigned char>(text::AsciiUpper(*c))) * 16777619u;
     }
     for (size_t i = hash & (slots_ - 1);; i = (i + 1) & (slots_ - 1)) {
         if (index_[i] == 0 || SameName(entries + index_[i] - 1, name)) return &index_[i];

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "module/text.h"
 #include "platform/posix/registry_store.h"
 #include "platform/posix/sync_vfs.h"
 
@@ -44,13 +45,7 @@ int64_t Now() {
     return (static_cast<int64_t>(now.tv_sec) + kEpochDelta) * 10000000 + now.tv_nsec / 100;
 }
 
-std::string Fold(std::string_view name) {
-    std::string folded(name);
-    for (char &c : folded) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return folded;
-}
+std::string Fold(std::string_view name) { return text::AsciiUpper(name); }
 
 int Run(Store &store, const char *sql) { return Query(store, sql).Run(); }
 

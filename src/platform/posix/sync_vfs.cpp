@@ -86,6 +86,28 @@ const sqlite3_io_methods kSyncFileMethods = {
     nullptr,
     nullptr};
 
+// The same calls for a file that has no shared memory: SQLite then keeps a rollback journal
+// instead of the log, and must not be offered shared-memory calls the real file lacks.
+const sqlite3_io_methods kSyncFileMethodsNoShm = {1,
+                                                  SfClose,
+                                                  SfRead,
+                                                  SfWrite,
+                                                  SfTruncate,
+                                                  SfSync,
+                                                  SfFileSize,
+                                                  SfLock,
+                                                  SfUnlock,
+                                                  SfCheckReservedLock,
+                                                  SfFileControl,
+                                                  SfSectorSize,
+                                                  SfDeviceCharacteristics,
+                                                  nullptr,
+                                                  nullptr,
+                                                  nullptr,
+                                                  nullptr,
+                                                  nullptr,
+                                                  nullptr};
+
 sqlite3_vfs g_sync_vfs;
 
 int SfOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int *out_flags) {
@@ -94,9 +116,10 @@ int SfOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, in
     sf->base.pMethods = nullptr;
     sf->written = true;  // what an earlier process left unsynced is synced at the first request
     const int rc = real_vfs->xOpen(real_vfs, name, sf->real(), flags, out_flags);
-    if (sf->real()->pMethods != nullptr) {
+    if (const sqlite3_io_methods *real = sf->real()->pMethods) {
         // The shared-memory calls exist only where the real file has them.
-        sf->base.pMethods = &kSyncFileMethods;
+        const bool shm = real->iVersion >= 2 && real->xShmMap != nullptr;
+        sf->base.pMethods = shm ? &kSyncFileMethods : &kSyncFileMethodsNoShm;
     }
     return rc;
 }
