@@ -72,6 +72,7 @@
 
 #include "registry_db.h"
 #include "registry_store.h"
+#include "registry_test_controls.h"
 #include "win32.h"
 
 using namespace tovarine::registry;  // the store (registry_db.h)

@@ -1,6 +1,7 @@
 // What the POSIX registry offers beyond the Win32 calls: the store's file name, backups and
-// checks of the store for the command-line host, and test controls. Not part of the library's
-// interface: only programs that link the registry's objects directly use them.
+// checks of the store for the command-line host and the tests. Not part of the library's
+// interface: only programs that link the registry's objects directly use them. What only tests
+// use is in registry_test_controls.h.
 #pragma once
 
 #include <cstddef>
@@ -54,15 +55,10 @@ struct StoreCheck {
 };
 LONG CheckStore(const std::string &file, StoreCheck *out);
 
-// ---- Test controls ----
-
 // Closes the process's store. The next registry call opens it again, reading TOVARINE_REGISTRY
 // anew. Open handles stay valid and keep addressing the same key ids in whatever store is open
-// then, so tests close their handles before switching stores.
+// then, so tests close their handles before switching stores. The tool's check closes its own
+// connection with it, so that the store's last close copies the log into the file.
 void CloseStore();
-
-// Virtual-machine steps run by the store's statements since the previous call (SQLite's count
-// of the work a statement did, scans included); the count restarts at each call.
-int64_t TakeStatementSteps();
 
 }  // namespace tovarine::registry

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/posix/registry_store.h"
+#include "platform/posix/registry_test_controls.h"
 #include "platform/posix/win32.h"
 
 namespace {
