@@ -88,25 +88,15 @@ const sqlite3_io_methods kSyncFileMethods = {
 
 // The same calls for a file that has no shared memory: SQLite then keeps a rollback journal
 // instead of the log, and must not be offered shared-memory calls the real file lacks.
-const sqlite3_io_methods kSyncFileMethodsNoShm = {1,
-                                                  SfClose,
-                                                  SfRead,
-                                                  SfWrite,
-                                                  SfTruncate,
-                                                  SfSync,
-                                                  SfFileSize,
-                                                  SfLock,
-                                                  SfUnlock,
-                                                  SfCheckReservedLock,
-                                                  SfFileControl,
-                                                  SfSectorSize,
-                                                  SfDeviceCharacteristics,
-                                                  nullptr,
-                                                  nullptr,
-                                                  nullptr,
-                                                  nullptr,
-                                                  nullptr,
-                                                  nullptr};
+const sqlite3_io_methods kSyncFileMethodsNoShm = [] {
+    sqlite3_io_methods methods = kSyncFileMethods;
+    methods.iVersion = 1;
+    methods.xShmMap = nullptr;
+    methods.xShmLock = nullptr;
+    methods.xShmBarrier = nullptr;
+    methods.xShmUnmap = nullptr;
+    return methods;
+}();
 
 sqlite3_vfs g_sync_vfs;
 

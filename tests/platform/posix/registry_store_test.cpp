@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -331,6 +332,53 @@ TEST_F(RegistryStore, MissingFoldersAreMadeForTheOwnerOnly) {
     }
     EXPECT_EQ(fs::status(store).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A file system whose files offer no shared memory (methods of the first version): the store's
+// own file layer must not offer SQLite shared-memory calls those files lack.
+sqlite3_io_methods g_no_shm_methods;
+sqlite3_vfs g_no_shm_vfs;
+
+int OpenWithoutSharedMemory(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags,
+                            int *out_flags) {
+    auto *real = static_cast<sqlite3_vfs *>(vfs->pAppData);
+    const int rc = real->xOpen(real, name, file, flags, out_flags);
+    if (file->pMethods != nullptr) {
+        g_no_shm_methods = *file->pMethods;
+        g_no_shm_methods.iVersion = 1;
+        g_no_shm_methods.xShmMap = nullptr;
+        g_no_shm_methods.xShmLock = nullptr;
+        g_no_shm_methods.xShmBarrier = nullptr;
+        g_no_shm_methods.xShmUnmap = nullptr;
+        file->pMethods = &g_no_shm_methods;
+    }
+    return rc;
+}
+
+// In a process of its own: the store's file layer is set up once per process, over the file
+// system that is the default when the store is first opened.
+TEST(RegistryFileLayer, StoresOnFilesWithoutSharedMemoryWork) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const fs::path folder =
+        fs::temp_directory_path() / ("tovarine-noshm-" + std::to_string(getpid()));
+    EXPECT_EXIT(
+        {
+            sqlite3_vfs *real = sqlite3_vfs_find(nullptr);
+            g_no_shm_vfs = *real;
+            g_no_shm_vfs.zName = "tovarine-test-no-shm";
+            g_no_shm_vfs.pAppData = real;
+            g_no_shm_vfs.pNext = nullptr;
+            g_no_shm_vfs.xOpen = OpenWithoutSharedMemory;
+            sqlite3_vfs_register(&g_no_shm_vfs, 1);
+            setenv("TOVARINE_REGISTRY", (folder / "registry.db").c_str(), 1);
+            HKEY key = nullptr;
+            bool ok = Create("Software\\NoShm", &key) == 0 && SetText(key, "v", "kept") == 0 &&
+                      RegCloseKey(key) == 0;
+            ok = ok && Text("Software\\NoShm", "v") == "kept";
+            std::_Exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+    fs::remove_all(folder);
 }
 
 }  // namespace
