@@ -30,4 +30,23 @@ inline LONG DiscardKey(HKEY key) {
 #endif
 }
 
+// A stretch of registry reads by the calling thread. On POSIX its calls share one read of the
+// store (and see one state of it) instead of paying for one read per statement; Windows'
+// registry has no such reads, and there this does nothing. Pause() before anything the thread
+// waits on, such as a question to the user: no read of the store stays open while it waits, and
+// the reads after it start anew.
+class RegistryReadBatch {
+public:
+#if defined(_WIN32)
+    RegistryReadBatch() = default;
+    void Pause() {}
+#else
+    RegistryReadBatch() { registry::BeginReadBatch(); }
+    ~RegistryReadBatch() { registry::EndReadBatch(); }
+    void Pause() { registry::PauseReadBatch(); }
+#endif
+    RegistryReadBatch(const RegistryReadBatch &) = delete;
+    RegistryReadBatch &operator=(const RegistryReadBatch &) = delete;
+};
+
 }  // namespace tovarine

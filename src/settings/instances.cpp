@@ -99,6 +99,8 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
     // Whatever path the call takes, no scratch field is left holding anything.
     ClearScratchFields(table);
     if (settings_name == nullptr) return ERROR_INVALID_PARAMETER;
+    // The root, its subkeys and the instance's values are read as one state of the registry.
+    RegistryReadBatch reads;
     HKEY root = nullptr;
     const LONG open_rc = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsRoot, 0, KEY_ALL_ACCESS, &root);
     if (open_rc != ERROR_SUCCESS) return open_rc;
@@ -142,6 +144,7 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
         } else if (selector == 0) {
             LocalText notice;
             notice.Append("No settings yet saved for ").Append(settings_name);
+            reads.Pause();
             if (!notice.failed()) MessageBoxA(owner, notice.c_str(), "Load Settings", MB_OK);
         }
     } else if (selector != 0 || matches == 1) {

@@ -217,6 +217,7 @@ int32_t Transfer(const KeyPlace &place, const char *key_path, SettingDescriptor 
 
     // Every stored value is read once, in one enumeration of the key. A key that does not exist
     // or cannot be read holds none of the settings; nor does a new key, which is not read.
+    RegistryReadBatch reads;
     StoredTexts stored;
     const REGSAM access = saving ? KEY_QUERY_VALUE | KEY_SET_VALUE : KEY_QUERY_VALUE;
     LONG open_rc = ERROR_FILE_NOT_FOUND;
@@ -253,6 +254,8 @@ int32_t Transfer(const KeyPlace &place, const char *key_path, SettingDescriptor 
         ReleaseScratch(setting);
     });
 
+    // The reads are over: none stays open during the question or the writes.
+    reads.Pause();
     if (confirmation.empty() && !confirmation.failed()) return declined;
 
     // A list that could not be built cannot be shown: that is no Yes. No write transaction is

@@ -501,6 +501,46 @@ TEST_F(SharedStoreTest, StoreFileAloneHoldsEverySave) {
     f9832144782(0);
 }
 
+// While the user is asked (or told there is nothing to load) no read of the store is open, so
+// that other programs' commits are copied into the store file meanwhile: a full checkpoint by
+// another program goes through during every box, by path and by name, offered in turn too.
+// That program commits before each call and each answer, so that a read open would hold back
+// its log.
+TEST_F(SharedStoreTest, NoReadOfTheStoreIsOpenWhileTheUserIsAsked) {
+    Put(kPrefixOf("Asked 0"), kNames[1], "1");
+    Put(kPrefixOf("Asked 1"), kNames[1], "2");
+    Put(kPrefixOf("Once 0"), kNames[1], "3");
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(std::getenv("TOVARINE_REGISTRY"), &other), SQLITE_OK);
+    auto commit = [&] {
+        ASSERT_EQ(sqlite3_exec(other, "UPDATE keys SET last_write = last_write + 1 WHERE id = 1",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+    };
+    int busy_boxes = 0;
+    while_asked = [&] {
+        busy_boxes += sqlite3_wal_checkpoint_v2(other, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                                nullptr) == SQLITE_BUSY;
+        commit();
+    };
+    Host host(5);
+    answers = {IDNO, IDYES};  // the first of two instances offered is declined
+    commit();
+    EXPECT_EQ(qy45AF(nullptr, "Asked", host.table.data()), 0);
+    EXPECT_EQ(host.number, 2);
+    commit();
+    EXPECT_EQ(qy70EE(nullptr, "Once", host.table.data()), 0);
+    commit();
+    EXPECT_EQ(qy45AF(nullptr, "Nothing", host.table.data()), 0);
+    commit();
+    EXPECT_EQ(qy63B1(nullptr, kPrefixOf("Once 0").c_str(), Host(6).table.data(), 1), 1);
+    while_asked = nullptr;
+    sqlite3_close(other);
+    EXPECT_EQ(boxes.size(), 5u);
+    EXPECT_EQ(busy_boxes, 0);
+    EXPECT_EQ(Counters(kPrefixOf("Once 0")), (std::vector<int64_t>{6, 6, 6, 6, 6}));
+}
+
 // A host's box handler that throws is a box that could not be shown: No. Nothing thrown
 // reaches the host through the C interface.
 TEST_F(SharedStoreTest, ThrowingBoxIsNo) {

@@ -20,9 +20,11 @@
 // ERROR_ALREADY_EXISTS and writes nothing of its handle. A process killed at any point leaves
 // each handle's writes wholly done or not at all. Other writes (through HKEY_CURRENT_USER,
 // deletions) are one transaction each. Readers in other processes are not held up by a writer,
-// and writers wait for each other (kBusyTimeoutMs, 10 s); no transaction stays open after a call
-// returns. Read-modify-write sequences start with BEGIN IMMEDIATE so that two processes cannot
-// interleave.
+// and writers wait for each other (kBusyTimeoutMs, 10 s). The reads of a call are one read
+// transaction, and none stays open after a call returns, except within a thread's read batch
+// (BeginReadBatch): its calls share one read transaction until the thread pauses or ends the
+// batch, writes, or another thread calls. Read-modify-write sequences start with BEGIN IMMEDIATE
+// so that two processes cannot interleave.
 //
 // Handles are numbers, each handed out once per process; a closed one stays unknown
 // (ERROR_INVALID_HANDLE). No connection crosses fork(): the connection is closed before it, and
@@ -43,7 +45,9 @@
 // upper-cased name, type, bytes). Names match ASCII case-insensitively and subkeys enumerate in
 // upper-case byte order, as Windows compares names. Values enumerate in the order they were first
 // set; an enumeration walks the list read at its index 0. Ids are never reused, so a handle to a
-// deleted key gives ERROR_KEY_DELETED.
+// deleted key gives ERROR_KEY_DELETED. The ids of keys found by name are kept while the store is
+// unchanged (its data version and this process's commits), so that a path walked again costs
+// no statement.
 //
 // Paths are backslash-separated. NULL or "" names the key itself (for HKEY_CURRENT_USER,
 // RegOpenKeyExA then hands back HKEY_CURRENT_USER itself); one trailing backslash is ignored; a
@@ -146,7 +150,18 @@ struct Globals {
     uintptr_t next_handle = kFirstHandle;
     KeyHandle root{kRootId, {}, {}, 0, {}, {}, {}, {}};
     std::vector<sqlite3 *> inherited;  // connections of a parent process, never to be used
+    // The stamp read in the read transaction numbered `stamp_read` (0: none).
+    Stamp stamp;
+    uint64_t stamp_read = 0;
+    // Key ids found by parent and folded name ("PARENT\\NAME"), valid while the store's stamp is
+    // `key_ids_stamp`: a path walked again, as every load and save walks the settings root, costs
+    // no statement while the store is unchanged.
+    Stamp key_ids_stamp;
+    std::unordered_map<std::string, int64_t> key_ids;
 };
+
+// At most this many key ids are kept; the list starts again when full.
+constexpr size_t kMaxKeyIds = 1024;
 
 // The process's id, asked of the kernel once per process rather than on every call: a fork
 // clears it in the child.
@@ -208,9 +223,16 @@ void DropConnection(Globals &g) {
     CloseConnection(g.store);
 }
 
+// How many read batches the calling thread has open (BeginReadBatch less EndReadBatch).
+thread_local int t_read_batches = 0;
+
 LONG EnsureOpen(Globals &g) {
     Store &store = g.store;
-    if (store.db && store.pid == ProcessId()) return ERROR_SUCCESS;
+    if (store.db && store.pid == ProcessId()) {
+        // Another thread's batch does not make this call read its older state.
+        if (store.reading && !pthread_equal(store.reader, pthread_self())) EndRead(store);
+        return ERROR_SUCCESS;
+    }
     DropConnection(g);
     store.pid = ProcessId();
     const LONG err = OpenConnection(store);
@@ -232,12 +254,21 @@ LONG Resolve(Globals &g, HKEY key, KeyHandle **handle) {
 
 LONG CommitPending(Globals &g, KeyHandle &handle);
 
+// The call's statements share one read transaction, which ends with the call; within a read
+// batch of the calling thread, with the batch's. Writes end it before they begin.
+void StartRead(Globals &g) { BeginRead(g.store, pthread_self()); }
+
 // Checks the handle and opens the store: the start of every call that reads or writes. The
 // handle's own uncommitted writes are committed first, so that the call sees them in the store.
-LONG StartCall(Globals &g, HKEY key, KeyHandle **handle) {
+// A call that `reads` starts its read transaction.
+LONG StartCall(Globals &g, HKEY key, KeyHandle **handle, bool reads = true) {
     if (LONG err = Resolve(g, key, handle)) return err;
     if (LONG err = EnsureOpen(g)) return err;
-    return (*handle)->HasPending() ? CommitPending(g, **handle) : ERROR_SUCCESS;
+    if ((*handle)->HasPending()) {
+        if (LONG err = CommitPending(g, **handle)) return err;
+    }
+    if (reads) StartRead(g);
+    return ERROR_SUCCESS;
 }
 
 // The start of the calls that work on a handle's uncommitted writes: no commit first.
@@ -280,17 +311,43 @@ LONG FindChild(Store &store, int64_t parent, std::string_view name, int64_t *chi
     return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : MapError(rc, false);
 }
 
+LONG CurrentStamp(Globals &g, Stamp *stamp);
+
+// FindChild through the key ids kept while the store is unchanged.
+LONG FindChildKept(Globals &g, int64_t parent, std::string_view name, int64_t *child) {
+    Stamp now;
+    if (LONG err = CurrentStamp(g, &now)) return err;
+    if (now != g.key_ids_stamp) {
+        g.key_ids.clear();
+        g.key_ids_stamp = now;
+    }
+    std::string slot = std::to_string(parent);
+    slot += '\\';
+    slot += Fold(name);
+    if (const auto found = g.key_ids.find(slot); found != g.key_ids.end()) {
+        *child = found->second;
+        return ERROR_SUCCESS;
+    }
+    const LONG err = FindChild(g.store, parent, name, child);
+    if (err == ERROR_SUCCESS) {
+        if (g.key_ids.size() >= kMaxKeyIds) g.key_ids.clear();
+        g.key_ids.emplace(std::move(slot), *child);
+    }
+    return err;
+}
+
 // Follows `parts` down from `start`. A missing first step under a deleted key is reported as
 // the deletion.
-LONG FollowPath(Store &store, int64_t start, const std::vector<std::string_view> &parts,
+LONG FollowPath(Globals &g, int64_t start, const std::vector<std::string_view> &parts,
                 int64_t *id) {
+    Store &store = g.store;
     if (parts.empty()) {
         if (LONG err = CheckKey(store, start)) return err;
     }
     int64_t at = start;
     for (const std::string_view part : parts) {
         const int64_t above = at;
-        const LONG err = FindChild(store, above, part, &at);
+        const LONG err = FindChildKept(g, above, part, &at);
         if (err == ERROR_FILE_NOT_FOUND && above == start) {
             if (LONG gone = CheckKey(store, start)) return gone;
         }
@@ -411,11 +468,19 @@ LONG NewHandle(Globals &g, int64_t id, HKEY *result) {
     return ERROR_SUCCESS;
 }
 
+// The store's stamp now; asked of the store once per read transaction.
 LONG CurrentStamp(Globals &g, Stamp *stamp) {
-    Query query(g.store, kDataVersion);
+    Store &store = g.store;
+    if (store.reading && g.stamp_read == store.read_serial) {
+        *stamp = g.stamp;
+        return ERROR_SUCCESS;
+    }
+    Query query(store, kDataVersion);
     const int rc = query.Step();
     if (rc != SQLITE_ROW) return MapError(rc, false);
-    *stamp = Stamp{g.store.epoch, query.Int(0)};
+    *stamp = Stamp{store.epoch, query.Int(0)};
+    g.stamp = *stamp;
+    g.stamp_read = store.reading ? store.read_serial : 0;
     return ERROR_SUCCESS;
 }
 
@@ -470,12 +535,19 @@ LONG CopyData(DWORD type, const std::vector<BYTE> &value, LPBYTE data, LPDWORD b
     return ERROR_SUCCESS;
 }
 
-// Runs `body` under the registry's lock; C++ failures become Win32 codes at the boundary.
+// Runs `body` under the registry's lock; C++ failures become Win32 codes at the boundary. The
+// call's read transaction ends with it, unless the thread's read batch goes on.
 template <typename Body>
 LONG Locked(Body body) noexcept {
     try {
         Globals &g = State();
         std::lock_guard lock(g.mutex);
+        struct EndCallRead {
+            Store &store;
+            ~EndCallRead() {
+                if (t_read_batches == 0) EndRead(store);
+            }
+        } end_read{g.store};
         return body(g);
     } catch (const std::bad_alloc &) {
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -613,6 +685,19 @@ LONG CommitTogether(const HKEY *keys, size_t count) {
     });
 }
 
+void BeginReadBatch() { ++t_read_batches; }
+
+void EndReadBatch() {
+    if (t_read_batches > 0 && --t_read_batches == 0) PauseReadBatch();
+}
+
+void PauseReadBatch() {
+    Locked([](Globals &g) -> LONG {
+        if (g.store.reading && pthread_equal(g.store.reader, pthread_self())) EndRead(g.store);
+        return ERROR_SUCCESS;
+    });
+}
+
 int64_t TakeStatementSteps() {
     Globals &g = State();
     std::lock_guard lock(g.mutex);
@@ -632,7 +717,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
         if (LONG err = SplitPath(sub_key, &parts)) return err;
         if (LONG err = StartCall(g, key, &handle)) return err;
         int64_t id = 0;
-        if (LONG err = FollowPath(g.store, handle->id, parts, &id)) return err;
+        if (LONG err = FollowPath(g, handle->id, parts, &id)) return err;
         if (parts.empty() && key == HKEY_CURRENT_USER) {
             *result = HKEY_CURRENT_USER;
             return ERROR_SUCCESS;
@@ -661,7 +746,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR key_class, DWORD, RE
         int64_t at = handle->id;
         for (size_t i = 0; i < parts.size(); ++i) {
             int64_t child = 0;
-            const LONG err = FindChild(store, at, parts[i], &child);
+            const LONG err = FindChildKept(g, at, parts[i], &child);
             if (err == ERROR_FILE_NOT_FOUND) {
                 if (i == 0) {
                     if (LONG gone = CheckKey(store, at)) return gone;
@@ -779,6 +864,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
             return CopyData(value.type, value.data, data, data_bytes);
         }
         if (handle->id == 0) return ERROR_FILE_NOT_FOUND;  // a key still to be made holds no more
+        StartRead(g);
         Query query(g.store, kGetValue);
         const int rc = query.Bind(1, handle->id).Bind(2, folded).Step();
         if (rc == SQLITE_DONE) {
@@ -839,12 +925,12 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
         KeyHandle *handle = nullptr;
         std::vector<std::string_view> parts;
         if (LONG err = SplitPath(sub_key, &parts)) return err;
-        if (LONG err = StartCall(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle, false)) return err;
         Store &store = g.store;
         Transaction txn(store);
         if (LONG err = txn.Begin()) return err;
         int64_t id = 0, parent = 0;
-        if (LONG err = FollowPath(store, handle->id, parts, &id)) return err;
+        if (LONG err = FollowPath(g, handle->id, parts, &id)) return err;
         if (id == kRootId) return ERROR_ACCESS_DENIED;
         {
             Query children(store, kHasChild);
@@ -869,7 +955,7 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
 LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;
-        if (LONG err = StartCall(g, key, &handle)) return err;
+        if (LONG err = StartCall(g, key, &handle, false)) return err;
         Store &store = g.store;
         Transaction txn(store);
         if (LONG err = txn.Begin()) return err;

@@ -49,13 +49,25 @@ std::string Fold(std::string_view name) { return text::AsciiUpper(name); }
 
 int Run(Store &store, const char *sql) { return Query(store, sql).Run(); }
 
-// Copies every page of the write-ahead log into the store file (a passive checkpoint: it waits
-// for no one). A connection of another program that still reads an older state keeps the
-// pages it needs out of the copy, and another connection's checkpoint in progress keeps this
-// one out; both are short for the store's own calls (a load is one statement), so the copy is
-// tried again after 1, 2, 4, ... ms, kCheckpointRetries times. A reader that holds its
-// transaction longer leaves the rest of the log to the next commit (or to the last connection's
-// close): until then the file alone is not a full copy. True when the whole log is in the file.
+void BeginRead(Store &store, pthread_t reader) {
+    if (store.reading) return;
+    // What ends it is prepared first, so that ending it needs no memory.
+    if (!Query(store, kCommit).Prepared() || !Query(store, kRollback).Prepared()) return;
+    if (Run(store, kBeginRead) != SQLITE_DONE) return;
+    store.reading = true;
+    store.reader = reader;
+    ++store.read_serial;
+}
+
+void EndRead(Store &store) {
+    if (!store.reading) return;
+    store.reading = false;
+    // A read transaction has nothing to commit; whatever ends it, it is over.
+    if (Run(store, kCommit) != SQLITE_DONE && !sqlite3_get_autocommit(store.db))
+        Run(store, kRollback);
+}
+
+// A passive checkpoint, retried with a doubling wait while a reader or checkpoint holds it back.
 bool CopyLogIntoFile(sqlite3 *db) {
     for (int attempt = 0;; ++attempt) {
         int log_frames = 0, copied_frames = 0;
@@ -70,6 +82,7 @@ bool CopyLogIntoFile(sqlite3 *db) {
 }
 
 void CloseConnection(Store &store) {
+    store.reading = false;  // a read transaction still open ends with the connection
     for (auto &[sql, stmt] : store.statements) sqlite3_finalize(stmt);
     store.statements.clear();
     if (store.db) sqlite3_close_v2(store.db);

@@ -3,6 +3,7 @@
 // key handles are in registry.cpp, on top of this.
 #pragma once
 
+#include <pthread.h>
 #include <sqlite3.h>
 #include <sys/types.h>
 
@@ -26,6 +27,7 @@ inline constexpr int64_t kSchemaVersion = 1;
 
 // Statements, kept prepared for the life of the connection.
 inline constexpr const char kBegin[] = "BEGIN IMMEDIATE";
+inline constexpr const char kBeginRead[] = "BEGIN";
 inline constexpr const char kCommit[] = "COMMIT";
 inline constexpr const char kRollback[] = "ROLLBACK";
 inline constexpr const char kDataVersion[] = "PRAGMA data_version";
@@ -72,6 +74,11 @@ struct Store {
     std::unordered_map<const char *, sqlite3_stmt *> statements;
     uint64_t epoch = 1;  // moves with every commit of this process and every close
     int64_t steps = 0;   // virtual-machine steps run since the count was last taken
+    // The read transaction the statements of a call, or of a thread's read batch, share: open
+    // or not, the thread it was started for, and a number that moves with each one started.
+    bool reading = false;
+    pthread_t reader{};
+    uint64_t read_serial = 0;
 };
 
 LONG MapError(int rc, bool writing);
@@ -104,6 +111,8 @@ public:
     }
     Query(const Query &) = delete;
     Query &operator=(const Query &) = delete;
+
+    bool Prepared() const { return stmt_ != nullptr; }
 
     Query &Bind(int i, int64_t v) {
         if (stmt_ && rc_ == SQLITE_OK) rc_ = sqlite3_bind_int64(stmt_, i, v);
@@ -156,10 +165,18 @@ private:
 
 int Run(Store &store, const char *sql);
 
+// Starts a read transaction for `reader` that later statements share until EndRead: they all
+// read one state of the store, and pay for one transaction. Nothing is read until the first
+// statement runs. When it cannot be started, the statements read one by one.
+void BeginRead(Store &store, pthread_t reader);
+// Ends the read transaction, if one is open. Needs no memory.
+void EndRead(Store &store);
+
 // Copies every page of the write-ahead log into the store file (a passive checkpoint: it waits
 // for no one). A connection of another program that still reads an older state keeps the
 // pages it needs out of the copy, and another connection's checkpoint in progress keeps this
-// one out; both are short for the store's own calls (a load is one statement), so the copy is
+// one out; both are short for the store's own calls (a call's reads are one transaction, and
+// a settings transfer's reads end before it asks anything), so the copy is
 // tried again after 1, 2, 4, ... ms, kCheckpointRetries times. A reader that holds its
 // transaction longer leaves the rest of the log to the next commit (or to the last connection's
 // close): until then the file alone is not a full copy. True when the whole log is in the file.
@@ -175,7 +192,9 @@ public:
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
 
+    // A read batch's transaction is ended first: a write starts from the newest state.
     LONG Begin() {
+        EndRead(store_);
         const int rc = Run(store_, kBegin);
         return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
     }

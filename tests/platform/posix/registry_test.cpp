@@ -10,8 +10,10 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/posix/registry_store.h"
 #include "platform/posix/registry_test_controls.h"
 #include "platform/posix/win32.h"
@@ -370,6 +372,55 @@ TEST_F(Registry, WritesOfSeveralHandlesCommitTogetherOrNotAtAll) {
 
     const HKEY user[] = {kUser};
     EXPECT_EQ(tovarine::registry::CommitTogether(user, 1), ERROR_INVALID_PARAMETER);
+}
+
+// Another program changes the store under a process that has walked a path before (its key
+// ids are kept) and under a thread's read batch. A kept id never stands for a key renamed since;
+// a batch reads one state until it pauses or ends, another thread's call reads the newest, and
+// once the batch is paused or over no read of the store is left open.
+TEST_F(Registry, KeptKeyIdsAndReadBatchesFollowOtherProgramsWrites) {
+    HKEY key = nullptr;
+    ASSERT_EQ(Create("Kept\\Old", &key), 0);
+    ASSERT_EQ(Set(key, "v", REG_SZ, "1", 2), 0);
+    ASSERT_EQ(RegCloseKey(key), 0);
+    ASSERT_EQ(Open("Kept\\Old", &key), 0);
+    RegCloseKey(key);
+
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(std::getenv("TOVARINE_REGISTRY"), &other), SQLITE_OK);
+    auto run = [&](const char *sql) { return sqlite3_exec(other, sql, nullptr, nullptr, nullptr); };
+    auto readers_left = [&] {  // a full checkpoint is refused while any read is open
+        int log = 0, copied = 0;
+        return sqlite3_wal_checkpoint_v2(other, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &log,
+                                         &copied) == SQLITE_BUSY;
+    };
+    ASSERT_EQ(run("UPDATE keys SET name = 'New', folded = 'NEW' WHERE folded = 'OLD'"), SQLITE_OK);
+    EXPECT_EQ(Open("Kept\\Old", &key), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(Open("Kept\\New", &key), 0);
+
+    auto value = [&] {
+        char text[8] = {};
+        DWORD bytes = sizeof text;
+        return Query(key, "v", text, &bytes) == 0 ? std::string(text) : std::string("?");
+    };
+    {
+        tovarine::RegistryReadBatch batch;
+        EXPECT_EQ(value(), "1");
+        ASSERT_EQ(run("UPDATE vals SET data = CAST('2' AS BLOB)"), SQLITE_OK);
+        EXPECT_EQ(value(), "1");  // the batch's state
+        EXPECT_TRUE(readers_left());
+        std::string seen;
+        std::thread([&] { seen = value(); }).join();
+        EXPECT_EQ(seen, "2");
+        EXPECT_EQ(value(), "2");
+        batch.Pause();
+        EXPECT_FALSE(readers_left());
+        ASSERT_EQ(run("UPDATE vals SET data = CAST('3' AS BLOB)"), SQLITE_OK);
+        EXPECT_EQ(value(), "3");
+    }
+    EXPECT_FALSE(readers_left());
+    RegCloseKey(key);
+    sqlite3_close(other);
 }
 
 }  // namespace
