@@ -47,7 +47,7 @@
 // set; an enumeration walks the list read at its index 0. Ids are never reused, so a handle to a
 // deleted key gives ERROR_KEY_DELETED. The ids of keys found by name are kept while the store is
 // unchanged (its data version and this process's commits), so that a path walked again costs
-// no statement.
+// no statement; a key's values are listed through an index in the order they were first set.
 //
 // Paths are backslash-separated. NULL or "" names the key itself (for HKEY_CURRENT_USER,
 // RegOpenKeyExA then hands back HKEY_CURRENT_USER itself); one trailing backslash is ignored; a
@@ -362,6 +362,30 @@ LONG TouchKey(Store &store, int64_t id) {
     return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
 }
 
+// Writes one of a handle's values: into a key made in this transaction, as a new value; into an
+// existing key, in place of the value of that name (which keeps its name and its place in the
+// enumeration), else as a new one.
+LONG WriteValue(Store &store, int64_t id, const PendingValue &value, bool new_key) {
+    if (!new_key) {
+        const int rc = Query(store, kUpdateValue)
+                           .Bind(1, id)
+                           .BindStatic(2, value.folded)
+                           .Bind(3, static_cast<int64_t>(value.type))
+                           .BindStatic(4, value.data)
+                           .Run();
+        if (rc != SQLITE_DONE) return MapError(rc, true);
+        if (sqlite3_changes(store.db) != 0) return ERROR_SUCCESS;
+    }
+    const int rc = Query(store, kInsertValue)
+                       .Bind(1, id)
+                       .BindStatic(2, value.name)
+                       .BindStatic(3, value.folded)
+                       .Bind(4, static_cast<int64_t>(value.type))
+                       .BindStatic(5, value.data)
+                       .Run();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
+}
+
 // Writes the handle's uncommitted key and values within the caller's transaction: the key and
 // the keys on the way to it when they are still to be made, then every value set through it.
 // `*key_id` gets the key's id.
@@ -401,15 +425,11 @@ LONG WritePending(Store &store, const KeyHandle &handle, int64_t *key_id) {
     } else if (LONG err = CheckKey(store, id)) {
         return err;
     }
+    // A key the handle was to make has just been made (or the write was refused above): its
+    // values are all new, and each name is set once (`pending_at`).
+    const bool new_key = handle.id == 0;
     for (const PendingValue &value : handle.pending) {
-        const int rc = Query(store, kSetValue)
-                           .Bind(1, id)
-                           .BindStatic(2, value.name)
-                           .BindStatic(3, value.folded)
-                           .Bind(4, static_cast<int64_t>(value.type))
-                           .BindBlob(5, value.data.data(), value.data.size())
-                           .Run();
-        if (rc != SQLITE_DONE) return MapError(rc, true);
+        if (LONG err = WriteValue(store, id, value, new_key)) return err;
     }
     if (!handle.pending.empty()) {
         if (LONG err = TouchKey(store, id)) return err;

@@ -171,6 +171,7 @@ LONG ReadLayout(Store &store, int64_t *version, int64_t *objects) {
 // Makes the tables and the root key in an empty database, inside the caller's transaction.
 LONG CreateSchema(Store &store) {
     int rc = sqlite3_exec(store.db, kSchema, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(store.db, kValueOrder, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) return MapError(rc, true);
     rc = Query(store,
                "INSERT INTO keys (id, parent, name, folded, last_write)"
@@ -182,6 +183,25 @@ LONG CreateSchema(Store &store) {
     const std::string version = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
     rc = sqlite3_exec(store.db, version.c_str(), nullptr, nullptr, nullptr);
     return rc == SQLITE_OK ? ERROR_SUCCESS : MapError(rc, true);
+}
+
+// A store laid out before the index that lists a key's values in order had none; it gets it at
+// an open that can take the write lock at once. A store that is busy or read-only is left as it
+// is until a later open: the index only spares a sort. ERROR_SUCCESS unless the store failed.
+LONG AddValueOrder(Store &store) {
+    {
+        Query found(store, "SELECT 1 FROM sqlite_master WHERE name = 'vals_order'");
+        const int rc = found.Step();
+        if (rc == SQLITE_ROW) return ERROR_SUCCESS;
+        if (rc != SQLITE_DONE) return MapError(rc, false);
+    }
+    sqlite3_busy_timeout(store.db, 0);
+    Transaction txn(store);
+    if (txn.Begin() == ERROR_SUCCESS &&
+        sqlite3_exec(store.db, kValueOrder, nullptr, nullptr, nullptr) == SQLITE_OK)
+        txn.Commit();
+    sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -232,10 +252,13 @@ LONG OpenConnection(Store &store) {
             return ERROR_BADDB;
         }
     }
-    Query root(store, kKeyExists);
-    rc = root.Bind(1, kRootId).Step();
-    if (rc == SQLITE_DONE) return ERROR_BADDB;
-    return rc == SQLITE_ROW ? ERROR_SUCCESS : MapError(rc, false);
+    {
+        Query root(store, kKeyExists);
+        rc = root.Bind(1, kRootId).Step();
+        if (rc == SQLITE_DONE) return ERROR_BADDB;
+        if (rc != SQLITE_ROW) return MapError(rc, false);
+    }
+    return AddValueOrder(store);
 }
 
 // Copies the database of connection `source` into a new file `path` in one read of it, as a

@@ -46,6 +46,10 @@ inline constexpr const char kGetValue[] =
 inline constexpr const char kSetValue[] =
     "INSERT INTO vals (key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
     "ON CONFLICT (key_id, folded) DO UPDATE SET type = excluded.type, data = excluded.data";
+inline constexpr const char kUpdateValue[] =
+    "UPDATE vals SET type = ?3, data = ?4 WHERE key_id = ?1 AND folded = ?2";
+inline constexpr const char kInsertValue[] =
+    "INSERT INTO vals (key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5)";
 inline constexpr const char kDeleteValue[] = "DELETE FROM vals WHERE key_id = ?1 AND folded = ?2";
 inline constexpr const char kDeleteValues[] = "DELETE FROM vals WHERE key_id = ?1";
 inline constexpr const char kListValues[] =
@@ -67,6 +71,10 @@ inline constexpr const char kSchema[] =
     " type INTEGER NOT NULL,"
     " data BLOB NOT NULL,"
     " PRIMARY KEY (key_id, folded));";
+// The values of a key in the order they were first set (by rowid), listed without a sort. Part
+// of every layout made now; stores made before it get it when they can (AddValueOrder).
+inline constexpr const char kValueOrder[] =
+    "CREATE INDEX IF NOT EXISTS vals_order ON vals (key_id)";
 
 struct Store {
     sqlite3 *db = nullptr;
@@ -131,11 +139,11 @@ public:
         return *this;
     }
     Query &BindBlob(int i, const void *data, size_t bytes) {
-        static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
-        if (stmt_ && rc_ == SQLITE_OK)
-            rc_ = sqlite3_bind_blob(stmt_, i, bytes ? data : &kEmpty, static_cast<int>(bytes),
-                                    SQLITE_TRANSIENT);
-        return *this;
+        return BindBytes(i, data, bytes, SQLITE_TRANSIENT);
+    }
+    // Binds bytes that outlive the statement's step, without a copy.
+    Query &BindStatic(int i, const std::vector<BYTE> &v) {
+        return BindBytes(i, v.data(), v.size(), SQLITE_STATIC);
     }
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(stmt_); }
@@ -158,6 +166,14 @@ public:
     }
 
 private:
+    Query &BindBytes(int i, const void *data, size_t bytes, sqlite3_destructor_type lifetime) {
+        static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
+        if (stmt_ && rc_ == SQLITE_OK)
+            rc_ = sqlite3_bind_blob(stmt_, i, bytes ? data : &kEmpty, static_cast<int>(bytes),
+                                    lifetime);
+        return *this;
+    }
+
     Store &store_;
     sqlite3_stmt *stmt_ = nullptr;
     int rc_ = SQLITE_OK;

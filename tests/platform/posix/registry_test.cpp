@@ -214,6 +214,33 @@ TEST_F(Registry, ValuesRoundTripWithWin32SizeRules) {
               ERROR_MORE_DATA);
     EXPECT_EQ(type, REG_BINARY);
     EXPECT_EQ(bytes, 2u);
+    // So does a value set again in a later commit, beside a new one; also in a store laid out
+    // before values had their order index, which the next open adds.
+    ASSERT_EQ(RegFlushKey(key), 0);
+    ASSERT_EQ(Set(key, "TEXT", REG_SZ, "bye", 4), 0);
+    ASSERT_EQ(Set(key, "Later", REG_SZ, "new", 4), 0);
+    ASSERT_EQ(RegCloseKey(key), 0);
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(std::getenv("TOVARINE_REGISTRY"), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP INDEX vals_order", nullptr, nullptr, nullptr), SQLITE_OK);
+    CloseStore();
+    ASSERT_EQ(Open("Values", &key), 0);
+    names.clear();
+    for (DWORD chars = sizeof name;
+         RegEnumValueA(key, names.size(), name, &chars, nullptr, nullptr, nullptr, nullptr) == 0;
+         chars = sizeof name)
+        names.emplace_back(name, chars);
+    EXPECT_EQ(names, (Names{"Text", "Number", "", "Later"}));
+    bytes = sizeof data;
+    EXPECT_EQ(Query(key, "text", data, &bytes), 0);
+    EXPECT_STREQ(data, "bye");
+    bool indexed = false;
+    sqlite3_exec(
+        db, "SELECT 1 FROM sqlite_master WHERE name = 'vals_order'",
+        [](void *found, int, char **, char **) { return *static_cast<bool *>(found) = true, 0; },
+        &indexed, nullptr);
+    EXPECT_TRUE(indexed);
+    sqlite3_close(db);
     EXPECT_EQ(RegDeleteValueA(key, "text"), 0);
     EXPECT_EQ(RegDeleteValueA(key, "Text"), ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
