@@ -115,6 +115,43 @@ void OpenRoot(Key &root, REGSAM rights, Access access) {
     }
 }
 
+namespace {
+
+// Every value of `key`, read with `enum_value` (RegEnumValueW or RegEnumValueA) into name and
+// data buffers; `take` makes each value's record from its name's characters, its type and its
+// bytes. A value whose data or name did not fit is read again with that buffer made larger: the
+// data's to the size the registry gave, else the name's, both within bounds.
+template <typename Char, typename EnumValue, typename Take>
+std::vector<RawValue> ReadValues(HKEY key, const std::string &what, EnumValue enum_value,
+                                 Take take) {
+    std::vector<RawValue> values;
+    std::vector<Char> name(tovarine::kValueNameChars);
+    std::vector<BYTE> data(1024);
+    for (DWORD index = 0;;) {
+        DWORD name_chars = static_cast<DWORD>(name.size());
+        DWORD bytes = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG rc =
+            enum_value(key, index, name.data(), &name_chars, nullptr, &type, data.data(), &bytes);
+        if (rc == ERROR_NO_MORE_ITEMS) return values;
+        if (rc == ERROR_MORE_DATA) {
+            if (bytes > data.size() && bytes < (1u << 30)) {
+                data.resize(bytes);
+                continue;
+            }
+            if (bytes <= data.size() && name.size() < (1u << 20)) {
+                name.resize(name.size() * 2);
+                continue;
+            }
+        }
+        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot read " + what, rc);
+        values.push_back(take(name.data(), name_chars, type, data.data(), bytes));
+        ++index;
+    }
+}
+
+}  // namespace
+
 #ifdef _WIN32
 
 namespace {
@@ -151,44 +188,26 @@ LONG OpenSubkey(HKEY parent, const std::string &name, REGSAM rights, Key &key) {
 }
 
 std::vector<RawValue> Values(HKEY key, const std::string &what) {
-    std::vector<RawValue> values;
-    std::vector<wchar_t> name(tovarine::kValueNameChars);
-    std::vector<BYTE> data(1024);
-    for (DWORD index = 0;;) {
-        DWORD name_chars = static_cast<DWORD>(name.size());
-        DWORD bytes = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const LONG rc = RegEnumValueW(key, index, name.data(), &name_chars, nullptr, &type,
-                                      data.data(), &bytes);
-        if (rc == ERROR_NO_MORE_ITEMS) return values;
-        if (rc == ERROR_MORE_DATA) {
-            if (bytes > data.size() && bytes < (1u << 30)) {
-                data.resize(bytes);
-                continue;
+    return ReadValues<wchar_t>(
+        key, what, RegEnumValueW,
+        [&](const wchar_t *name, DWORD name_chars, DWORD type, const BYTE *data, DWORD bytes) {
+            std::optional<std::string> value_name = FromWide(name, name_chars);
+            std::vector<BYTE> value(data, data + bytes);
+            bool valid = value_name.has_value();
+            if (valid && IsText(type)) {
+                // The UTF-16 text, NULs included, as UTF-8; an odd last byte is no character.
+                std::vector<wchar_t> units(bytes / sizeof(wchar_t));
+                std::memcpy(units.data(), data, units.size() * sizeof(wchar_t));
+                const std::optional<std::string> text = FromWide(units.data(), units.size());
+                valid = text.has_value();
+                if (valid) value.assign(text->begin(), text->end());
             }
-            if (bytes <= data.size() && name.size() < (1u << 20)) {
-                name.resize(name.size() * 2);
-                continue;
+            if (!valid) {
+                throw std::runtime_error("settings: a value of " + what +
+                                         " is not valid Unicode text");
             }
-        }
-        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot read " + what, rc);
-        std::optional<std::string> value_name = FromWide(name.data(), name_chars);
-        std::vector<BYTE> value(data.begin(), data.begin() + bytes);
-        bool valid = value_name.has_value();
-        if (valid && IsText(type)) {
-            // The UTF-16 text, NULs included, as UTF-8; an odd last byte is no character.
-            std::vector<wchar_t> units(bytes / sizeof(wchar_t));
-            std::memcpy(units.data(), data.data(), units.size() * sizeof(wchar_t));
-            const std::optional<std::string> text = FromWide(units.data(), units.size());
-            valid = text.has_value();
-            if (valid) value.assign(text->begin(), text->end());
-        }
-        if (!valid) {
-            throw std::runtime_error("settings: a value of " + what + " is not valid Unicode text");
-        }
-        values.push_back({std::move(*value_name), type, std::move(value)});
-        ++index;
-    }
+            return RawValue{std::move(*value_name), type, std::move(value)};
+        });
 }
 
 #else
@@ -209,33 +228,12 @@ LONG OpenSubkey(HKEY parent, const std::string &name, REGSAM rights, Key &key) {
 }
 
 std::vector<RawValue> Values(HKEY key, const std::string &what) {
-    std::vector<RawValue> values;
-    std::vector<char> name(tovarine::kValueNameChars);
-    std::vector<BYTE> data(1024);
-    for (DWORD index = 0;;) {
-        DWORD name_chars = static_cast<DWORD>(name.size());
-        DWORD bytes = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const LONG rc = RegEnumValueA(key, index, name.data(), &name_chars, nullptr, &type,
-                                      data.data(), &bytes);
-        if (rc == ERROR_NO_MORE_ITEMS) return values;
-        if (rc == ERROR_MORE_DATA) {
-            // Retry the same value with the buffer that was too small made larger: the data's
-            // to the size the registry gave, else the name's, both within bounds.
-            if (bytes > data.size() && bytes < (1u << 30)) {
-                data.resize(bytes);
-                continue;
-            }
-            if (bytes <= data.size() && name.size() < (1u << 20)) {
-                name.resize(name.size() * 2);
-                continue;
-            }
-        }
-        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot read " + what, rc);
-        values.push_back({std::string(name.data(), name_chars), type,
-                          std::vector<BYTE>(data.begin(), data.begin() + bytes)});
-        ++index;
-    }
+    return ReadValues<char>(
+        key, what, RegEnumValueA,
+        [](const char *name, DWORD name_chars, DWORD type, const BYTE *data, DWORD bytes) {
+            return RawValue{std::string(name, name_chars), type,
+                            std::vector<BYTE>(data, data + bytes)};
+        });
 }
 
 #endif

@@ -307,13 +307,23 @@ int RunImport(const Invocation &invocation, const SettingsRequest &request) {
                            PlanImport(root.get(), file.keys, request.encoding));
 }
 
-int RunSet(const Invocation &invocation, const SettingsRequest &request) {
+namespace {
+
+// What `set` and `delete` start from: the instance key named first, its name checked, read
+// below the settings root, which is opened for writing into `root`; empty when there is none.
+std::optional<RegKey> ReadNamedInstance(const SettingsRequest &request, Key &root) {
     const std::string &instance = request.words.at(0);
     CheckInstanceName(instance);
-    Key root;
     OpenRoot(root, KEY_READ | KEY_WRITE, Access::kWrite);
-    const std::optional<RegKey> current =
-        ReadInstance(root.get(), instance, request.encoding, "nothing was written");
+    return ReadInstance(root.get(), instance, request.encoding, "nothing was written");
+}
+
+}  // namespace
+
+int RunSet(const Invocation &invocation, const SettingsRequest &request) {
+    const std::string &instance = request.words.at(0);
+    Key root;
+    const std::optional<RegKey> current = ReadNamedInstance(request, root);
     if (!current && !InInstanceForm(instance)) {
         throw UsageError("settings set: a new instance key is named \"NAME n\", n a number");
     }
@@ -324,11 +334,8 @@ int RunSet(const Invocation &invocation, const SettingsRequest &request) {
 
 int RunDelete(const Invocation &invocation, const SettingsRequest &request) {
     const std::string &instance = request.words.at(0);
-    CheckInstanceName(instance);
     Key root;
-    OpenRoot(root, KEY_READ | KEY_WRITE, Access::kWrite);
-    const std::optional<RegKey> current =
-        ReadInstance(root.get(), instance, request.encoding, "nothing was written");
+    const std::optional<RegKey> current = ReadNamedInstance(request, root);
     if (!current) {
         throw std::runtime_error("settings: there is no instance " + Quote(instance) +
                                  "; 'tovarine settings list' shows those there are");
