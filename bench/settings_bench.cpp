@@ -15,6 +15,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -44,31 +45,54 @@ int AnswerYes(void *, HWND, const char *, const char *, unsigned) { return IDYES
 
 // A host with n settings: type 1 (32-byte text), 3 (8 bytes) and 4 (integer) in turn.
 struct Host {
-    explicit Host(size_t n) : names(n), texts(n), bytes(n), numbers(n) {
+    explicit Host(size_t n) : names(n) {
+        for (Values &values : sets) values.Resize(n);
+        for (size_t i = 0; i < n; ++i) names[i] = "Setting" + std::to_string(i);
+        for (int64_t round : {0, 1}) {
+            Values &values = sets[round];
+            for (size_t i = 0; i < n; ++i) {
+                std::snprintf(values.texts[i].data(), values.texts[i].size(), "v%zu/%d", i % 100000,
+                              static_cast<int>(round + 1));
+                for (size_t k = 0; k < 8; ++k)
+                    values.bytes[i][k] = static_cast<char>((round + 1) >> (8 * k));
+                values.numbers[i] = static_cast<int32_t>((round + 1) * 7 + static_cast<int64_t>(i));
+            }
+        }
+        current.Resize(n);
         for (size_t i = 0; i < n; ++i) {
-            names[i] = "Setting" + std::to_string(i);
             const int16_t type = i % 3 == 0 ? 1 : i % 3 == 1 ? 3 : 4;
-            void *variable = type == 1   ? static_cast<void *>(texts[i].data())
-                             : type == 3 ? static_cast<void *>(bytes[i].data())
-                                         : static_cast<void *>(&numbers[i]);
+            void *variable = type == 1   ? static_cast<void *>(current.texts[i].data())
+                             : type == 3 ? static_cast<void *>(current.bytes[i].data())
+                                         : static_cast<void *>(&current.numbers[i]);
             const int16_t size = type == 1 ? 32 : type == 3 ? 8 : 4;
             table.push_back({names[i].c_str(), type, size, variable, nullptr});
         }
         table.push_back({});
     }
-    // Gives every setting a value that tells `round`.
-    void Fill(int64_t round) {
-        for (size_t i = 0; i < names.size(); ++i) {
-            std::snprintf(texts[i].data(), texts[i].size(), "v%zu/%d", i % 100000,
-                          static_cast<int>(round % 1000000));
-            for (size_t k = 0; k < 8; ++k) bytes[i][k] = static_cast<char>(round >> (8 * k));
-            numbers[i] = static_cast<int32_t>(round * 7 + static_cast<int64_t>(i));
+    // Gives every setting the value of the round's parity: two rounds in a row differ in every
+    // setting. Both sets of values are made once, so that the loops time the library, not the
+    // making of values (the baseline's loops alternate two sets of texts made beforehand).
+    void Fill(int64_t round) { current.CopyFrom(sets[round % 2]); }
+
+    struct Values {
+        std::vector<std::array<char, 32>> texts;
+        std::vector<std::array<char, 8>> bytes;
+        std::vector<int32_t> numbers;
+        void Resize(size_t n) {
+            texts.resize(n);
+            bytes.resize(n);
+            numbers.resize(n);
         }
-    }
+        // Into the same storage, which the table points into.
+        void CopyFrom(const Values &other) {
+            std::copy(other.texts.begin(), other.texts.end(), texts.begin());
+            std::copy(other.bytes.begin(), other.bytes.end(), bytes.begin());
+            std::copy(other.numbers.begin(), other.numbers.end(), numbers.begin());
+        }
+    };
     std::vector<std::string> names;
-    std::vector<std::array<char, 32>> texts;
-    std::vector<std::array<char, 8>> bytes;
-    std::vector<int32_t> numbers;
+    Values sets[2];
+    Values current;
     std::vector<SettingDescriptor> table;
 };
 
