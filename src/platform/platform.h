@@ -31,10 +31,10 @@ inline LONG DiscardKey(HKEY key) {
 }
 
 // A stretch of registry reads by the calling thread. On POSIX its calls share one read of the
-// store (and see one state of it) instead of paying for one read per statement; Windows'
-// registry has no such reads, and there this does nothing. Pause() before anything the thread
-// waits on, such as a question to the user: no read of the store stays open while it waits, and
-// the reads after it start anew.
+// store (and see one state of it) instead of paying for one read each; Windows' registry has no
+// such reads, and there this does nothing. Pause() before anything the thread waits on, such as
+// a question to the user: the shared read ends, and each later call reads on its own, so that
+// no read of the store stays open while the thread waits.
 class RegistryReadBatch {
 public:
 #if defined(_WIN32)

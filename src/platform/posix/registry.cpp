@@ -223,8 +223,14 @@ void DropConnection(Globals &g) {
     CloseConnection(g.store);
 }
 
-// How many read batches the calling thread has open (BeginReadBatch less EndReadBatch).
+// How many read batches the calling thread has open (BeginReadBatch less EndReadBatch), and
+// whether it has paused them: then each call's reads end with the call again, until a batch
+// begins anew or the last one ends.
 thread_local int t_read_batches = 0;
+thread_local bool t_reads_paused = false;
+
+// Whether the calling thread's reads go on past the call.
+bool InReadBatch() { return t_read_batches > 0 && !t_reads_paused; }
 
 LONG EnsureOpen(Globals &g) {
     Store &store = g.store;
@@ -565,7 +571,7 @@ LONG Locked(Body body) noexcept {
         struct EndCallRead {
             Store &store;
             ~EndCallRead() {
-                if (t_read_batches == 0) EndRead(store);
+                if (!InReadBatch()) EndRead(store);
             }
         } end_read{g.store};
         return body(g);
@@ -705,13 +711,20 @@ LONG CommitTogether(const HKEY *keys, size_t count) {
     });
 }
 
-void BeginReadBatch() { ++t_read_batches; }
+void BeginReadBatch() {
+    ++t_read_batches;
+    t_reads_paused = false;
+}
 
 void EndReadBatch() {
-    if (t_read_batches > 0 && --t_read_batches == 0) PauseReadBatch();
+    if (t_read_batches > 0 && --t_read_batches == 0) {
+        PauseReadBatch();
+        t_reads_paused = false;
+    }
 }
 
 void PauseReadBatch() {
+    t_reads_paused = true;
     Locked([](Globals &g) -> LONG {
         if (g.store.reading && pthread_equal(g.store.reader, pthread_self())) EndRead(g.store);
         return ERROR_SUCCESS;

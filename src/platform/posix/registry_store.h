@@ -55,15 +55,16 @@ struct StoreCheck {
 };
 LONG CheckStore(const std::string &file, StoreCheck *out);
 
-// Read batches: the registry calls a thread makes between BeginReadBatch and EndReadBatch (or
-// PauseReadBatch) read the store in one read transaction, started by the first of them that
-// reads, instead of one per statement: they see one state of the store and cost one
-// transaction. Batches nest; the transaction ends when the outermost batch ends, when the thread
-// pauses the batch (its next read starts a new transaction), when the thread writes (a write
-// starts from the newest state), and when a call of another thread comes (which does not read
-// the batch's older state). A read transaction open keeps other programs' checkpoints from
-// copying the newer log into the store file, so a thread pauses its batch before it waits on
-// anything, such as a question to the user. For the library's settings transfers.
+// Read batches: the registry calls a thread makes between BeginReadBatch and EndReadBatch read
+// the store in one read transaction, started by the first of them that reads, instead of one
+// per call: they see one state of the store and cost one transaction. Batches nest; the
+// transaction ends when the outermost batch ends, when the thread writes (a write starts from
+// the newest state), when a call of another thread comes (which does not read the batch's older
+// state), and when the thread pauses its batches: from then on each call's reads end with the
+// call, until a batch begins anew or the last one ends. A read transaction open keeps other
+// programs' checkpoints from copying the newer log into the store file, so a thread pauses
+// before it waits on anything, such as a question to the user. For the library's settings
+// transfers.
 void BeginReadBatch();
 void EndReadBatch();
 void PauseReadBatch();
