@@ -431,11 +431,28 @@ LONG WritePending(Store &store, const KeyHandle &handle, int64_t *key_id) {
     } else if (LONG err = CheckKey(store, id)) {
         return err;
     }
-    // A key the handle was to make has just been made (or the write was refused above): its
-    // values are all new, and each name is set once (`pending_at`).
+    // Each name is set once (`pending_at`), so a statement that writes many values never writes
+    // one twice. Those left over are written one by one; a key the handle was to make has just
+    // been made (or the write was refused above), so its values are all new.
+    const std::vector<PendingValue> &pending = handle.pending;
+    size_t done = 0;
+    for (; pending.size() - done >= kValuesPerSet; done += kValuesPerSet) {
+        Query query(store, SetValuesStatement());
+        query.Bind(1, id);
+        for (size_t row = 0; row < kValuesPerSet; ++row) {
+            const PendingValue &value = pending[done + row];
+            const int first = static_cast<int>(4 * row + 2);
+            query.BindStatic(first, value.name)
+                .BindStatic(first + 1, value.folded)
+                .Bind(first + 2, static_cast<int64_t>(value.type))
+                .BindStatic(first + 3, value.data);
+        }
+        const int rc = query.Run();
+        if (rc != SQLITE_DONE) return MapError(rc, true);
+    }
     const bool new_key = handle.id == 0;
-    for (const PendingValue &value : handle.pending) {
-        if (LONG err = WriteValue(store, id, value, new_key)) return err;
+    for (; done < pending.size(); ++done) {
+        if (LONG err = WriteValue(store, id, pending[done], new_key)) return err;
     }
     if (!handle.pending.empty()) {
         if (LONG err = TouchKey(store, id)) return err;

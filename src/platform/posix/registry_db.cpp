@@ -49,6 +49,23 @@ std::string Fold(std::string_view name) { return text::AsciiUpper(name); }
 
 int Run(Store &store, const char *sql) { return Query(store, sql).Run(); }
 
+const char *SetValuesStatement() {
+    static const std::string sql = [] {
+        std::string text = "INSERT INTO vals (key_id, name, folded, type, data) VALUES ";
+        for (size_t row = 0; row < kValuesPerSet; ++row) {
+            const size_t first = 4 * row + 2;
+            text += row == 0 ? "(?1" : ", (?1";
+            for (size_t column = 0; column < 4; ++column)
+                text += ", ?" + std::to_string(first + column);
+            text += ")";
+        }
+        return text +
+               " ON CONFLICT (key_id, folded) DO UPDATE SET type = excluded.type,"
+               " data = excluded.data";
+    }();
+    return sql.c_str();
+}
+
 void BeginRead(Store &store, pthread_t reader) {
     if (store.reading) return;
     // What ends it is prepared first, so that ending it needs no memory.

@@ -46,6 +46,10 @@ inline constexpr const char kGetValue[] =
 inline constexpr const char kSetValue[] =
     "INSERT INTO vals (key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
     "ON CONFLICT (key_id, folded) DO UPDATE SET type = excluded.type, data = excluded.data";
+// Values written together: kValuesPerSet rows in one statement, each as kSetValue writes one
+// (the key id is ?1, and row k binds its name, folded name, type and data to ?(4k+2) to ?(4k+5)).
+inline constexpr size_t kValuesPerSet = 32;
+const char *SetValuesStatement();
 inline constexpr const char kUpdateValue[] =
     "UPDATE vals SET type = ?3, data = ?4 WHERE key_id = ?1 AND folded = ?2";
 inline constexpr const char kInsertValue[] =

@@ -267,6 +267,42 @@ TEST_F(Registry, DeletedKeysAndClosedHandles) {
     RegCloseKey(again);
 }
 
+// A commit of many values through one handle, some new and some set before under another
+// letter case: every value holds its own bytes and type, an old one keeps its name and place,
+// and the new ones follow in the order they were set.
+TEST_F(Registry, ManyValuesOfOneCommitKeepNamesPlacesAndBytes) {
+    HKEY key = nullptr;
+    ASSERT_EQ(Create("Many", &key), 0);
+    for (int i = 0; i < 70; i += 2)
+        ASSERT_EQ(Set(key, ("Value" + std::to_string(i)).c_str(), REG_SZ, "old", 4), 0);
+    ASSERT_EQ(RegCloseKey(key), 0);
+    ASSERT_EQ(Open("Many", &key), 0);
+    for (int i = 0; i < 70; ++i) {
+        const std::string text = "new " + std::to_string(i);
+        ASSERT_EQ(Set(key, ("VALUE" + std::to_string(i)).c_str(), i % 3 ? REG_SZ : REG_BINARY,
+                      text.c_str(), static_cast<DWORD>(text.size() + 1)),
+                  0);
+    }
+    ASSERT_EQ(RegCloseKey(key), 0);
+    ASSERT_EQ(Open("Many", &key), 0);
+    Names expected;
+    for (int i = 0; i < 70; i += 2) expected.push_back("Value" + std::to_string(i));
+    for (int i = 1; i < 70; i += 2) expected.push_back("VALUE" + std::to_string(i));
+    Names names;
+    char name[32], data[32];
+    for (DWORD chars = sizeof name, bytes = sizeof data, type = 0;
+         RegEnumValueA(key, names.size(), name, &chars, nullptr, &type,
+                       reinterpret_cast<BYTE *>(data), &bytes) == 0;
+         chars = sizeof name, bytes = sizeof data) {
+        names.emplace_back(name, chars);
+        const int i = std::atoi(name + 5);
+        EXPECT_EQ(std::string(data), "new " + std::to_string(i)) << name;
+        EXPECT_EQ(type, i % 3 ? REG_SZ : REG_BINARY) << name;
+    }
+    EXPECT_EQ(names, expected);
+    RegCloseKey(key);
+}
+
 // Two processes write at once; this one then reads their values from a store it opens again.
 TEST_F(Registry, ProcessesWritingAtOnceLoseNothing) {
     constexpr DWORD kValues = 200;
