@@ -46,30 +46,15 @@ std::wstring ToWide(std::string_view utf8) {
     return std::wstring(units.begin(), units.end());
 }
 
-// The values of an open instance key as text.
+// The values of an open instance key as text: Values() reads them with the wide calls, as
+// UTF-8; a text ends at its first NUL.
 void ReadValues(HKEY instance, RegKey &key, const std::string &outcome) {
-    std::vector<wchar_t> value_name(tovarine::kValueNameChars);
-    std::vector<BYTE> data(1024);
-    for (DWORD index = 0;;) {
-        DWORD name_chars = static_cast<DWORD>(value_name.size());
-        DWORD bytes = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const LONG rc = RegEnumValueW(instance, index, value_name.data(), &name_chars, nullptr,
-                                      &type, data.data(), &bytes);
-        if (rc == ERROR_NO_MORE_ITEMS) return;
-        if (rc == ERROR_MORE_DATA && bytes > data.size() && bytes < (1u << 30)) {
-            data.resize(bytes);  // the name buffer holds the longest name there is
-            continue;
-        }
-        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot read " + Quote(key.name), rc);
-        const std::string name = FromWide(std::wstring_view(value_name.data(), name_chars),
-                                          "a value name of " + Quote(key.name), outcome);
-        const std::string what = "the value " + Quote(name) + " of " + Quote(key.name);
-        if (type != REG_SZ) throw NotText(what, type, outcome);
-        std::wstring_view text(reinterpret_cast<const wchar_t *>(data.data()), bytes / 2);
-        text = text.substr(0, std::min(text.size(), text.find(L'\0')));
-        key.values.push_back({name, FromWide(text, what, outcome), 0});
-        ++index;
+    for (const RawValue &value : Values(instance, Quote(key.name))) {
+        const std::string what = "the value " + Quote(value.name) + " of " + Quote(key.name);
+        if (value.type != REG_SZ) throw NotText(what, value.type, outcome);
+        const auto *chars = reinterpret_cast<const char *>(value.data.data());
+        key.values.push_back(
+            {value.name, std::string(chars, strnlen(chars, value.data.size())), 0});
     }
 }
 
