@@ -106,6 +106,19 @@ static int same_settings(int32_t want_port, const char *want_title, const unsign
            memcmp(key, want_key, sizeof key) == 0;
 }
 
+/* Blanks the settings and loads saved instance 1 silently (the instance selector set), as a
+ * server started without its user at hand would, after telling `what` it does. */
+static void blank_silent_load(const char *name, const char *what) {
+    static const unsigned char kZeros[8] = {0};
+    int32_t selector;
+    printf("%s: %s\n", name, what);
+    set_settings(0, "", kZeros);
+    selector = f9832144782(1);
+    qy45AF(NULL, name, settings);
+    f9832144782(selector);
+    print_settings();
+}
+
 static const char kUsage[] =
     "Usage: sample_server [SETTINGS_NAME]\n"
     "A small server that keeps its settings (port, title, key) through the tovarine library\n"
@@ -119,20 +132,14 @@ static const char kUsage[] =
 /* A later run: the start-up load took what is saved; a silent load of the saved instance into
  * blank settings must give the same. */
 static int check_later_run(struct Script *script, const char *name) {
-    static const unsigned char kZeros[8] = {0};
-    int32_t loaded_port = port, selector;
+    int32_t loaded_port = port;
     char loaded_title[sizeof title];
     unsigned char loaded_key[sizeof key];
     memcpy(loaded_title, title, sizeof title);
     memcpy(loaded_key, key, sizeof key);
     print_settings();
 
-    printf("%s: blank, silent load of saved instance 1\n", name);
-    set_settings(0, "", kZeros);
-    selector = f9832144782(1);
-    qy45AF(NULL, name, settings);
-    f9832144782(selector);
-    print_settings();
+    blank_silent_load(name, "blank, silent load of saved instance 1");
     if (!same_settings(loaded_port, loaded_title, loaded_key)) {
         fault(script, "the silent load gave other settings than the start-up load");
     }
@@ -153,7 +160,7 @@ int main(int argc, char **argv) {
         {"Update from Registry?", "port changing from 0 to 9090", ANSWER_YES},
     };
     struct Script script = {boxes, (int)(sizeof boxes / sizeof boxes[0]), 0, 0, 0};
-    int32_t rc, selector;
+    int32_t rc;
 
     if (argc > 1 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
         fputs(kUsage, stdout);
@@ -198,12 +205,7 @@ int main(int argc, char **argv) {
         fault(&script, "the load did not restore what was saved");
     }
 
-    printf("%s: blank again, silent load of saved instance 1\n", name);
-    set_settings(0, "", kZeros);
-    selector = f9832144782(1);
-    qy45AF(NULL, name, settings);
-    f9832144782(selector);
-    print_settings();
+    blank_silent_load(name, "blank again, silent load of saved instance 1");
     if (!same_settings(9090, kMovedTitle, kKey)) {
         fault(&script, "the silent load did not restore what was saved");
     }

@@ -117,6 +117,20 @@ void OpenRoot(Key &root, REGSAM rights, Access access) {
 
 namespace {
 
+// The name of subkey `index` of `key`, read with `enum_key` (RegEnumKeyExW or RegEnumKeyExA)
+// into buffers of `chars` characters, the class too when `with_class`; `take` makes the name
+// from its characters and gives what the call returns.
+template <typename Char, typename EnumKey, typename Take>
+LONG ReadSubkey(HKEY key, DWORD index, DWORD chars, bool with_class, EnumKey enum_key, Take take) {
+    std::vector<Char> name(chars), key_class(with_class ? chars : 1);
+    DWORD name_chars = chars, class_chars = chars;
+    FILETIME last_write{};
+    const LONG rc = enum_key(key, index, name.data(), &name_chars, nullptr,
+                             with_class ? key_class.data() : nullptr,
+                             with_class ? &class_chars : nullptr, &last_write);
+    return rc != ERROR_SUCCESS ? rc : take(name.data(), name_chars);
+}
+
 // Every value of `key`, read with `enum_value` (RegEnumValueW or RegEnumValueA) into name and
 // data buffers; `take` makes each value's record from its name's characters, its type and its
 // bytes. A value whose data or name did not fit is read again with that buffer made larger: the
@@ -170,17 +184,13 @@ bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type
 }  // namespace
 
 LONG EnumSubkey(HKEY key, DWORD index, DWORD chars, bool with_class, std::string &name) {
-    std::vector<wchar_t> wide(chars), key_class(with_class ? chars : 1);
-    DWORD name_chars = chars, class_chars = chars;
-    FILETIME last_write{};
-    const LONG rc = RegEnumKeyExW(key, index, wide.data(), &name_chars, nullptr,
-                                  with_class ? key_class.data() : nullptr,
-                                  with_class ? &class_chars : nullptr, &last_write);
-    if (rc != ERROR_SUCCESS) return rc;
-    std::optional<std::string> utf8 = FromWide(wide.data(), name_chars);
-    if (!utf8) return ERROR_INVALID_DATA;
-    name = std::move(*utf8);
-    return ERROR_SUCCESS;
+    return ReadSubkey<wchar_t>(key, index, chars, with_class, RegEnumKeyExW,
+                               [&](const wchar_t *wide, DWORD name_chars) {
+                                   std::optional<std::string> utf8 = FromWide(wide, name_chars);
+                                   if (!utf8) return LONG{ERROR_INVALID_DATA};
+                                   name = std::move(*utf8);
+                                   return LONG{ERROR_SUCCESS};
+                               });
 }
 
 LONG OpenSubkey(HKEY parent, const std::string &name, REGSAM rights, Key &key) {
@@ -213,14 +223,11 @@ std::vector<RawValue> Values(HKEY key, const std::string &what) {
 #else
 
 LONG EnumSubkey(HKEY key, DWORD index, DWORD chars, bool with_class, std::string &name) {
-    std::vector<char> bytes(chars), key_class(with_class ? chars : 1);
-    DWORD name_chars = chars, class_chars = chars;
-    FILETIME last_write{};
-    const LONG rc = RegEnumKeyExA(key, index, bytes.data(), &name_chars, nullptr,
-                                  with_class ? key_class.data() : nullptr,
-                                  with_class ? &class_chars : nullptr, &last_write);
-    if (rc == ERROR_SUCCESS) name.assign(bytes.data(), name_chars);
-    return rc;
+    return ReadSubkey<char>(key, index, chars, with_class, RegEnumKeyExA,
+                            [&](const char *bytes, DWORD name_chars) {
+                                name.assign(bytes, name_chars);
+                                return LONG{ERROR_SUCCESS};
+                            });
 }
 
 LONG OpenSubkey(HKEY parent, const std::string &name, REGSAM rights, Key &key) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/posix/registry_store.h"
+#include "store_fixture.h"
 #include "platform/posix/win32.h"
 
 namespace {
@@ -59,21 +60,13 @@ bool Succeeded(pid_t pid) {
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-class RegistryFork : public ::testing::Test {
+class RegistryFork : public tovarine::store_testing::FreshStoreTest {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/tovarine-fork-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        dir_ = folder;
+        FreshStoreTest::SetUp();
         store_ = dir_ / "registry.db";
-        setenv("TOVARINE_REGISTRY", store_.c_str(), 1);
-        registry::CloseStore();
     }
-    void TearDown() override {
-        registry::CloseStore();
-        fs::remove_all(dir_);
-    }
-    fs::path dir_, store_;
+    fs::path store_;
 };
 
 // A server that used the store forks a daemon and exits; the daemon keeps saving while another

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/posix/registry_store.h"
+#include "store_fixture.h"
 #include "platform/posix/win32.h"
 
 namespace {
@@ -53,30 +54,9 @@ std::vector<std::string> Subkeys(const char *path) {
     RegCloseKey(key);
     return names;
 }
-std::string Contents(const fs::path &path) {
-    std::ostringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
-}
+using tovarine::store_testing::Contents;
 
-class RegistryStore : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char folder[] = "/tmp/tovarine-store-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        dir_ = folder;
-        UseStore(dir_ / "registry.db");
-    }
-    void TearDown() override {
-        registry::CloseStore();
-        fs::remove_all(dir_);
-    }
-    static void UseStore(const fs::path &path) {
-        setenv("TOVARINE_REGISTRY", path.c_str(), 1);
-        registry::CloseStore();
-    }
-    fs::path dir_;
-};
+class RegistryStore : public tovarine::store_testing::FreshStoreTest {};
 
 // Two handles of this process told "created new" for one key: the first commit makes it, the
 // second finds it made and writes nothing, whichever call commits.

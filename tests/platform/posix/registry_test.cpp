@@ -15,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/registry_store.h"
+#include "store_fixture.h"
 #include "platform/posix/registry_test_controls.h"
 #include "platform/posix/win32.h"
 
@@ -53,11 +54,7 @@ Names Subkeys(HKEY key) {
     return names;
 }
 
-std::string Contents(const fs::path &path) {
-    std::ostringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
-}
+using tovarine::store_testing::Contents;
 
 // Runs each body in its own child process, all at once; true when every one succeeded.
 bool RunInChildren(const std::vector<std::function<bool()>> &bodies) {
@@ -76,24 +73,7 @@ bool RunInChildren(const std::vector<std::function<bool()>> &bodies) {
     return all;
 }
 
-class Registry : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char folder[] = "/tmp/tovarine-registry-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        dir_ = folder;
-        UseStore(dir_ / "registry.db");
-    }
-    void TearDown() override {
-        CloseStore();
-        fs::remove_all(dir_);
-    }
-    static void UseStore(const fs::path &path) {
-        setenv("TOVARINE_REGISTRY", path.c_str(), 1);
-        CloseStore();
-    }
-    fs::path dir_;
-};
+class Registry : public tovarine::store_testing::FreshStoreTest {};
 
 TEST_F(Registry, KeysMatchCaseInsensitivelyKeepTheirCaseAndEnumerateInUpperCaseOrder) {
     HKEY parent = nullptr, key = nullptr;
