@@ -692,6 +692,13 @@ void CloseStore() {
 
 std::string StoreFile() { return StorePath(); }
 
+unsigned StoreCopyMode() {
+    struct stat st {};
+    const std::string path = StorePath();
+    if (path.empty() || stat(path.c_str(), &st) != 0) return 0600;
+    return static_cast<unsigned>(st.st_mode) & 0777u;
+}
+
 LONG CommitTogether(const HKEY *keys, size_t count) {
     if (keys == nullptr && count != 0) return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {

@@ -21,6 +21,11 @@ constexpr int kBusyTimeoutMs = 10000;
 // when TOVARINE_REGISTRY is set but empty, or when no home folder is known.
 std::string StoreFile();
 
+// The permission bits that copies of the store (backups, exports) are created with, so that no
+// copy is readable by more users than the store itself: the store file's own (0600 when there is
+// no store file yet, as a new store gets).
+unsigned StoreCopyMode();
+
 // Commits the uncommitted writes of the `count` open keys (handles from RegOpenKeyExA or
 // RegCreateKeyExA, not HKEY_CURRENT_USER) in one transaction: every key made and every value set
 // through any of them becomes visible at once, or none does. On failure every one of those
