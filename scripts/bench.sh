@@ -36,4 +36,5 @@ if [[ -z "$plot_reason" ]]; then
 else
     echo "plot: SKIPPED: $plot_reason"
 fi
+python3 bench/store_load.py --runs 1 --out build/bench/results/store_load.json
 python3 bench/check_scaling.py build/bench/results/hostile.json
