@@ -63,19 +63,13 @@ private:
     LocalText subkey_, path_;
 };
 
-// Saves the table into the first free "NAME n" from `number` up. With `exclusive` the key must
-// be made by this save: when another process makes it first, the save goes on to the next free
-// number. Without, the save writes into the key it chose even when another process makes it
-// meanwhile, as every save into an instance by its name does.
+// Saves the table into the first free "NAME n" from `number` up, into a key this save makes
+// itself: when another process makes it first, the save goes on to the next free number, so
+// that two new instances saved at once never land in one key.
 void SaveIntoNewKey(const char *settings_name, SettingDescriptor *table, DWORD number,
-                    int32_t selector, bool exclusive) {
+                    int32_t selector) {
     FreeInstanceKeys keys(settings_name, number);
-    if (!keys.Find()) return;
-    if (exclusive) {
-        TransferToNewKey(keys, table, selector);
-    } else {
-        TransferTable(keys.Current(), table, true, selector);
-    }
+    if (keys.Find()) TransferToNewKey(keys, table, selector);
 }
 
 }  // namespace
@@ -91,7 +85,7 @@ void SaveNewInstance(HKEY counted, const char *settings_name, SettingDescriptor 
                                   class_capacity != 0 ? class_buffer : nullptr, class_capacity,
                                   last_write, [](const char *) { return true; });
     }
-    SaveIntoNewKey(settings_name, table, number, selector, true);
+    SaveIntoNewKey(settings_name, table, number, selector);
 }
 
 int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor *table, bool save,
@@ -139,8 +133,10 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
 
     if (matches == 0) {
         if (save) {
-            // The first save of a settings name goes to "NAME 0".
-            SaveIntoNewKey(settings_name, table, 0, selector, false);
+            // The first save of a settings name goes to "NAME 0", made by this save alone: when
+            // another process makes it first, this save goes on to the next free number, as a
+            // new instance does, rather than writing over the other's first save.
+            SaveIntoNewKey(settings_name, table, 0, selector);
         } else if (selector == 0) {
             LocalText notice;
             notice.Append("No settings yet saved for ").Append(settings_name);

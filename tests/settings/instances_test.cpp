@@ -150,8 +150,8 @@ TEST_F(InstancesTest, NewInstanceNeverOverwritesAnExistingOne) {
 }
 
 // Another program makes the very key a save is about to write while the user is asked. A new
-// instance is made by this save alone: it goes to the next free number, without asking again.
-// A first save goes to "NAME 0" whoever made it, as a save into an instance by its name does.
+// instance, and the first save of a settings name alike, is made by this save alone: it goes to
+// the next free number, without asking again, and the other program's key keeps its values.
 TEST_F(InstancesTest, KeyMadeByAnotherProgramWhileAsking) {
     const struct {
         const char *what;
@@ -161,7 +161,7 @@ TEST_F(InstancesTest, KeyMadeByAnotherProgramWhileAsking) {
         std::vector<std::string> after;   // every key's Port and Other afterwards
     } cases[] = {
         {"a new instance", {"Srv 0"}, "Srv 1", true, {"Srv 0=1/-", "Srv 1=7/x", "Srv 2=80/-"}},
-        {"the first save", {}, "Srv 0", false, {"Srv 0=80/x"}},
+        {"the first save", {}, "Srv 0", false, {"Srv 0=7/x", "Srv 1=80/-"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
