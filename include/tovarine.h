@@ -203,6 +203,22 @@ typedef int (*tovarine_message_box_handler)(void *context, HWND owner, const cha
                                             const char *caption, unsigned int type);
 TOVARINE_API void TOVARINE_CALL
 tovarine_set_message_box_handler(tovarine_message_box_handler handler, void *context);
+
+/* POSIX only: where the library's diagnostics go. Each is one line about a failure that the
+ * call itself does not report: a save that could not be written, or a settings store that
+ * could not be opened (damaged, not a store, unreadable, locked by another program past the
+ * wait, a symbolic link of another user's). `error` is the Win32 error code (1013 a key that
+ * could not be written, 1009 a damaged store, 5 a refused link, ...); `key_path` the key
+ * concerned ("HKEY_CURRENT_USER\..."), or NULL for the store as a whole; `text` the line,
+ * without a line end, the same words the library otherwise writes to standard error. The
+ * handler runs on the thread of the failing call, with no lock of the library's held, and may
+ * call the library. With no handler (or after NULL is installed) the lines go to standard
+ * error. A settings root that does not exist is no failure and is not told. May be called
+ * from any thread; Windows hands the same lines to OutputDebugStringA. */
+typedef void (*tovarine_diagnostic_handler)(void *context, int32_t error, const char *key_path,
+                                            const char *text);
+TOVARINE_API void TOVARINE_CALL tovarine_set_diagnostic_handler(tovarine_diagnostic_handler handler,
+                                                                void *context);
 #endif
 
 #ifdef __cplusplus

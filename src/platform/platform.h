@@ -3,6 +3,8 @@
 // Win32 names, so it compiles unchanged for both targets.
 #pragma once
 
+#include <cstddef>
+
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -12,6 +14,7 @@
 #endif
 #include <windows.h>
 #else
+#include "posix/diagnostics.h"
 #include "posix/registry_store.h"
 #include "posix/win32.h"
 #endif
@@ -27,6 +30,34 @@ inline LONG DiscardKey(HKEY key) {
     return RegCloseKey(key);
 #else
     return registry::DiscardKey(key);
+#endif
+}
+
+// The words Windows gives the Win32 code `error`, without their closing period and line end,
+// into `buffer` ("" when there are none); returns their length. Needs no memory.
+inline size_t ErrorWords(LONG error, char *buffer, DWORD size) {
+    if (size == 0) return 0;
+    DWORD chars = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, static_cast<DWORD>(error), 0, buffer, size, nullptr);
+    if (chars >= size) chars = 0;
+    while (chars > 0 && (buffer[chars - 1] == '\r' || buffer[chars - 1] == '\n' ||
+                         buffer[chars - 1] == ' ' || buffer[chars - 1] == '.')) {
+        --chars;
+    }
+    buffer[chars] = '\0';
+    return chars;
+}
+
+// Hands one line about a failure to whoever watches the process's diagnostics: the debugger's
+// output on Windows; on POSIX the host's diagnostic handler, else standard error. `key_path` is
+// the key concerned ("HKEY_CURRENT_USER\..."); `line` ends with a line end.
+inline void TellDiagnostic(LONG error, const char *key_path, const char *line) {
+#if defined(_WIN32)
+    (void)error;
+    (void)key_path;
+    OutputDebugStringA(line);
+#else
+    diagnostics::Tell(error, key_path, line);
 #endif
 }
 

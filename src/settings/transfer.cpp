@@ -121,29 +121,21 @@ WriteOutcome WriteKey(HKEY parent, const char *key_path, HKEY key, bool new_key,
 // output on Windows) that a save failed, in one line naming the key and the reason, silent
 // mode or not. Built on the stack: it must be told also when no memory is left.
 void TellFailure(const char *parent_path, const char *key_path, LONG error) {
-    char reason[256] = {};
-    DWORD chars =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(error), 0, reason, sizeof reason, nullptr);
-    if (chars >= sizeof reason) chars = 0;
-    while (chars > 0 && (reason[chars - 1] == '\r' || reason[chars - 1] == '\n' ||
-                         reason[chars - 1] == ' ' || reason[chars - 1] == '.')) {
-        --chars;
-    }
-    reason[chars] = 0;
-
-    char line[1024];
+    char reason[256];
+    const size_t chars = ErrorWords(error, reason, sizeof reason);
+    char key[840];
     const bool cut = std::strlen(key_path) > 600;
     const bool below = parent_path != nullptr && *parent_path != 0;
-    std::snprintf(line, sizeof line,
-                  "tovarine: could not save HKEY_CURRENT_USER\\%.200s%s%.600s%s: error %ld%s%s\n",
-                  below ? parent_path : "", below ? "\\" : "", key_path, cut ? "..." : "",
+    std::snprintf(key, sizeof key, "HKEY_CURRENT_USER\\%.200s%s%.600s%s", below ? parent_path : "",
+                  below ? "\\" : "", key_path, cut ? "..." : "");
+    char line[1200];
+    std::snprintf(line, sizeof line, "tovarine: could not save %s: error %ld%s%s\n", key,
                   static_cast<long>(error), chars > 0 ? ": " : "", reason);
     // One line, whatever the key's name or the reason hold.
     for (char *c = line; c[1] != 0; ++c) {
         if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
     }
-    OutputDebugStringA(line);
+    TellDiagnostic(error, key, line);
 }
 
 // Shows the user what was not saved: every setting, when a write failed and nothing of the

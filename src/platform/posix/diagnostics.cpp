@@ -1,12 +1,15 @@
-// Diagnostics of the POSIX stand-ins: debug output to standard error, and the texts of the
-// Win32 error codes that the stand-ins return, in Windows' own words, so that a message reads
-// the same on both targets.
+// Diagnostics of the POSIX stand-ins: the host's diagnostic handler, debug output to standard
+// error, and the texts of the Win32 error codes that the stand-ins return, in Windows' own
+// words, so that a message reads the same on both targets.
+#include "diagnostics.h"
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
-#include "win32.h"
+#include "tovarine.h"  // the handler export and its type
 
 namespace {
 
@@ -37,7 +40,54 @@ constexpr ErrorText kErrorTexts[] = {
     {1018, "Illegal operation attempted on a registry key that has been marked for deletion."},
 };
 
+struct Handler {
+    tovarine_diagnostic_handler function = nullptr;
+    void *context = nullptr;
+};
+
+std::mutex g_handler_mutex;
+Handler g_handler;
+
 }  // namespace
+
+extern "C" void tovarine_set_diagnostic_handler(tovarine_diagnostic_handler handler,
+                                                void *context) {
+    try {
+        std::lock_guard<std::mutex> lock(g_handler_mutex);
+        g_handler = Handler{handler, handler != nullptr ? context : nullptr};
+    } catch (...) {  // a lock that cannot be taken leaves the handler as it was
+    }
+}
+
+namespace tovarine::diagnostics {
+
+void Tell(LONG error, const char *key_path, const char *line) {
+    if (line == nullptr) return;
+    Handler handler;
+    try {
+        std::lock_guard<std::mutex> lock(g_handler_mutex);
+        handler = g_handler;
+    } catch (...) {
+        // No lock: standard error still has the line.
+    }
+    if (handler.function == nullptr) {
+        OutputDebugStringA(line);
+        return;
+    }
+    // The handler is given the line without its end, and whatever it throws stays here.
+    char text[2048];
+    size_t length = std::strlen(line);
+    if (length >= sizeof text) length = sizeof text - 1;
+    std::memcpy(text, line, length);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
+    text[length] = '\0';
+    try {
+        handler.function(handler.context, static_cast<int32_t>(error), key_path, text);
+    } catch (...) {
+    }
+}
+
+}  // namespace tovarine::diagnostics
 
 void OutputDebugStringA(LPCSTR text) {
     if (text == nullptr) return;

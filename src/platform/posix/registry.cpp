@@ -62,6 +62,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -74,6 +75,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "diagnostics.h"
+#include "platform/platform.h"
 #include "registry_db.h"
 #include "registry_store.h"
 #include "registry_test_controls.h"
@@ -232,17 +235,39 @@ thread_local bool t_reads_paused = false;
 // Whether the calling thread's reads go on past the call.
 bool InReadBatch() { return t_read_batches > 0 && !t_reads_paused; }
 
-LONG EnsureOpen(Globals &g) {
+// What stopped the calling thread's last open of the store, to be told to the host once the
+// registry's lock is let go (the host's handler may call the library).
+thread_local LONG t_open_failure = ERROR_SUCCESS;
+
+// Whether a store file has appeared since the stand-in was opened: a file with something in it
+// (or a link to one), made by another process's first write.
+bool StoreFileAppeared() {
+    const std::string path = StorePath();
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 &&
+           (!S_ISREG(st.st_mode) || st.st_size > 0);
+}
+
+// Opens the process's connection when it has none (or one from before a fork). A call that
+// writes needs the store file itself, and lays a new store out when there is none; one that
+// only reads is served by a stand-in while there is no store file, and moves to the file once
+// another process has made it.
+LONG EnsureOpen(Globals &g, bool for_writing = false) {
     Store &store = g.store;
     if (store.db && store.pid == ProcessId()) {
-        // Another thread's batch does not make this call read its older state.
-        if (store.reading && !pthread_equal(store.reader, pthread_self())) EndRead(store);
-        return ERROR_SUCCESS;
+        if (!store.stand_in || (!for_writing && !StoreFileAppeared())) {
+            // Another thread's batch does not make this call read its older state.
+            if (store.reading && !pthread_equal(store.reader, pthread_self())) EndRead(store);
+            return ERROR_SUCCESS;
+        }
     }
     DropConnection(g);
     store.pid = ProcessId();
-    const LONG err = OpenConnection(store);
-    if (err != ERROR_SUCCESS) CloseConnection(store);
+    const LONG err = OpenConnection(store, for_writing);
+    if (err != ERROR_SUCCESS) {
+        CloseConnection(store);
+        t_open_failure = err;
+    }
     ++g.store.epoch;
     return err;
 }
@@ -482,6 +507,7 @@ void DropPending(KeyHandle &handle) {
 // someone else (ERROR_ALREADY_EXISTS): then they are dropped, as they were meant for a new key.
 LONG CommitPending(Globals &g, KeyHandle &handle) {
     if (!handle.HasPending()) return ERROR_SUCCESS;
+    if (LONG err = EnsureOpen(g, true)) return err;
     Transaction txn(g.store);
     if (LONG err = txn.Begin()) return err;
     int64_t id = 0;
@@ -580,8 +606,29 @@ LONG CopyData(DWORD type, const std::vector<BYTE> &value, LPBYTE data, LPDWORD b
 
 // Runs `body` under the registry's lock; C++ failures become Win32 codes at the boundary. The
 // call's read transaction ends with it, unless the thread's read batch goes on.
+// Tells the host why the store could not be opened, in one line naming the store file.
+void TellOpenFailure(LONG error) noexcept {
+    char reason[256];
+    const size_t chars = tovarine::ErrorWords(error, reason, sizeof reason);
+    char line[1024];
+    try {
+        std::snprintf(line, sizeof line,
+                      "tovarine: cannot open the settings store %.700s: error %ld%s%s\n",
+                      StorePath().c_str(), static_cast<long>(error), chars > 0 ? ": " : "", reason);
+    } catch (...) {
+        std::snprintf(line, sizeof line, "tovarine: cannot open the settings store: error %ld\n",
+                      static_cast<long>(error));
+    }
+    for (char *c = line; c[1] != 0; ++c) {
+        if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
+    }
+    tovarine::diagnostics::Tell(error, nullptr, line);
+}
+
+// A store that could not be opened is told to the host after the lock is let go.
 template <typename Body>
 LONG Locked(Body body) noexcept {
+    LONG result = ERROR_SUCCESS;
     try {
         Globals &g = State();
         std::lock_guard lock(g.mutex);
@@ -591,12 +638,18 @@ LONG Locked(Body body) noexcept {
                 if (!InReadBatch()) EndRead(store);
             }
         } end_read{g.store};
-        return body(g);
+        result = body(g);
     } catch (const std::bad_alloc &) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+        result = ERROR_NOT_ENOUGH_MEMORY;
     } catch (...) {
-        return ERROR_INVALID_PARAMETER;
+        result = ERROR_INVALID_PARAMETER;
     }
+    if (t_open_failure != ERROR_SUCCESS) {
+        const LONG failure = t_open_failure;
+        t_open_failure = ERROR_SUCCESS;
+        TellOpenFailure(failure);
+    }
+    return result;
 }
 
 }  // namespace
@@ -619,6 +672,7 @@ LONG BackupStore(const std::string &destination) {
     if (destination.empty()) return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         if (LONG err = EnsureOpen(g)) return err;
+        if (g.store.stand_in) return ERROR_FILE_NOT_FOUND;  // no store to copy
         struct stat store {
         }, target{};
         const std::string file = sqlite3_db_filename(g.store.db, "main");
@@ -712,7 +766,7 @@ LONG CommitTogether(const HKEY *keys, size_t count) {
             if (LONG err = Resolve(g, keys[i], &handle)) return err;
             if (seen.emplace(handle, i).second) handles.push_back(handle);
         }
-        if (LONG err = EnsureOpen(g)) return err;
+        if (LONG err = EnsureOpen(g, true)) return err;
         std::vector<int64_t> ids(handles.size());
         LONG err = ERROR_SUCCESS;
         {
@@ -960,6 +1014,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, 
                 {std::string(value_name), std::move(folded), type, std::move(bytes)});
             return ERROR_SUCCESS;
         }
+        if (LONG err = EnsureOpen(g, true)) return err;
         Transaction txn(g.store);
         if (LONG err = txn.Begin()) return err;
         if (LONG err = CheckKey(g.store, handle->id)) return err;

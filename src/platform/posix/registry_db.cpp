@@ -98,7 +98,19 @@ bool CopyLogIntoFile(sqlite3 *db) {
     }
 }
 
+void LimitLog(sqlite3 *db) {
+    const char *file = sqlite3_db_filename(db, "main");
+    if (file == nullptr || *file == '\0') return;
+    const char *log = sqlite3_filename_wal(file);
+    struct stat st {};
+    if (log == nullptr || stat(log, &st) != 0 || st.st_size <= kLogLimitBytes) return;
+    sqlite3_busy_timeout(db, kLogCutWaitMs);
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+}
+
 void CloseConnection(Store &store) {
+    store.stand_in = false;
     store.reading = false;  // a read transaction still open ends with the connection
     for (auto &[sql, stmt] : store.statements) sqlite3_finalize(stmt);
     store.statements.clear();
@@ -223,22 +235,65 @@ LONG AddValueOrder(Store &store) {
 
 }  // namespace
 
-LONG OpenConnection(Store &store) {
-    const std::string path = StorePath();
-    if (path.empty() || !MakeFolders(path)) return ERROR_CANTOPEN;
-    // Made here rather than by SQLite for its mode; never truncated. Also turns away folders.
-    // A new file's name is synced into its folder at once.
-    int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    const bool made = fd >= 0;
-    if (!made && errno == EEXIST) fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return ERROR_CANTOPEN;
-    close(fd);
-    if (made && !SyncFolder(FolderOf(path))) return ERROR_CANTOPEN;
+namespace {
 
-    int rc = sqlite3_open_v2(path.c_str(), &store.db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+// Whether `path` may be opened as the store: anything but a symbolic link of another user's
+// (root's links are the system's own).
+bool LinkAllowed(const std::string &path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    return st.st_uid == getuid() || st.st_uid == 0;
+}
+
+// Opens an empty store in memory as the stand-in for one not made yet.
+LONG OpenStandIn(Store &store) {
+    int rc = sqlite3_open_v2(":memory:", &store.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    if (rc != SQLITE_OK) return MapError(rc, false);
+    sqlite3_extended_result_codes(store.db, 1);
+    store.stand_in = true;
+    Transaction txn(store);
+    if (LONG err = txn.Begin()) return err;
+    if (LONG err = CreateSchema(store)) return err;
+    return txn.Commit();
+}
+
+}  // namespace
+
+LONG OpenConnection(Store &store, bool for_writing) {
+    const std::string path = StorePath();
+    if (path.empty()) return ERROR_CANTOPEN;
+    if (!LinkAllowed(path)) return ERROR_ACCESS_DENIED;
+    if (!for_writing) {
+        // Nothing to read, and nothing to be made by reading: a missing file, one behind a
+        // dangling link, or an empty one is a store without keys.
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT) return OpenStandIn(store);
+            return ERROR_CANTOPEN;
+        }
+        if (S_ISREG(st.st_mode) && st.st_size == 0) return OpenStandIn(store);
+    } else {
+        if (!MakeFolders(path)) return ERROR_CANTOPEN;
+        // Made here rather than by SQLite for its mode; never truncated. Also turns away
+        // folders. A new file's name is synced into its folder at once. O_EXCL does not follow
+        // a link: a link found there is checked again before it is followed.
+        int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const bool made = fd >= 0;
+        if (!made && errno == EEXIST) {
+            if (!LinkAllowed(path)) return ERROR_ACCESS_DENIED;
+            fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+        }
+        if (fd < 0) return ERROR_CANTOPEN;
+        close(fd);
+        if (made && !SyncFolder(FolderOf(path))) return ERROR_CANTOPEN;
+    }
+
+    int rc = sqlite3_open_v2(path.c_str(), &store.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                              SyncVfsName());
     if (rc != SQLITE_OK) return ERROR_CANTOPEN;
+    // A link planted while the file was opened is no better than one found before.
+    if (!LinkAllowed(path)) return ERROR_ACCESS_DENIED;
     sqlite3_extended_result_codes(store.db, 1);
     sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
 
@@ -247,6 +302,11 @@ LONG OpenConnection(Store &store) {
     int64_t version = 0, objects = 0;
     if (LONG err = ReadLayout(store, &version, &objects)) return err;
     if (version == 0 ? objects != 0 : version != kSchemaVersion) return ERROR_BADDB;
+    if (version == 0 && !for_writing) {
+        // An empty database: a store without keys, laid out by the first write.
+        CloseConnection(store);
+        return OpenStandIn(store);
+    }
 
     // Some file systems cannot share WAL's index; the journal mode then stays as it was, which
     // is as safe with synchronous=FULL. A busy store keeps the mode another process gave it.
@@ -254,6 +314,9 @@ LONG OpenConnection(Store &store) {
     if (rc != SQLITE_DONE && (rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_READONLY)
         return MapError(rc, true);
     rc = Run(store, "PRAGMA synchronous=FULL");
+    if (rc != SQLITE_DONE) return MapError(rc, false);
+    const std::string limit = "PRAGMA journal_size_limit=" + std::to_string(kLogLimitBytes);
+    rc = Run(store, limit.c_str());
     if (rc != SQLITE_DONE) return MapError(rc, false);
 
     if (version == 0) {
@@ -275,6 +338,13 @@ LONG OpenConnection(Store &store) {
         if (rc == SQLITE_DONE) return ERROR_BADDB;
         if (rc != SQLITE_ROW) return MapError(rc, false);
     }
+    // A log left by processes that ended without closing the store is read back by the first
+    // connection after them, and then counts as not yet copied into the file, although it was:
+    // a write would append to it instead of starting it anew, and each such process would leave
+    // the log longer. Copying it now lets the next write start the log from its beginning.
+    const char *log = sqlite3_filename_wal(sqlite3_db_filename(store.db, "main"));
+    struct stat st {};
+    if (log != nullptr && stat(log, &st) == 0 && st.st_size > 0) CopyLogIntoFile(store.db);
     return AddValueOrder(store);
 }
 

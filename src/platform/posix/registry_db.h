@@ -23,6 +23,14 @@ inline constexpr int64_t kRootId = 1;  // HKEY_CURRENT_USER's row
 // reads an older state that copy stops short, and it is tried again after 1, 2, 4, ... ms, at
 // most this many times (63 ms in all) before the rest is left to the next commit.
 inline constexpr int kCheckpointRetries = 6;
+// The write-ahead log is kept at most this large once a write ends (plus the write itself while
+// it runs): a longer log is cut back to nothing, and a log restarted from its beginning is cut
+// to this size. Without a bound it grows by each process's writes, since a process that leaves
+// without closing the store leaves the next one a log it cannot restart.
+inline constexpr int64_t kLogLimitBytes = 1 << 20;
+// How long cutting the log back waits for other connections' reads and checkpoints to end; the
+// write itself has committed by then, and a log not cut now is cut after a later write.
+inline constexpr int kLogCutWaitMs = 200;
 inline constexpr int64_t kSchemaVersion = 1;
 
 // Statements, kept prepared for the life of the connection.
@@ -82,6 +90,10 @@ inline constexpr const char kValueOrder[] =
 
 struct Store {
     sqlite3 *db = nullptr;
+    // No store file yet (none, a dangling link, an empty file): `db` is then an empty store in
+    // memory that answers the reads as a store without keys would, so that reading makes no
+    // file. The first write opens the file instead, laying a new store out in it.
+    bool stand_in = false;
     pid_t pid = 0;  // the process that opened the connection
     std::unordered_map<const char *, sqlite3_stmt *> statements;
     uint64_t epoch = 1;  // moves with every commit of this process and every close
@@ -202,12 +214,20 @@ void EndRead(Store &store);
 // close): until then the file alone is not a full copy. True when the whole log is in the file.
 bool CopyLogIntoFile(sqlite3 *db);
 
+// Keeps the write-ahead log within kLogLimitBytes after a write has ended (committed or rolled
+// back): a longer log is copied into the store file and cut to nothing, waiting at most
+// kLogCutWaitMs for other connections. That also gives back at once the room a write that met
+// a full disk took in the log.
+void LimitLog(sqlite3 *db);
+
 // A write transaction, rolled back unless committed.
 class Transaction {
 public:
     explicit Transaction(Store &store) : store_(store) {}
     ~Transaction() {
-        if (!sqlite3_get_autocommit(store_.db)) Run(store_, kRollback);
+        if (sqlite3_get_autocommit(store_.db)) return;
+        Run(store_, kRollback);
+        LimitLog(store_.db);
     }
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
@@ -226,6 +246,7 @@ public:
         if (rc != SQLITE_DONE) return MapError(rc, true);
         ++store_.epoch;
         CopyLogIntoFile(store_.db);
+        LimitLog(store_.db);
         return ERROR_SUCCESS;
     }
 
@@ -245,9 +266,13 @@ std::string FolderOf(const std::string &path);
 // true.
 bool SyncFolder(const std::string &folder);
 
-// Opens the store into `store` (made when missing), checking its layout; `store.db` may be set
-// on failure, for the caller to close.
-LONG OpenConnection(Store &store);
+// Opens the store into `store`, checking its layout; `store.db` may be set on failure, for the
+// caller to close. With `for_writing` a store that is missing (or an empty file) is made and laid
+// out; without, nothing is made or written: `store` is then a stand-in (Store::stand_in).
+// A store path that is a symbolic link owned by neither the user nor root is refused
+// (ERROR_ACCESS_DENIED): in a folder other users can write to, such a link would turn a file of
+// the user's that it points at into a store.
+LONG OpenConnection(Store &store, bool for_writing);
 
 // Copies the database of connection `source` into a new file `path` in one read of it, as a
 // database with a rollback journal, synced.
