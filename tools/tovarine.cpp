@@ -9,6 +9,7 @@
 #include "command.h"
 #include "command_line.h"
 #include "report.h"
+#include "tovarine.h"
 
 namespace tovarine_tool {
 namespace {
@@ -112,6 +113,11 @@ void AddJsonFlag(CLI::App &command, Invocation &invocation) {
 
 int main(int argc, char **argv) {
     using namespace tovarine_tool;
+#if !defined(_WIN32)
+    // Every failure of the store reaches the user as the command's own error, with what the
+    // command was doing: the store's own line about it would say the same twice.
+    tovarine_set_diagnostic_handler([](void *, int32_t, const char *, const char *) {}, nullptr);
+#endif
     int status;
     try {
         status = Run(Arguments(argc, argv));

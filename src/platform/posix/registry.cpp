@@ -683,6 +683,12 @@ LONG BackupStore(const std::string &destination) {
             return ERROR_ALREADY_EXISTS;
         const std::string partial = destination + ".partial";
         unlink(partial.c_str());
+        // Made with the store's own mode before SQLite fills it, so that the copy is readable
+        // by no one who cannot read the store.
+        const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                            static_cast<mode_t>(StoreCopyMode()));
+        if (fd < 0) return ERROR_CANTWRITE;
+        close(fd);
         LONG err = CopyInto(g.store.db, partial);
         if (err == ERROR_SUCCESS && rename(partial.c_str(), destination.c_str()) != 0)
             err = ERROR_CANTWRITE;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -231,6 +232,9 @@ TEST_F(RegistryStore, BackupIsAWholeSelfContainedCopy) {
     EXPECT_FALSE(check.self_contained);
 
     std::ofstream(dir_ / "copy.db") << "an older file, replaced whole";
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read);
+    const mode_t umask_before = umask(022);
     ASSERT_EQ(registry::BackupStore(copy.string()), 0);
     sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(reader);
@@ -242,6 +246,15 @@ TEST_F(RegistryStore, BackupIsAWholeSelfContainedCopy) {
     EXPECT_TRUE(Contents(copy) == before);  // checked without a change
     EXPECT_FALSE(fs::exists(dir_ / "copy.db-wal"));
     EXPECT_FALSE(fs::exists(dir_ / "copy.db.partial"));
+    // No wider than the store (0600), whatever the umask lets through or the older file had;
+    // a store its group may read gives copies its group may read.
+    const auto wider = fs::perms::group_all | fs::perms::others_all;
+    EXPECT_EQ(fs::status(copy).permissions() & wider, fs::perms::none);
+    fs::permissions(store, fs::perms::group_read, fs::perm_options::add);
+    ASSERT_EQ(registry::BackupStore(copy.string()), 0);
+    EXPECT_EQ(fs::status(copy).permissions() & wider, fs::perms::group_read);
+    fs::permissions(store, fs::perms::group_read, fs::perm_options::remove);
+    umask(umask_before);
     UseStore(copy);
     EXPECT_EQ(Text("Data", "late"), "y");
     EXPECT_EQ(Text("Data", "99"), "x");
