@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -343,6 +344,95 @@ TEST_F(SharedStoreTest, SaveWhileAnotherProgramHoldsTheWriteLockIsTold) {
                         ": error 1013: The configuration registry key could not be written\n");
     EXPECT_EQ(Counters(key), (std::vector<int64_t>{-1, 1, -1, -1, -1}));
     EXPECT_TRUE(boxes.empty());
+}
+
+// What a host's diagnostic handler was given.
+struct Told {
+    int32_t error;
+    std::string key, text;
+    bool operator==(const Told &) const = default;
+};
+std::ostream &operator<<(std::ostream &out, const Told &t) {
+    return out << t.error << " [" << t.key << "] " << t.text;
+}
+
+// A host's handler gets each line the library would write to standard error, with its error
+// code and key (none for the store as a whole), and standard error gets nothing; a missing
+// settings root is no failure. The handler may call the library: what those calls tell goes to
+// standard error. NULL brings standard error back.
+TEST_F(SharedStoreTest, DiagnosticsGoToTheHostsHandler) {
+    const fs::path dir = fs::path(std::getenv("TOVARINE_REGISTRY")).parent_path();
+    const std::string key = std::string(kRoot) + "\\Srv 0", long_name(16384, 'n');
+    std::vector<Told> told;
+    const auto handler = [](void *context, int32_t error, const char *key_path, const char *text) {
+        static_cast<std::vector<Told> *>(context)->push_back(
+            {error, key_path != nullptr ? key_path : "", text});
+        f9832144782(f9832144782(0));  // a call back into the library does not deadlock
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &key) == 0) RegCloseKey(key);
+    };
+    tovarine_set_diagnostic_handler(handler, &told);
+    int32_t extra = 9;
+    std::vector<SettingDescriptor> table = Table({Setting(long_name.c_str(), 4, 4, &extra)});
+    f9832144782(1);
+    const std::string quiet = StandardErrorOf([&] {
+        EXPECT_EQ(qy189C(nullptr, "Srv", table.data(), 1), ERROR_FILE_NOT_FOUND);  // no root
+        RegCloseKey(Key(kRoot, true));
+        EXPECT_EQ(qy63B1(nullptr, key.c_str(), table.data(), 1), 1);
+        std::ofstream(dir / "text.db") << "not a registry\n";
+        setenv("TOVARINE_REGISTRY", (dir / "text.db").c_str(), 1);
+        registry::CloseStore();
+        EXPECT_EQ(qy45AF(nullptr, "Srv", table.data()), ERROR_BADDB);
+    });
+    const std::vector<Told> expected = {
+        {ERROR_INVALID_PARAMETER, "HKEY_CURRENT_USER\\" + key,
+         "tovarine: could not save HKEY_CURRENT_USER\\" + key +
+             ": error 87: The parameter is incorrect"},
+        {ERROR_BADDB, "",
+         "tovarine: cannot open the settings store " + (dir / "text.db").string() +
+             ": error 1009: The configuration registry database is corrupt"}};
+    EXPECT_EQ(told, expected);
+    // The handler's own call on the store that cannot be opened is told on standard error, not
+    // to the handler again.
+    EXPECT_EQ(quiet, expected[1].text + "\n");
+
+    tovarine_set_diagnostic_handler(nullptr, &told);
+    const std::string loud =
+        StandardErrorOf([&] { EXPECT_EQ(qy45AF(nullptr, "Srv", table.data()), ERROR_BADDB); });
+    f9832144782(0);
+    EXPECT_EQ(told.size(), expected.size());
+    EXPECT_EQ(loud, expected[1].text + "\n");
+}
+
+// Handlers installed from one thread while another thread's saves fail: each line reaches one
+// handler whole, with its own context.
+TEST_F(SharedStoreTest, DiagnosticHandlerCanBeSwappedWhileCallsFail) {
+    RegCloseKey(Key(kRoot, true));
+    const std::string key = std::string(kRoot) + "\\" + std::string(300, 'k');
+    struct Count {
+        std::atomic<int> lines{0}, wrong{0};
+    } first, second;
+    const auto handler = [](void *context, int32_t error, const char *, const char *text) {
+        auto *count = static_cast<Count *>(context);
+        count->lines++;
+        if (error != ERROR_INVALID_PARAMETER || std::strncmp(text, "tovarine: could not save", 24))
+            count->wrong++;
+    };
+    constexpr int kSaves = 200;
+    f9832144782(1);
+    std::atomic<bool> done{false};
+    tovarine_set_diagnostic_handler(handler, &first);
+    std::thread swapper([&] {
+        for (int i = 0; !done; ++i)
+            tovarine_set_diagnostic_handler(handler, i % 2 ? &first : &second);
+    });
+    for (int i = 0; i < kSaves; ++i) qy63B1(nullptr, key.c_str(), Host(i).table.data(), 1);
+    done = true;
+    swapper.join();
+    tovarine_set_diagnostic_handler(nullptr, nullptr);
+    f9832144782(0);
+    EXPECT_EQ(first.lines + second.lines, kSaves);
+    EXPECT_EQ(first.wrong + second.wrong, 0);
 }
 
 std::string IntegrityOf(const char *path) {

@@ -47,6 +47,10 @@ struct Handler {
 
 std::mutex g_handler_mutex;
 Handler g_handler;
+// Whether the calling thread is inside the handler: a line from a library call the handler
+// makes goes to standard error, rather than into the handler again, without end when that
+// call fails in turn.
+thread_local bool t_in_handler = false;
 
 }  // namespace
 
@@ -70,7 +74,7 @@ void Tell(LONG error, const char *key_path, const char *line) {
     } catch (...) {
         // No lock: standard error still has the line.
     }
-    if (handler.function == nullptr) {
+    if (handler.function == nullptr || t_in_handler) {
         OutputDebugStringA(line);
         return;
     }
@@ -81,10 +85,12 @@ void Tell(LONG error, const char *key_path, const char *line) {
     std::memcpy(text, line, length);
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
     text[length] = '\0';
+    t_in_handler = true;
     try {
         handler.function(handler.context, static_cast<int32_t>(error), key_path, text);
     } catch (...) {
     }
+    t_in_handler = false;
 }
 
 }  // namespace tovarine::diagnostics
