@@ -2,7 +2,7 @@
 // file, after the 8-bit header "REGEDIT4", after the Unicode header in UTF-16LE (each byte one
 // character), or as raw UTF-16LE units after that header. Checked on every input:
 //  - what is accepted holds only instance keys directly below the settings root (no "\", at most
-//    255 bytes) and string values without NUL, all of it well-formed UTF-8;
+//    255 bytes) and string values, no name or text holding a NUL, all of it well-formed UTF-8;
 //  - at most 20 refusals are listed, then one "and N more";
 //  - an accepted file whose texts fit a .reg line reads back from WriteRegFile as the same keys
 //    and values;
@@ -48,6 +48,7 @@ void CheckWellFormed(const RegFile &file) {
     for (const RegKey &key : file.keys) {
         CHECK(!key.name.empty() && key.name.size() <= 255);
         CHECK(key.name.find('\\') == std::string::npos);
+        CHECK(key.name.find('\0') == std::string::npos);
         CHECK(tovarine_tool::IsUtf8(key.name));
         for (const auto &value : key.values) {
             CHECK(value.name.find('\0') == std::string::npos);

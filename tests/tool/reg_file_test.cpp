@@ -146,6 +146,12 @@ TEST(RegFile, RefusesWhatItDoesNotImportWithTheLineNumber) {
         {key + "\n\"v\"\"1\"", "line 4: a value without \"=\""},
         {"[" + kRoot + "\\A 0", "line 3: a key line without its closing"},
         {"garbage", "line 3: not a key, a value or a comment"},
+        // A NUL in a key's name or a value's would cut the name where the store keeps it.
+        {"[" + kRoot + "\\Nul" + std::string(1, '\0') + "x 0]\n\"v\"=\"1\"",
+         "line 3: a NUL character in the key's name"},
+        {"[-" + kRoot + "\\Nul" + std::string(1, '\0') + "x 0]", "line 3: deletes a key"},
+        {key + "\n\"v" + std::string(1, '\0') + "w\"=\"1\"", "line 4: a NUL character"},
+        {key + "\n\"v\"=\"1" + std::string(1, '\0') + "\"", "line 4: a NUL character"},
     };
     for (const auto &c : cases) {
         for (const std::string &bytes :

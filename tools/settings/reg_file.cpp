@@ -123,6 +123,10 @@ private:
         if (!path.empty() && path[0] == '-') {
             return Refuse(number, "deletes a key; deletions are not imported");
         }
+        if (path.find('\0') != std::string_view::npos) {
+            return Refuse(number,
+                          "a NUL character in the key's name, which no stored name can hold");
+        }
         const std::string_view root = tovarine::kSettingsRootFullName;
         if (tovarine::text::EqualIgnoringCase(path, root)) {
             root_section_ = true;  // the root itself: values there are refused below
