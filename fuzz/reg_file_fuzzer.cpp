@@ -7,13 +7,15 @@
 //  - an accepted file whose texts fit a .reg line reads back from WriteRegFile as the same keys
 //    and values;
 //  - the same text read in the 8-bit form and in the Unicode form gives the same keys, values,
-//    line numbers and refusals (when the text is UTF-8, so that both forms hold it).
+//    line numbers and refusals (when the text is UTF-8, so that both forms hold it);
+//  - MergeKeys gives what merging by a search of the list for each name gives.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "reg_file.h"
 #include "text_encoding.h"
@@ -95,6 +97,35 @@ bool Writable(const RegFile &file) {
     return true;
 }
 
+// MergeKeys by its definition: each name looked for in what was merged so far.
+std::vector<RegKey> MergedBySearch(const std::vector<RegKey> &keys) {
+    const auto same = [](const std::string &a, const std::string &b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i) {
+            const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; };
+            if (upper(a[i]) != upper(b[i])) return false;
+        }
+        return true;
+    };
+    std::vector<RegKey> merged;
+    for (const RegKey &key : keys) {
+        RegKey *into = nullptr;
+        for (RegKey &m : merged) into = into == nullptr && same(m.name, key.name) ? &m : into;
+        if (into == nullptr) into = &merged.emplace_back(RegKey{key.name, {}, key.line});
+        for (const auto &value : key.values) {
+            tovarine_tool::RegValue *earlier = nullptr;
+            for (auto &v : into->values)
+                earlier = earlier == nullptr && same(v.name, value.name) ? &v : earlier;
+            if (earlier != nullptr) {
+                earlier->text = value.text;
+            } else {
+                into->values.push_back(value);
+            }
+        }
+    }
+    return merged;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -123,6 +154,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const RegFile file = tovarine_tool::ReadRegFile(bytes);
     CheckWellFormed(file);
+    {
+        RegFile by_search, merged;
+        by_search.keys = MergedBySearch(file.keys);
+        merged.keys = tovarine_tool::MergeKeys(file.keys);
+        CHECK(SameParse(merged, by_search));
+    }
 
     if (file.refusals.empty() && Writable(file)) {
         const RegFile again = tovarine_tool::ReadRegFile(tovarine_tool::WriteRegFile(file.keys));

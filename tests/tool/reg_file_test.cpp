@@ -191,5 +191,62 @@ TEST(RegFile, RefusesWhatItDoesNotImportWithTheLineNumber) {
     EXPECT_EQ(flood.refusals.back(), "and 980 more");
 }
 
+// What an import writes: a key or value named twice, in either letter case, is taken once at
+// its first place and spelling with its last text; only what differs from the key is changed.
+TEST(RegFile, MergesRepeatedNamesAndPlansOnlyWhatDiffers) {
+    std::vector<RegKey> keys = {
+        {"Cam 0", {{"port", "1", 3}, {"Title", "a", 4}, {"PORT", "2", 5}}, 2},
+        {"Other 0", {{"x", "9", 7}}, 6},
+        {"CAM 0", {{"title", "b", 9}, {"new", "n", 10}, {"Port", "3", 11}}, 8},
+        {"Empty 0", {}, 12},
+    };
+    const std::vector<RegKey> merged = MergeKeys(keys);
+    ASSERT_EQ(merged.size(), 3u);
+    EXPECT_EQ(merged[0].name, "Cam 0");
+    EXPECT_EQ(merged[0].line, 2);
+    EXPECT_EQ(merged[1].name, "Other 0");
+    EXPECT_EQ(merged[2].name, "Empty 0");
+    EXPECT_TRUE(merged[2].values.empty());
+    const struct {
+        const char *name, *text;
+        int line;
+    } cam[] = {{"port", "3", 3}, {"Title", "b", 4}, {"new", "n", 10}};
+    ASSERT_EQ(merged[0].values.size(), std::size(cam));
+    for (size_t i = 0; i < std::size(cam); ++i) {
+        EXPECT_EQ(merged[0].values[i].name, cam[i].name);
+        EXPECT_EQ(merged[0].values[i].text, cam[i].text) << cam[i].name;
+        EXPECT_EQ(merged[0].values[i].line, cam[i].line) << cam[i].name;
+    }
+
+    // The key as stored: "PORT" twice (the later counts), "title" as it is, "kept" not in the
+    // file and kept.
+    const RegKey held{
+        "cam 0", {{"PORT", "old", 0}, {"kept", "k", 0}, {"port", "3", 0}, {"TITLE", "b", 0}}, 0};
+    const KeyChange change = ChangeTo(held, merged[0]);
+    EXPECT_EQ(change.key, "Cam 0");
+    EXPECT_TRUE(change.exists);
+    EXPECT_FALSE(change.remove);
+    ASSERT_EQ(change.values.size(), 1u);
+    EXPECT_EQ(change.values[0].name, "new");
+    EXPECT_EQ(change.values[0].before, std::nullopt);
+    EXPECT_EQ(change.values[0].after, "n");
+
+    const KeyChange made = ChangeTo(std::nullopt, merged[0]);
+    EXPECT_FALSE(made.exists);
+    ASSERT_EQ(made.values.size(), 3u);
+    for (size_t i = 0; i < made.values.size(); ++i) {
+        EXPECT_EQ(made.values[i].name, cam[i].name);
+        EXPECT_EQ(made.values[i].before, std::nullopt);
+        EXPECT_EQ(made.values[i].after, cam[i].text);
+    }
+    const KeyChange changed =
+        ChangeTo(RegKey{"Cam 0", {{"Port", "2", 0}, {"Title", "b", 0}}, 0}, merged[0]);
+    ASSERT_EQ(changed.values.size(), 2u);
+    EXPECT_EQ(changed.values[0].name, "port");
+    EXPECT_EQ(changed.values[0].before, "2");
+    EXPECT_EQ(changed.values[0].after, "3");
+    EXPECT_EQ(changed.values[1].name, "new");
+}
+
 }  // namespace
 }  // namespace tovarine_tool

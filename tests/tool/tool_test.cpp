@@ -541,6 +541,38 @@ TEST_F(ToolSettings, BackupIsAWholeStoreThatCheckReads) {
     EXPECT_EQ(RunTool("settings list").out, "Kept 0\n");
 }
 
+// The change list as JSON, one line however long: keys new and held, deletions, nothing to do.
+TEST_F(ToolSettings, ChangeListsAsJson) {
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    ASSERT_EQ(RunTool("settings set 'Held 0' port 80 -y").status, 0);
+    const std::string file = dir_ + "/two.reg";
+    std::ofstream(file) << TwoKeys("Held 0", "port");  // "First 0" port 1, "Held 0" port 2
+    const std::string import =
+        R"({"changes":[{"key":"First 0","new":true,"deleted":false,"values":[)"
+        R"({"name":"port","from":null,"to":"1"}]},{"key":"Held 0","new":false,"deleted":false,)"
+        R"("values":[{"name":"port","from":"80","to":"2"}]}],"written":)";
+    const struct {
+        std::string args, out;
+    } cases[] = {
+        {"--json settings import --dry-run '" + file + "'", import + "false}\n"},
+        {"--json settings import -y '" + file + "'", import + "true}\n"},
+        {"--json settings import -y '" + file + "'", "{\"changes\":[],\"written\":false}\n"},
+        {"--json settings delete 'Held 0' port -y",
+         R"({"changes":[{"key":"Held 0","new":false,"deleted":false,"values":[)"
+         R"({"name":"port","from":"2","to":null}]}],"written":true})"
+         "\n"},
+        {"--json settings delete 'first 0' -y",
+         R"({"changes":[{"key":"first 0","new":false,"deleted":true,"values":[)"
+         R"({"name":"port","from":"1","to":null}]}],"written":true})"
+         "\n"},
+    };
+    for (const auto &c : cases) {
+        const Result result = RunTool(c.args);
+        EXPECT_EQ(result.status, 0) << c.args << ": " << result.err;
+        EXPECT_EQ(result.out, c.out) << c.args;
+    }
+}
+
 TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {
     ASSERT_EQ(RunTool("settings init").status, 0);
     // A second server whose name the first one's is no prefix of, and the reverse.

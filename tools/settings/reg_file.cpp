@@ -1,7 +1,9 @@
 #include "reg_file.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
+#include <unordered_map>
 
 #include "module/text.h"
 #include "settings/settings_root.h"
@@ -222,9 +224,97 @@ void AppendEscaped(std::string &out, std::string_view text) {
     }
 }
 
+// Names as the registry compares them: ASCII letters in either case are the same name.
+struct NameHash {
+    size_t operator()(std::string_view name) const {
+        uint64_t hash = 14695981039346656037u;  // FNV-1a
+        for (const char c : name) {
+            hash =
+                (hash ^ static_cast<unsigned char>(tovarine::text::AsciiUpper(c))) * 1099511628211u;
+        }
+        return static_cast<size_t>(hash);
+    }
+};
+struct SameName {
+    bool operator()(std::string_view a, std::string_view b) const {
+        return tovarine::text::EqualIgnoringCase(a, b);
+    }
+};
+// A place in a list by name; the names viewed are the list's own, so the list must not move
+// them while the index is used.
+using NameIndex = std::unordered_map<std::string_view, size_t, NameHash, SameName>;
+
 }  // namespace
 
 RegFile ReadRegFile(std::string_view bytes) { return Parser().Parse(bytes); }
+
+std::vector<RegKey> MergeKeys(std::vector<RegKey> keys) {
+    // Each merged key with the mentions it takes, in file order. `merged` is reserved whole, so
+    // the names `key_at` views in it stay where they are.
+    std::vector<RegKey> merged;
+    merged.reserve(keys.size());
+    std::vector<std::vector<size_t>> mentions;
+    NameIndex key_at;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const auto found = key_at.find(keys[i].name);
+        if (found != key_at.end()) {
+            mentions[found->second].push_back(i);
+            continue;
+        }
+        merged.push_back({std::move(keys[i].name), {}, keys[i].line});
+        mentions.push_back({i});
+        key_at.emplace(merged.back().name, merged.size() - 1);
+    }
+    NameIndex value_at;
+    for (size_t m = 0; m < merged.size(); ++m) {
+        std::vector<RegValue> &values = merged[m].values;
+        size_t count = 0;
+        for (const size_t i : mentions[m]) count += keys[i].values.size();
+        values.reserve(count);  // as `merged`: the names `value_at` views stay put
+        value_at.clear();
+        value_at.reserve(count);
+        for (const size_t i : mentions[m]) {
+            for (RegValue &value : keys[i].values) {
+                const auto found = value_at.find(value.name);
+                if (found != value_at.end()) {
+                    values[found->second].text = std::move(value.text);
+                    continue;
+                }
+                values.push_back(std::move(value));
+                value_at.emplace(values.back().name, values.size() - 1);
+            }
+            keys[i].values = {};  // moved from: its memory goes now, not with the whole list
+        }
+    }
+    return merged;
+}
+
+KeyChange ChangeTo(std::optional<RegKey> current, RegKey wanted) {
+    KeyChange change{std::move(wanted.name), current.has_value(), false, {}};
+    // Room for every value, though only those that differ are put there: room not filled costs
+    // no memory, and the list is not copied over as it grows.
+    change.values.reserve(wanted.values.size());
+    NameIndex held;
+    if (current) {
+        held.reserve(current->values.size());
+        for (size_t i = 0; i < current->values.size(); ++i) {
+            held.insert_or_assign(current->values[i].name, i);  // the last of a name counts
+        }
+    }
+    for (RegValue &value : wanted.values) {
+        std::optional<std::string> before;
+        if (const auto found = held.find(value.name); found != held.end()) {
+            // Each name of `wanted` comes once: the text held is taken, not copied.
+            before = std::move(current->values[found->second].text);
+        }
+        if (before != value.text) {
+            change.values.push_back(
+                {std::move(value.name), std::move(before), std::move(value.text)});
+        }
+        value = RegValue{};
+    }
+    return change;
+}
 
 bool WritableInReg(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;

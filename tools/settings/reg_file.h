@@ -14,6 +14,7 @@
 // number, and a file with any refusal is taken as a whole as refused.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,5 +52,33 @@ std::string WriteRegFile(const std::vector<RegKey> &keys);
 
 // Whether `text` can stand in a .reg line: no CR, no LF, no NUL.
 bool WritableInReg(std::string_view text);
+
+// A change to one value: `after` nullopt deletes it; `before` nullopt means it is new.
+struct ValueChange {
+    std::string name;
+    std::optional<std::string> before, after;
+};
+
+// The changes to one instance key.
+struct KeyChange {
+    std::string key;
+    bool exists = true;   // false: the key is created
+    bool remove = false;  // the key is deleted, with all its values
+    std::vector<ValueChange> values;
+};
+
+// `keys` with every key named more than once taken once, names compared as the registry
+// compares them (ASCII letters in either case): at its first place, with its first spelling and
+// line, holding the values of all of its mentions. A value named more than once in those is
+// likewise taken once, at its first place with its first spelling and line, and the text of its
+// last mention. Time and memory linear in the number of keys and values.
+std::vector<RegKey> MergeKeys(std::vector<RegKey> keys);
+
+// The change that makes the instance key `current` (nullopt: there is none) hold `wanted`'s
+// values (their names distinct, as MergeKeys leaves them): every value `current` lacks or holds
+// with another text, in `wanted`'s order, its text before taken from the last value of that name
+// in `current`. Values `current` holds beyond `wanted`'s are kept. The change is named as
+// `wanted` is.
+KeyChange ChangeTo(std::optional<RegKey> current, RegKey wanted);
 
 }  // namespace tovarine_tool

@@ -30,6 +30,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/posix/registry_store.h"
@@ -54,6 +55,13 @@ std::string ReadFile(const std::string &path) {
     if (file == stdin) _setmode(_fileno(stdin), _O_BINARY);
 #endif
     std::string bytes;
+#ifndef _WIN32
+    // Read into room of the file's size: a large file is not copied over as the text grows.
+    struct stat info {};
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        bytes.reserve(std::min<size_t>(static_cast<size_t>(info.st_size), kMaxRegFileBytes + 1));
+    }
+#endif
     char chunk[65536];
     size_t got;
     while (bytes.size() <= kMaxRegFileBytes && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
@@ -85,10 +93,16 @@ void Emit(const std::string &bytes, const std::string &path) {
     }
 }
 
-// The change list, per instance key, in the library's words: "NAME changing from OLD to NEW",
-// "NAME will be  TEXT" for a value the key lacks. Everything is escaped as output lines are.
-std::string ListChanges(const std::vector<KeyChange> &changes) {
+// Prints the change list, per instance key, in the library's words: "NAME changing from OLD to
+// NEW", "NAME will be  TEXT" for a value the key lacks. Everything is escaped as output lines
+// are. Printed as it is made, a piece at a time: a long list is not held whole.
+void PutChanges(const std::vector<KeyChange> &changes) {
     std::string text;
+    const auto put = [&](size_t over) {
+        if (text.size() < over) return;
+        Put(stdout, text);
+        text.clear();
+    };
     for (const KeyChange &change : changes) {
         text += Quote(change.key);
         if (change.remove) {
@@ -109,27 +123,39 @@ std::string ListChanges(const std::vector<KeyChange> &changes) {
                 text += std::string(IDS_WILL_BE_TEXT) + ' ' + EscapeText(*value.after);
             }
             text += '\n';
+            put(size_t{1} << 16);
         }
     }
-    return text;
+    put(0);
 }
 
-Json ChangesJson(const std::vector<KeyChange> &changes) {
-    Json json = Json::array();
-    for (const KeyChange &change : changes) {
-        Json values = Json::array();
-        for (const ValueChange &value : change.values) {
-            values.push_back(
+// Prints {"changes": [...], "written": BOOL} as one line, as DumpJson would print it whole, but
+// a value at a time: a long change list is not held as JSON.
+void PutChangesJson(const std::vector<KeyChange> &changes, bool written) {
+    std::string text = "{\"changes\":[";
+    const auto put = [&](size_t over) {
+        if (text.size() < over) return;
+        Put(stdout, text);
+        text.clear();
+    };
+    for (size_t k = 0; k < changes.size(); ++k) {
+        const KeyChange &change = changes[k];
+        text += (k ? ",{\"key\":" : "{\"key\":") + DumpJson(change.key) +
+                ",\"new\":" + (change.exists ? "false" : "true") +
+                ",\"deleted\":" + (change.remove ? "true" : "false") + ",\"values\":[";
+        for (size_t v = 0; v < change.values.size(); ++v) {
+            const ValueChange &value = change.values[v];
+            if (v) text += ',';
+            text += DumpJson(
                 Json{{"name", value.name},
                      {"from", value.before ? Json(*value.before) : Json(nullptr)},
                      {"to", value.after && !change.remove ? Json(*value.after) : Json(nullptr)}});
+            put(size_t{1} << 16);
         }
-        json.push_back(Json{{"key", change.key},
-                            {"new", !change.exists},
-                            {"deleted", change.remove},
-                            {"values", std::move(values)}});
+        text += "]}";
     }
-    return json;
+    text += std::string("],\"written\":") + (written ? "true" : "false") + "}\n";
+    put(0);
 }
 
 // Asks on the terminal whether to write. nullopt when there is no terminal to ask on.
@@ -169,12 +195,12 @@ int ConfirmAndApply(const Invocation &invocation, const SettingsRequest &request
     bool written = false;
     auto report = [&](const char *outcome) {
         if (invocation.json) {
-            PutJsonLine(Json{{"changes", ChangesJson(changes)}, {"written", written}});
+            PutChangesJson(changes, written);
         } else if (outcome != nullptr) {
             Put(stdout, std::string(outcome) + '\n');
         }
     };
-    if (!invocation.json) Put(stdout, ListChanges(changes));
+    if (!invocation.json) PutChanges(changes);
     if (changes.empty()) {
         report("nothing to change");
         return 0;
@@ -205,42 +231,13 @@ int ConfirmAndApply(const Invocation &invocation, const SettingsRequest &request
 
 // The changes that make the registry hold `keys`' values: values that differ or are missing;
 // values the registry has beyond them are kept. A key named twice takes both lists, the later
-// text of a value winning.
-std::vector<KeyChange> PlanImport(HKEY root, const std::vector<RegKey> &keys,
-                                  StoreEncoding encoding) {
-    std::vector<RegKey> merged;
-    for (const RegKey &key : keys) {
-        auto same = std::find_if(merged.begin(), merged.end(),
-                                 [&](const RegKey &m) { return SameName(m.name, key.name); });
-        if (same == merged.end()) {
-            merged.push_back({key.name, {}, key.line});
-            same = merged.end() - 1;
-        }
-        for (const RegValue &value : key.values) {
-            auto earlier =
-                std::find_if(same->values.begin(), same->values.end(),
-                             [&](const RegValue &v) { return SameName(v.name, value.name); });
-            if (earlier != same->values.end()) {
-                earlier->text = value.text;
-            } else {
-                same->values.push_back(value);
-            }
-        }
-    }
+// text of a value winning (MergeKeys).
+std::vector<KeyChange> PlanImport(HKEY root, std::vector<RegKey> keys, StoreEncoding encoding) {
     std::vector<KeyChange> changes;
-    for (const RegKey &key : merged) {
-        const std::optional<RegKey> current =
+    for (RegKey &key : MergeKeys(std::move(keys))) {
+        std::optional<RegKey> current =
             ReadInstance(root, key.name, encoding, "nothing was written");
-        KeyChange change{key.name, current.has_value(), false, {}};
-        for (const RegValue &value : key.values) {
-            std::optional<std::string> before;
-            if (current) {
-                for (const RegValue &held : current->values) {
-                    if (SameName(held.name, value.name)) before = held.text;
-                }
-            }
-            if (before != value.text) change.values.push_back({value.name, before, value.text});
-        }
+        KeyChange change = ChangeTo(std::move(current), std::move(key));
         if (!change.exists || !change.values.empty()) changes.push_back(std::move(change));
     }
     return changes;
@@ -294,7 +291,7 @@ int RunExport(const Invocation &invocation, const SettingsRequest &request) {
 // "values": [{"name": NAME, "from": TEXT|null, "to": TEXT|null}]}], "written": BOOL}.
 int RunImport(const Invocation &invocation, const SettingsRequest &request) {
     const std::string &path = request.words.at(0);
-    const RegFile file = ReadRegFile(ReadFile(path));
+    RegFile file = ReadRegFile(ReadFile(path));
     if (!file.refusals.empty()) {
         std::string message = "settings: " + path + " was not imported, nothing was written:";
         for (const std::string &refusal : file.refusals) message += "\n  " + refusal;
@@ -304,7 +301,7 @@ int RunImport(const Invocation &invocation, const SettingsRequest &request) {
     Key root;
     OpenRoot(root, KEY_READ | KEY_WRITE, Access::kWrite);
     return ConfirmAndApply(invocation, request, root.get(),
-                           PlanImport(root.get(), file.keys, request.encoding));
+                           PlanImport(root.get(), std::move(file.keys), request.encoding));
 }
 
 namespace {

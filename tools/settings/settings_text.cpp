@@ -46,15 +46,17 @@ std::wstring ToWide(std::string_view utf8) {
     return std::wstring(units.begin(), units.end());
 }
 
-// The values of an open instance key as text: Values() reads them with the wide calls, as
-// UTF-8; a text ends at its first NUL.
-void ReadValues(HKEY instance, RegKey &key, const std::string &outcome) {
-    for (const RawValue &value : Values(instance, Quote(key.name))) {
+// The values of an instance key, as Values() read them with the wide calls (UTF-8), as text; a
+// text ends at its first NUL. Each value read is let go as soon as it is taken.
+void TakeValues(std::vector<RawValue> raw, RegKey &key, const std::string &outcome) {
+    key.values.reserve(raw.size());
+    for (RawValue &value : raw) {
         const std::string what = "the value " + Quote(value.name) + " of " + Quote(key.name);
         if (value.type != REG_SZ) throw NotText(what, value.type, outcome);
         const auto *chars = reinterpret_cast<const char *>(value.data.data());
         key.values.push_back(
-            {value.name, std::string(chars, strnlen(chars, value.data.size())), 0});
+            {std::move(value.name), std::string(chars, strnlen(chars, value.data.size())), 0});
+        value = RawValue{};
     }
 }
 
@@ -135,8 +137,12 @@ std::string ToStore(std::string_view text, StoreEncoding encoding, const std::st
     return *bytes;
 }
 
-void ReadValues(HKEY instance, RegKey &key, StoreEncoding encoding, const std::string &outcome) {
-    for (const RawValue &value : Values(instance, Quote(key.name))) {
+// The values of an instance key, as Values() read them, as text in `encoding`; a text ends at
+// its first NUL. Each value read is let go as soon as it is taken.
+void TakeValues(std::vector<RawValue> raw, RegKey &key, StoreEncoding encoding,
+                const std::string &outcome) {
+    key.values.reserve(raw.size());
+    for (RawValue &value : raw) {
         const std::string what = "the value " + Quote(value.name) + " of " + Quote(key.name);
         if (value.type != REG_SZ) throw NotText(what, value.type, outcome);
         const auto *chars = reinterpret_cast<const char *>(value.data.data());
@@ -144,6 +150,7 @@ void ReadValues(HKEY instance, RegKey &key, StoreEncoding encoding, const std::s
                               FromStore(std::string_view(chars, strnlen(chars, value.data.size())),
                                         encoding, what, outcome),
                               0});
+        value = RawValue{};
     }
 }
 
@@ -215,8 +222,10 @@ std::vector<RegKey> ReadInstances(HKEY root, const std::vector<std::string> &nam
         Key instance;
         const LONG rc = OpenKey(root, name, KEY_QUERY_VALUE, instance);
         if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot open " + Quote(name), rc);
+        std::vector<RawValue> raw = Values(instance.get(), Quote(name));
+        instance.Close();
         keys.push_back({name, {}, 0});
-        ReadValues(instance.get(), keys.back(), outcome);
+        TakeValues(std::move(raw), keys.back(), outcome);
     }
 #else
     for (const std::string &bytes : Subkeys(root, tovarine::kSettingsRootFullName)) {
@@ -225,8 +234,12 @@ std::vector<RegKey> ReadInstances(HKEY root, const std::vector<std::string> &nam
         Key instance;
         const LONG rc = RegOpenKeyExA(root, bytes.c_str(), 0, KEY_QUERY_VALUE, instance.out());
         if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot open " + Quote(bytes), rc);
+        // The handle goes before the values are taken as text, and with it the registry's own
+        // copy of them: a key of many values is not held three times over.
+        std::vector<RawValue> raw = Values(instance.get(), Quote(name));
+        instance.Close();
         keys.push_back({name, {}, 0});
-        ReadValues(instance.get(), keys.back(), encoding, outcome);
+        TakeValues(std::move(raw), keys.back(), encoding, outcome);
     }
 #endif
     return keys;
@@ -244,11 +257,13 @@ std::optional<RegKey> ReadInstance(HKEY root, const std::string &name, StoreEnco
 #endif
     if (rc == ERROR_FILE_NOT_FOUND) return std::nullopt;
     if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot open " + Quote(name), rc);
+    std::vector<RawValue> raw = Values(instance.get(), Quote(name));
+    instance.Close();  // as in ReadInstances: the registry's copy of the values goes first
     RegKey key{name, {}, 0};
 #ifdef _WIN32
-    ReadValues(instance.get(), key, outcome);
+    TakeValues(std::move(raw), key, outcome);
 #else
-    ReadValues(instance.get(), key, encoding, outcome);
+    TakeValues(std::move(raw), key, encoding, outcome);
 #endif
     return key;
 }

@@ -34,19 +34,7 @@ std::vector<RegKey> ReadInstances(HKEY root, const std::vector<std::string> &nam
 std::optional<RegKey> ReadInstance(HKEY root, const std::string &name, StoreEncoding encoding,
                                    const std::string &outcome);
 
-// A change to one value: `after` nullopt deletes it; `before` nullopt means it is new.
-struct ValueChange {
-    std::string name;
-    std::optional<std::string> before, after;
-};
-
-// The changes to one instance key.
-struct KeyChange {
-    std::string key;
-    bool exists = true;   // false: the key is created
-    bool remove = false;  // the key is deleted, with all its values
-    std::vector<ValueChange> values;
-};
+// ValueChange and KeyChange, the changes the commands list and write, are reg_file.h's.
 
 // The registry's limits on names, in characters.
 inline constexpr size_t kMaxKeyNameChars = 255;
