@@ -1,6 +1,7 @@
 // The command-line host as a user runs it: what it prints and how it exits.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -571,6 +572,45 @@ TEST_F(ToolSettings, ChangeListsAsJson) {
         EXPECT_EQ(result.status, 0) << c.args << ": " << result.err;
         EXPECT_EQ(result.out, c.out) << c.args;
     }
+}
+
+// An export is a copy of settings: it is readable by no more users than the store, whether the
+// file is new or written over, while a terminal or pipe named as the file is left as it is.
+TEST_F(ToolSettings, ExportFilesAreNoWiderThanTheStore) {
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    ASSERT_EQ(RunTool("settings set 'Kept 0' port 1 --yes").status, 0);
+    const std::string store = dir_ + "/registry.db", file = dir_ + "/copy.reg";
+    const std::string reg = RunTool("settings export").out,
+                      json = "[{\"key\":\"Kept 0\",\"values\":{\"port\":\"1\"}}]\n";
+    ASSERT_TRUE(reg.starts_with("\xff\xfe")) << reg;
+    const mode_t umask_was = umask(022);
+    const struct {
+        mode_t store, existing;  // existing 0: the file is new
+        bool json;
+        mode_t expected;
+    } cases[] = {
+        {0600, 0, false, 0600},    {0600, 0644, false, 0600}, {0600, 0666, true, 0600},
+        {0640, 0, false, 0640},    {0640, 0666, false, 0640}, {0640, 0604, false, 0600},
+        {0644, 0600, false, 0600},
+    };
+    for (const auto &c : cases) {
+        std::filesystem::remove(file);
+        ASSERT_EQ(chmod(store.c_str(), c.store), 0);
+        if (c.existing != 0) {
+            std::ofstream(file) << std::string(100000, 'x');  // longer than the export
+            ASSERT_EQ(chmod(file.c_str(), c.existing), 0);
+        }
+        const Result result =
+            RunTool(std::string(c.json ? "--json " : "") + "settings export -o '" + file + "'");
+        EXPECT_EQ(result.status, 0) << result.err;
+        struct stat info {};
+        ASSERT_EQ(stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, c.expected)
+            << std::oct << "store " << c.store << ", file " << c.existing;
+        EXPECT_EQ(Contents(file), c.json ? json : reg);
+    }
+    umask(umask_was);
+    EXPECT_EQ(RunTool("--json settings export -o /dev/stdout").out, json);
 }
 
 TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {

@@ -83,6 +83,7 @@ void Emit(const std::string &bytes, const std::string &path) {
         Put(stdout, bytes);
         return;
     }
+#ifdef _WIN32
     std::FILE *file = OpenFile(path, "wb");
     if (file == nullptr) {
         throw std::runtime_error("settings: cannot create " + path + ": " + std::strerror(errno));
@@ -91,6 +92,47 @@ void Emit(const std::string &bytes, const std::string &path) {
     if (std::fclose(file) != 0 || !written) {
         throw std::runtime_error("settings: cannot write " + path);
     }
+#else
+    // A copy of settings is readable by no more users than the store: a new file is made with
+    // the store's permission bits (less the umask), and a file written over loses those bits it
+    // has beyond them before anything is written into it. Other files (a terminal, a pipe) are
+    // written as they are.
+    const mode_t copy_mode = tovarine::registry::StoreCopyMode();
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, copy_mode);
+    if (fd < 0) {
+        throw std::runtime_error("settings: cannot create " + path + ": " + std::strerror(errno));
+    }
+    std::string failure;  // the first failure, with the system's words for it
+    const auto fail = [&](const std::string &what, const std::string &after = "") {
+        if (failure.empty()) failure = "settings: " + what + ": " + std::strerror(errno) + after;
+    };
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        fail("cannot write " + path);
+    } else if (S_ISREG(info.st_mode)) {
+        const mode_t wider = info.st_mode & 0777 & ~copy_mode;
+        char mode[16];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(copy_mode & 0777));
+        if (wider != 0 && fchmod(fd, info.st_mode & 07777 & ~wider) != 0) {
+            fail("cannot narrow the permissions of " + path + " to the settings store's (" + mode +
+                     ")",
+                 "; it was left as it was");
+        } else if (ftruncate(fd, 0) != 0) {
+            fail("cannot write " + path);
+        }
+    }
+    for (size_t done = 0; failure.empty() && done < bytes.size();) {
+        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote > 0) {
+            done += static_cast<size_t>(wrote);
+        } else if (wrote == 0 || errno != EINTR) {
+            if (wrote == 0) errno = EIO;
+            fail("cannot write " + path);
+        }
+    }
+    if (close(fd) != 0) fail("cannot write " + path);
+    if (!failure.empty()) throw std::runtime_error(failure);
+#endif
 }
 
 // Prints the change list, per instance key, in the library's words: "NAME changing from OLD to
