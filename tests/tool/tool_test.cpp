@@ -613,6 +613,53 @@ TEST_F(ToolSettings, ExportFilesAreNoWiderThanTheStore) {
     EXPECT_EQ(RunTool("--json settings export -o /dev/stdout").out, json);
 }
 
+// A store that cannot be read: check says so, and says of the log and journal beside it only
+// what the files show.
+TEST_F(ToolSettings, CheckOfAnUnreadableStoreSaysOnlyWhatIsKnown) {
+    const std::string file = dir_ + "/damaged.db";
+    std::string noise(8192, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919 + 13) >> 3);
+    std::ofstream(file, std::ios::binary) << noise;
+    const std::string unread = "self-contained: unknown (the store could not be read)";
+    const std::string nothing_beside = "; no log or journal beside it holds anything\n";
+    const struct {
+        const char *wal;  // the contents of FILE-wal; null: there is none
+        std::string self_contained;
+    } cases[] = {
+        {nullptr, unread + nothing_beside},
+        {"", unread + nothing_beside},
+        {"twelve bytes",
+         unread + "; " + file + "-wal beside it holds 12 bytes: keep it with the file\n"},
+    };
+    for (const auto &c : cases) {
+        std::filesystem::remove(file + "-wal");
+        if (c.wal != nullptr) std::ofstream(file + "-wal", std::ios::binary) << c.wal;
+        const Result text = RunTool("settings check '" + file + "'");
+        EXPECT_EQ(text.status, 1);
+        EXPECT_TRUE(text.out.starts_with("store: " + file + "\nintegrity: cannot read"))
+            << text.out;
+        EXPECT_NE(text.out.find("\n" + c.self_contained), std::string::npos) << text.out;
+        EXPECT_TRUE(text.out.ends_with("\njournal: unknown (the store could not be read)\n"))
+            << text.out;
+        EXPECT_EQ(text.out.find("holds changes"), std::string::npos) << text.out;
+        const Result json = RunTool("--json settings check '" + file + "'");
+        EXPECT_EQ(json.status, 1);
+        EXPECT_NE(json.out.find("\"self_contained\":false,\"journal\":\"\"}"), std::string::npos)
+            << json.out;
+    }
+
+    // The live store, cut short: the same words, whatever the tool read before.
+    ASSERT_EQ(RunTool("settings init").status, 0);
+    ASSERT_EQ(RunTool("settings set 'Kept 0' port 1 --yes").status, 0);
+    const std::string store = dir_ + "/registry.db";
+    std::filesystem::resize_file(store, 100);
+    std::filesystem::remove(store + "-wal");
+    const Result cut = RunTool("settings check");
+    EXPECT_EQ(cut.status, 1) << cut.out << cut.err;
+    EXPECT_NE(cut.out.find(unread + nothing_beside), std::string::npos) << cut.out << cut.err;
+    EXPECT_EQ(cut.out.find("holds changes"), std::string::npos) << cut.out;
+}
+
 TEST_F(ToolSettings, ListsAndShowsWhatTheSampleServerSaved) {
     ASSERT_EQ(RunTool("settings init").status, 0);
     // A second server whose name the first one's is no prefix of, and the reverse.

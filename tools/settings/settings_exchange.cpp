@@ -408,6 +408,52 @@ Json StrayKeys(std::string &text) {
     return strays;
 }
 
+#ifndef _WIN32
+// The size of the file `path`; nullopt when there is none or it cannot be looked at.
+std::optional<off_t> SizeOf(const std::string &path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return std::nullopt;
+    return info.st_size;
+}
+
+// Whether the store file `file` alone holds every change, in words that say only what is known:
+// the check's answer when it read the store through (its journal mode known), with the log
+// that holds what the file lacks; when it could not, what the files beside the store show.
+std::string SelfContainedText(const std::string &file,
+                              const tovarine::registry::StoreCheck &check) {
+    const std::string wal = file + "-wal", journal = file + "-journal";
+    const auto holds = [](const std::string &log) {
+        const std::optional<off_t> size = SizeOf(log);
+        return size && *size > 0;
+    };
+    if (!check.journal.empty()) {
+        if (check.self_contained) return "yes";
+        const std::string copy =
+            "; copy both files, or take a copy with 'tovarine settings backup'";
+        if (check.journal == "wal" && holds(wal)) {
+            return "no: its write-ahead log " + EscapeText(wal) +
+                   " holds changes not yet in the file" + copy;
+        }
+        if (check.journal != "wal" && holds(journal)) {
+            return "no: its journal " + EscapeText(journal) +
+                   " is not empty (a write may have been left unfinished)" + copy;
+        }
+        return "no: whether " + EscapeText(check.journal == "wal" ? wal : journal) +
+               " holds changes could not be read";
+    }
+    std::string text = "unknown (the store could not be read)";
+    bool beside = false;
+    for (const std::string &log : {wal, journal}) {
+        if (!holds(log)) continue;
+        beside = true;
+        text += "; " + EscapeText(log) + " beside it holds " + std::to_string(*SizeOf(log)) +
+                " bytes: keep it with the file";
+    }
+    if (!beside) text += "; no log or journal beside it holds anything";
+    return text;
+}
+#endif
+
 // "check [FILE]": the live store, or a store file such as a backup. JSON: {"store": PATH,
 // "integrity": ["ok"] or the problems, "self_contained": BOOL, "journal": MODE,
 // "not_instance_form": [KEY, ...]}; for a FILE the keys are not looked at and
@@ -465,13 +511,10 @@ int RunCheck(const Invocation &invocation, const SettingsRequest &request) {
     for (size_t i = 0; i < integrity.size(); ++i) {
         text += (i ? "\n  " : "") + EscapeText(integrity[i].get<std::string>());
     }
-    text += "\nself-contained: ";
-    text += check.self_contained
-                ? "yes"
-                : "no: its write-ahead log " + EscapeText(file) +
-                      "-wal holds changes not yet in the file; copy both files, or take a copy "
-                      "with 'tovarine settings backup'";
-    text += "\njournal: " + check.journal + '\n';
+    text += "\nself-contained: " + SelfContainedText(file, check) + "\njournal: " +
+            (check.journal.empty() ? "unknown (the store could not be read)"
+                                   : EscapeText(check.journal)) +
+            '\n';
     if (live && sound) {
         text += keys_text;
         report["not_instance_form"] = strays;
