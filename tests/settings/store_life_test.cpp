@@ -238,14 +238,14 @@ using StoreLifeTest = SettingsTest;
 // The log stays bounded: whatever the number of processes and their saves, once a call returns
 // the store's write-ahead log holds at most the largest single save and 1 MiB, and the store
 // file alone holds every value while no call runs. Here 2,000 processes each save the same 16
-// settings once and leave without closing anything: 1,500 one after another, each finding the
-// log the one before left, then 500 four at a time. The bound is 1 MiB and 64 KiB, far more
+// settings once and leave without closing anything: 500 one after another, each finding the
+// log the one before left, then 1,500 four at a time. The bound is 1 MiB and 64 KiB, far more
 // than one such save writes. The processes stop once the log is past the bound.
 TEST_F(StoreLifeTest, LogStaysBoundedHoweverManyProcessesSaveAndLeave) {
     constexpr int kSettings = 16;
     constexpr size_t kLength = 40;
     constexpr int64_t kBound = (int64_t{1} << 20) + (int64_t{64} << 10);
-    const struct { int processes, at_once; } phases[] = {{1500, 1}, {500, 4}};
+    const struct { int processes, at_once; } phases[] = {{500, 1}, {1500, 4}};
     const fs::path store = std::getenv("TOVARINE_REGISTRY");
     const std::string log = store.string() + "-wal", err = store.string() + ".children.err";
     RegCloseKey(Key(kRoot, true));
