@@ -7,13 +7,16 @@
 // check, open through the library, hold every save that was durable (a commit is durable once
 // the log holding it has been synced), and hold in every instance one save's values, whole.
 #include <sqlite3.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <random>
@@ -205,7 +208,11 @@ private:
                 break;
             }
             case FileOp::kTruncate:
-                if (keep()) file.bytes.resize(static_cast<size_t>(op.offset));
+                // A file truncated is there, even one never written: opened, made, then cut.
+                if (keep()) {
+                    file.exists = true;
+                    file.bytes.resize(static_cast<size_t>(op.offset));
+                }
                 break;
             case FileOp::kDelete:
                 if (keep()) file = File{};
@@ -428,48 +435,103 @@ protected:
     // host's table, new instances among them, with the store closed and opened again half way.
     // commits[0] is the root, commits[k] save k.
     void RecordSaves() {
-        StartRecording(store_.parent_path());
-        auto mark = [] { return RecordedOps().size(); };
-        Commit root;
-        root.first = mark();
-        RegCloseKey(Key(kRoot, true));
-        root.returned = mark();
-        commits_ = {root};
-        std::vector<std::string> instances;
+        ASSERT_NO_FATAL_FAILURE(RecordRoot());
         for (int k = 1; k <= kSaves; ++k) {
             if (k == kSaves / 2) registry::CloseStore();  // a new connection, a new log
-            Host host(k);
-            Commit save;
-            save.first = mark();
-            int32_t rc;
-            if (instances.empty() || k % 5 == 0) {  // a new instance
-                f9832144782(-1);
-                rc = qy70EE(nullptr, kName, host.table.data());
-            } else if (k % 5 == 3) {  // straight into an instance by its path
-                f9832144782(1);
-                const std::string path =
-                    std::string(kRoot) + "\\" + instances[k % instances.size()];
-                rc = qy63B1(nullptr, path.c_str(), host.table.data(), 1) == 1 ? 0 : -1;
-            } else {  // the n-th instance
-                f9832144782(1 + k % static_cast<int32_t>(instances.size()));
-                rc = qy70EE(nullptr, kName, host.table.data());
-            }
-            save.returned = mark();
-            ASSERT_EQ(rc, 0) << "save " << k;
-            for (const auto &instance : Subkeys(kRoot)) {
-                if (Get(std::string(kRoot) + "\\" + instance, SettingNames()[0].c_str()) ==
-                    Expected(0, k)) {
-                    ASSERT_TRUE(save.instance.empty()) << "save " << k << " found twice";
-                    save.instance = instance;
-                }
-            }
-            ASSERT_FALSE(save.instance.empty()) << "save " << k << " not found";
-            if (std::find(instances.begin(), instances.end(), save.instance) == instances.end())
-                instances.push_back(save.instance);
-            commits_.push_back(save);
+            ASSERT_NO_FATAL_FAILURE(RecordSave(k, false));
         }
-        StopRecording();
+        ASSERT_NO_FATAL_FAILURE(FinishRecord());
+    }
+
+    // Starts the record with the settings root made: commits_[0].
+    void RecordRoot() {
+        StartRecording(store_.parent_path());
+        Commit root;
+        root.first = Mark();
+        RegCloseKey(Key(kRoot, true));
+        root.returned = Mark();
+        commits_ = {root};
+        instances_.clear();
+    }
+
+    // Records save k (commits_[k]): a new instance when there is none yet and every fifth time,
+    // straight into an instance by its path when k % 5 == 3, else into the n-th instance by
+    // name. With `in_a_child`, made by a process of its own that leaves without closing the
+    // store, as one that is killed or crashes does, and hands its record over.
+    void RecordSave(int k, bool in_a_child) {
+        Commit save;
+        save.first = Mark();
+        std::string outcome;
+        if (!in_a_child) {
+            outcome = SaveOne(k, instances_);
+        } else {
+            registry::CloseStore();  // no connection crosses a fork
+            int out[2];
+            ASSERT_EQ(pipe(out), 0);
+            const pid_t child = fork();
+            if (child == 0) {
+                close(out[0]);
+                StartRecording(store_.parent_path());  // its own operations only
+                const std::string result = SaveOne(k, instances_);
+                const std::string message = result + "\n" + RecordBytes();
+                _exit(write(out[1], message.data(), message.size()) ==
+                              static_cast<ssize_t>(message.size())
+                          ? 0
+                          : 1);
+            }
+            close(out[1]);
+            std::string message;
+            char chunk[65536];
+            for (ssize_t got; (got = read(out[0], chunk, sizeof chunk)) > 0;)
+                message.append(chunk, static_cast<size_t>(got));
+            close(out[0]);
+            int status = -1;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "save " << k;
+            const size_t end = message.find('\n');
+            ASSERT_NE(end, std::string::npos) << "save " << k;
+            ASSERT_TRUE(AppendRecordBytes(message.substr(end + 1))) << "save " << k;
+            outcome = message.substr(0, end);
+        }
+        save.returned = Mark();
+        ASSERT_EQ(outcome.rfind("saved into ", 0), 0u) << "save " << k << ": " << outcome;
+        save.instance = outcome.substr(11);
+        if (std::find(instances_.begin(), instances_.end(), save.instance) == instances_.end())
+            instances_.push_back(save.instance);
+        commits_.push_back(save);
+    }
+
+    // Makes save k of RecordSave. Returns "saved into INSTANCE", or what went wrong.
+    static std::string SaveOne(int k, const std::vector<std::string> &instances) {
+        Host host(k);
+        int32_t rc;
+        if (instances.empty() || k % 5 == 0) {  // a new instance
+            f9832144782(-1);
+            rc = qy70EE(nullptr, kName, host.table.data());
+        } else if (k % 5 == 3) {  // straight into an instance by its path
+            f9832144782(1);
+            const std::string path = std::string(kRoot) + "\\" + instances[k % instances.size()];
+            rc = qy63B1(nullptr, path.c_str(), host.table.data(), 1) == 1 ? 0 : -1;
+        } else {  // the n-th instance
+            f9832144782(1 + k % static_cast<int32_t>(instances.size()));
+            rc = qy70EE(nullptr, kName, host.table.data());
+        }
         f9832144782(0);
+        if (rc != 0) return "returned " + std::to_string(rc);
+        std::string found;
+        for (const auto &instance : Subkeys(kRoot)) {
+            if (Get(std::string(kRoot) + "\\" + instance, SettingNames()[0].c_str()) ==
+                Expected(0, k)) {
+                if (!found.empty()) return "found twice";
+                found = instance;
+            }
+        }
+        return found.empty() ? "not found" : "saved into " + found;
+    }
+
+    // Ends the record and takes it in: the operations, the files, each commit's log sync.
+    void FinishRecord() {
+        StopRecording();
         ops_ = RecordedOps();
         files_ = RecordedFiles();
         for (size_t f = 0; f < files_.size(); ++f) {
@@ -481,6 +543,94 @@ protected:
             for (size_t i = commit.first; i < commit.returned; ++i)
                 if (ops_[i].kind == FileOp::kSync && ops_[i].file == log_) commit.log_sync = i;
         }
+    }
+
+    static size_t Mark() { return RecordedOps().size(); }
+
+    // The record is complete: replayed whole, it gives the files as they are now.
+    void ExpectReplayGivesTheFiles() const {
+        Disk disk(ops_, files_.size());
+        while (disk.at() < ops_.size()) disk.Advance();
+        std::mt19937_64 unused;
+        const Image replayed = disk.AfterPowerLoss(Loss::kAllKept, unused);
+        for (size_t f = 0; f < files_.size(); ++f) {
+            const fs::path live = store_.parent_path() / files_[f];
+            EXPECT_EQ(replayed[f].exists, fs::exists(live)) << files_[f];
+            if (fs::exists(live)) {
+                EXPECT_TRUE(replayed[f].bytes == ReadFile(live)) << files_[f];
+            }
+        }
+    }
+
+    // Once each save in `saves` (operations [first, returned) of the record) has returned, the
+    // log as the disk holds it is at most 1 MiB and the largest save so far (what a save wrote
+    // to the log) long. Returns the longest log seen.
+    int64_t ExpectLogBounded(std::vector<std::pair<size_t, size_t>> saves) const {
+        constexpr int64_t kBound = int64_t{1} << 20;
+        std::sort(saves.begin(), saves.end());
+        Disk disk(ops_, files_.size());
+        std::mt19937_64 unused;
+        int64_t largest = 0, longest = 0, over = 0;
+        for (const auto &[first, returned] : saves) {
+            int64_t written = 0;
+            for (size_t i = first; i < returned; ++i)
+                if (ops_[i].kind == FileOp::kWrite && ops_[i].file == log_)
+                    written += static_cast<int64_t>(ops_[i].bytes.size());
+            largest = std::max(largest, written);
+            while (disk.at() < returned) disk.Advance();
+            const File log = disk.AfterPowerLoss(Loss::kAllKept, unused)[log_];
+            const int64_t bytes = log.exists ? static_cast<int64_t>(log.bytes.size()) : 0;
+            longest = std::max(longest, bytes);
+            if (bytes > kBound + largest && ++over <= 3)
+                ADD_FAILURE() << "after the save that ended at operation " << returned
+                              << " the log is " << bytes << " bytes: more than 1 MiB and the "
+                              << "largest save, " << largest << " bytes";
+        }
+        EXPECT_EQ(over, 0) << "saves after which the log was past its bound";
+        return longest;
+    }
+
+    // Checks the stores a power loss leaves after each operation `at` for which `checked(at)`,
+    // in every way of losing the unsynced writes; a failure for each store that lost a durable
+    // save or is damaged (the first few told in full). Returns the number of losses.
+    int64_t CheckPowerLosses(const std::function<bool(size_t)> &checked) {
+        const char *seed_text = std::getenv("TOVARINE_POWER_LOSS_SEED");
+        const uint64_t seed = seed_text ? std::strtoull(seed_text, nullptr, 0) : kSeed;
+        Disk disk(ops_, files_.size());
+        for (size_t at = 0;; disk.Advance()) {
+            at = disk.at();
+            if (!checked(at)) {
+                if (at == ops_.size()) break;
+                continue;
+            }
+            ++points_;
+            std::mt19937_64 random(seed ^ (at * 0x9E37'79B9'7F4A'7C15ull));
+            std::vector<Image> seen;
+            for (const Loss loss : kLosses) {
+                if (loss == Loss::kTorn && !disk.CanTear()) continue;
+                if (disk.Settled() && loss != Loss::kAllDropped) break;
+                const Image image = disk.AfterPowerLoss(loss, random);
+                if (std::find(seen.begin(), seen.end(), image) != seen.end()) continue;
+                seen.push_back(image);
+                ++images_;
+                const std::vector<std::string> faults = Faults(Examined(image), commits_, at);
+                if (faults.empty()) continue;
+                if (++losses_ <= 5) {
+                    std::ostringstream files;
+                    for (size_t f = 0; f < files_.size(); ++f)
+                        files << " " << files_[f] << "="
+                              << (image[f].exists ? std::to_string(image[f].bytes.size())
+                                                  : "absent");
+                    std::ostringstream report;
+                    for (const auto &fault : faults) report << "\n  " << fault;
+                    ADD_FAILURE() << "power loss after operation " << at << " of " << ops_.size()
+                                  << " (" << NameOf(loss) << ", seed " << seed << "), files"
+                                  << files.str() << report.str();
+                }
+            }
+            if (at == ops_.size()) break;
+        }
+        return losses_;
     }
 
     // The first sync of `file` in [from, to), or SIZE_MAX.
@@ -506,6 +656,8 @@ protected:
 
     fs::path store_, scratch_;
     std::vector<Commit> commits_;
+    std::vector<std::string> instances_;            // the instances made so far, in the order made
+    int64_t points_ = 0, images_ = 0, losses_ = 0;  // what CheckPowerLosses checked and found
     std::vector<FileOp> ops_;
     std::vector<std::string> files_;
     int log_ = -1, db_ = -1;  // the log's and the store file's indexes in files_
@@ -516,21 +668,10 @@ TEST_F(PowerLossTest, EveryDurableSaveSurvivesAPowerLossAnywhere) {
     ASSERT_NO_FATAL_FAILURE(RecordSaves());
     std::map<FileOp::Kind, int> kinds;
     for (const FileOp &op : ops_) ++kinds[op.kind];
-
-    // The record is complete: replayed whole, it gives the files as they are now.
-    {
-        Disk disk(ops_, files_.size());
-        while (disk.at() < ops_.size()) disk.Advance();
-        std::mt19937_64 unused;
-        const Image replayed = disk.AfterPowerLoss(Loss::kAllKept, unused);
-        for (size_t f = 0; f < files_.size(); ++f) {
-            const fs::path live = store_.parent_path() / files_[f];
-            EXPECT_EQ(replayed[f].exists, fs::exists(live)) << files_[f];
-            if (fs::exists(live)) {
-                EXPECT_TRUE(replayed[f].bytes == ReadFile(live)) << files_[f];
-            }
-        }
-    }
+    ExpectReplayGivesTheFiles();
+    std::vector<std::pair<size_t, size_t>> saves;
+    for (const Commit &commit : commits_) saves.emplace_back(commit.first, commit.returned);
+    ExpectLogBounded(saves);
 
     if (std::getenv("TOVARINE_POWER_LOSS_DUMP") != nullptr) {  // the record, to follow a loss
         constexpr const char *kKinds[] = {"write", "truncate", "sync", "delete"};
@@ -542,47 +683,16 @@ TEST_F(PowerLossTest, EveryDurableSaveSurvivesAPowerLossAnywhere) {
                         commits_[k].instance.c_str(), commits_[k].first, commits_[k].returned,
                         static_cast<ssize_t>(commits_[k].log_sync));
     }
-    const char *seed_text = std::getenv("TOVARINE_POWER_LOSS_SEED");
-    const uint64_t seed = seed_text ? std::strtoull(seed_text, nullptr, 0) : kSeed;
-    Disk disk(ops_, files_.size());
-    int64_t points = 0, images = 0, losses = 0;
-    for (size_t at = 0;; disk.Advance()) {
-        at = disk.at();
-        ++points;
-        std::mt19937_64 random(seed ^ (at * 0x9E37'79B9'7F4A'7C15ull));
-        std::vector<Image> seen;
-        for (const Loss loss : kLosses) {
-            if (loss == Loss::kTorn && !disk.CanTear()) continue;
-            if (disk.Settled() && loss != Loss::kAllDropped) break;
-            const Image image = disk.AfterPowerLoss(loss, random);
-            if (std::find(seen.begin(), seen.end(), image) != seen.end()) continue;
-            seen.push_back(image);
-            ++images;
-            const std::vector<std::string> faults = Faults(Examined(image), commits_, at);
-            if (faults.empty()) continue;
-            if (++losses <= 5) {
-                std::ostringstream files;
-                for (size_t f = 0; f < files_.size(); ++f)
-                    files << " " << files_[f] << "="
-                          << (image[f].exists ? std::to_string(image[f].bytes.size()) : "absent");
-                std::ostringstream report;
-                for (const auto &fault : faults) report << "\n  " << fault;
-                ADD_FAILURE() << "power loss after operation " << at << " of " << ops_.size()
-                              << " (" << NameOf(loss) << ", seed " << seed << "), files"
-                              << files.str() << report.str();
-            }
-        }
-        if (at == ops_.size()) break;
-    }
+    const int64_t losses = CheckPowerLosses([](size_t) { return true; });
     std::printf(
         "[  POWER   ] %zu operations (%d writes, %d truncations, %d syncs, %d deletions) "
         "over %d saves; %" PRId64 " crash points, %" PRId64
         " stores after a power loss (%zu "
         "distinct) checked, %" PRId64 " losses\n",
         ops_.size(), kinds[FileOp::kWrite], kinds[FileOp::kTruncate], kinds[FileOp::kSync],
-        kinds[FileOp::kDelete], kSaves, points, images, examined_.size(), losses);
-    RecordProperty("crash_points", std::to_string(points));
-    RecordProperty("stores_checked", std::to_string(images));
+        kinds[FileOp::kDelete], kSaves, points_, images_, examined_.size(), losses);
+    RecordProperty("crash_points", std::to_string(points_));
+    RecordProperty("stores_checked", std::to_string(images_));
     RecordProperty("losses", std::to_string(losses));
     EXPECT_EQ(losses, 0);
 }
@@ -621,6 +731,97 @@ TEST_F(PowerLossTest, ALostSyncIsSeenAsALostSave) {
         }
     }
     EXPECT_GE(checked, kSaves);
+}
+
+// A save larger than the log's bound: kLargeSettings texts of 4,000 characters, into a key of
+// its own outside the instances.
+constexpr int kLargeSettings = 270;
+constexpr char kLargeKey[] = "SOFTWARE\\Zel Inc.\\Large";
+struct LargeHost {
+    std::vector<std::string> names;
+    std::vector<std::vector<char>> texts;
+    std::vector<SettingDescriptor> table;
+    LargeHost() {
+        for (int j = 0; j < kLargeSettings; ++j) {
+            names.push_back("Large" + std::to_string(j));
+            texts.emplace_back(4001, static_cast<char>('a' + j % 26));
+            texts.back().back() = '\0';
+        }
+        std::vector<SettingDescriptor> settings;
+        for (int j = 0; j < kLargeSettings; ++j)
+            settings.push_back(Setting(names[j].c_str(), 1, 4001, texts[j].data()));
+        table = Table(settings);
+    }
+    LargeHost(const LargeHost &) = delete;
+};
+
+// Processes that each save once and leave without closing the store, as killed or crashed ones
+// do; then saves of this process, among them one larger than the log's bound, and another
+// program's copy of the log into the store file that cuts the log to nothing. After every save
+// the log is within its bound (1 MiB and the largest save so far); the record, its cuts of the
+// log included, replays to the files as they are; and a power loss around the last processes'
+// saves, the end of the large save, the cut and the saves after them loses no durable save.
+TEST_F(PowerLossTest, ShortLivedProcessesAndALargeSaveKeepTheLogBounded) {
+    constexpr int kProcesses = 100;
+    ASSERT_NO_FATAL_FAILURE(RecordRoot());
+    int k = 0;
+    while (k < kProcesses) ASSERT_NO_FATAL_FAILURE(RecordSave(++k, true));
+    ASSERT_NO_FATAL_FAILURE(RecordSave(++k, false));  // this process opens the store after them
+    const size_t large_first = Mark();
+    {
+        LargeHost large;
+        f9832144782(1);
+        ASSERT_EQ(qy63B1(nullptr, kLargeKey, large.table.data(), 1), 1);
+        f9832144782(0);
+    }
+    const size_t large_returned = Mark();
+    ASSERT_NO_FATAL_FAILURE(RecordSave(++k, false));
+    {
+        sqlite3 *other = nullptr;  // through the recorder, SQLite's default file system
+        ASSERT_EQ(sqlite3_open_v2(store_.c_str(), &other, SQLITE_OPEN_READWRITE, nullptr),
+                  SQLITE_OK);
+        const int rc =
+            sqlite3_exec(other, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        ASSERT_EQ(rc, SQLITE_OK);
+    }
+    ASSERT_NO_FATAL_FAILURE(RecordSave(++k, false));
+    ASSERT_NO_FATAL_FAILURE(FinishRecord());
+
+    ExpectReplayGivesTheFiles();
+    std::vector<std::pair<size_t, size_t>> saves = {{large_first, large_returned}};
+    for (const Commit &commit : commits_) saves.emplace_back(commit.first, commit.returned);
+    const int64_t longest = ExpectLogBounded(saves);
+    std::vector<size_t> cuts;  // the log's truncations
+    for (size_t i = 0; i < ops_.size(); ++i)
+        if (ops_[i].kind == FileOp::kTruncate && ops_[i].file == log_) cuts.push_back(i);
+    EXPECT_FALSE(cuts.empty()) << "the other program's cut of the log was not recorded";
+
+    // The large save's last sync of the log is its commit; the checkpoint follows.
+    size_t large_commit = large_first;
+    for (size_t i = large_first; i < large_returned; ++i)
+        if (ops_[i].kind == FileOp::kSync && ops_[i].file == log_) large_commit = i;
+    const size_t last_processes = commits_[kProcesses - 1].first,
+                 after_processes = commits_[kProcesses + 1].first;
+    const int64_t losses = CheckPowerLosses([&](size_t at) {
+        if (at >= last_processes && at < after_processes) return true;
+        if (at < after_processes) return false;
+        if (at <= large_first || at >= large_returned) return true;
+        if (at < large_commit) return false;  // the large save's own writes to the log
+        // Its checkpoint: every 16th point, and those next to a cut of the log or to its end.
+        for (const size_t cut : cuts)
+            if (at + 4 >= cut && at <= cut + 4) return true;
+        return at % 16 == 0 || at + 8 >= large_returned;
+    });
+    std::printf(
+        "[  POWER   ] %d processes saving once, then %d saves, one of %d settings: the "
+        "log at most %" PRId64 " bytes after a save, cut %zu times; %" PRId64
+        " crash points, %" PRId64 " stores checked, %" PRId64 " losses\n",
+        kProcesses, k - kProcesses + 1, kLargeSettings, longest, cuts.size(), points_, images_,
+        losses);
+    RecordProperty("longest_log_bytes", std::to_string(longest));
+    RecordProperty("losses", std::to_string(losses));
+    EXPECT_EQ(losses, 0);
 }
 
 }  // namespace

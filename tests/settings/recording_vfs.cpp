@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -187,5 +188,87 @@ void SkipSyncsIn(const std::string &folder) {
 
 const std::vector<FileOp> &RecordedOps() { return R().ops; }
 const std::vector<std::string> &RecordedFiles() { return R().files; }
+
+namespace {
+
+// The record's bytes: the file names, each as its length and characters, then the operations,
+// each as its kind, file, offset and written bytes; every number 8 bytes in this machine's order.
+void PutNumber(std::string &out, int64_t number) {
+    out.append(reinterpret_cast<const char *>(&number), sizeof number);
+}
+void PutText(std::string &out, const void *data, size_t bytes) {
+    PutNumber(out, static_cast<int64_t>(bytes));
+    out.append(static_cast<const char *>(data), bytes);
+}
+
+struct Reader {
+    const std::string &in;
+    size_t at = 0;
+    bool ok = true;
+    int64_t Number() {
+        int64_t number = 0;
+        ok = ok && in.size() - at >= sizeof number;
+        if (ok) std::memcpy(&number, in.data() + at, sizeof number);
+        at += ok ? sizeof number : 0;
+        return number;
+    }
+    std::string Text() {
+        const int64_t bytes = Number();
+        ok = ok && bytes >= 0 && static_cast<uint64_t>(bytes) <= in.size() - at;
+        if (!ok) return {};
+        std::string text = in.substr(at, static_cast<size_t>(bytes));
+        at += static_cast<size_t>(bytes);
+        return text;
+    }
+};
+
+}  // namespace
+
+std::string RecordBytes() {
+    Recorder &r = R();
+    std::lock_guard lock(r.mutex);
+    std::string out;
+    PutNumber(out, static_cast<int64_t>(r.files.size()));
+    for (const std::string &name : r.files) PutText(out, name.data(), name.size());
+    PutNumber(out, static_cast<int64_t>(r.ops.size()));
+    for (const FileOp &op : r.ops) {
+        PutNumber(out, op.kind);
+        PutNumber(out, op.file);
+        PutNumber(out, op.offset);
+        PutText(out, op.bytes.data(), op.bytes.size());
+    }
+    return out;
+}
+
+bool AppendRecordBytes(const std::string &bytes) {
+    Reader in{bytes};
+    std::vector<std::string> names(static_cast<size_t>(std::max<int64_t>(0, in.Number())));
+    for (std::string &name : names) name = in.Text();
+    std::vector<FileOp> ops(static_cast<size_t>(std::max<int64_t>(0, in.Number())));
+    for (FileOp &op : ops) {
+        const int64_t kind = in.Number(), file = in.Number();
+        op.offset = in.Number();
+        const std::string written = in.Text();
+        in.ok = in.ok && kind >= FileOp::kWrite && kind <= FileOp::kDelete && file >= 0 &&
+                static_cast<size_t>(file) < names.size();
+        op.kind = static_cast<FileOp::Kind>(kind);
+        op.file = static_cast<int>(file);
+        op.bytes.assign(written.begin(), written.end());
+    }
+    if (!in.ok || in.at != bytes.size()) return false;
+    Recorder &r = R();
+    std::lock_guard lock(r.mutex);
+    std::vector<int> index;  // the child's file index -> this record's
+    for (const std::string &name : names) {
+        const auto found = std::find(r.files.begin(), r.files.end(), name);
+        index.push_back(static_cast<int>(found - r.files.begin()));
+        if (found == r.files.end()) r.files.push_back(name);
+    }
+    for (FileOp &op : ops) {
+        op.file = index[static_cast<size_t>(op.file)];
+        r.ops.push_back(std::move(op));
+    }
+    return true;
+}
 
 }  // namespace tovarine::testing

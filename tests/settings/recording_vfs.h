@@ -40,4 +40,11 @@ void SkipSyncsIn(const std::string &folder);
 const std::vector<FileOp> &RecordedOps();
 const std::vector<std::string> &RecordedFiles();
 
+// The record so far as bytes, for a child process that recorded the same folder to hand its
+// operations to its parent.
+std::string RecordBytes();
+// Appends a record that RecordBytes() gave, its operations after those recorded so far and its
+// files matched to these by name. False, and nothing appended, when `bytes` is no such record.
+bool AppendRecordBytes(const std::string &bytes);
+
 }  // namespace tovarine::testing
