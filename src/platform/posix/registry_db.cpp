@@ -104,7 +104,7 @@ void LimitLog(sqlite3 *db) {
     const char *log = sqlite3_filename_wal(file);
     struct stat st {};
     if (log == nullptr || stat(log, &st) != 0 || st.st_size <= kLogLimitBytes) return;
-    sqlite3_busy_timeout(db, kLogCutWaitMs);
+    sqlite3_busy_handler(db, nullptr, nullptr);
     sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
 }

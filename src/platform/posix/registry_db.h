@@ -28,9 +28,6 @@ inline constexpr int kCheckpointRetries = 6;
 // to this size. Without a bound it grows by each process's writes, since a process that leaves
 // without closing the store leaves the next one a log it cannot restart.
 inline constexpr int64_t kLogLimitBytes = 1 << 20;
-// How long cutting the log back waits for other connections' reads and checkpoints to end; the
-// write itself has committed by then, and a log not cut now is cut after a later write.
-inline constexpr int kLogCutWaitMs = 200;
 inline constexpr int64_t kSchemaVersion = 1;
 
 // Statements, kept prepared for the life of the connection.
@@ -215,9 +212,11 @@ void EndRead(Store &store);
 bool CopyLogIntoFile(sqlite3 *db);
 
 // Keeps the write-ahead log within kLogLimitBytes after a write has ended (committed or rolled
-// back): a longer log is copied into the store file and cut to nothing, waiting at most
-// kLogCutWaitMs for other connections. That also gives back at once the room a write that met
-// a full disk took in the log.
+// back): a longer log is copied into the store file and cut to nothing. That also gives back at
+// once the room a write that met a full disk took in the log. It waits for no one: cutting the
+// log holds the write lock while it waits for other connections' reads, and under many readers
+// and writers such waits after every commit stall every writer. A log that cannot be cut now
+// (a read of another connection still needs it) is cut after a later write.
 void LimitLog(sqlite3 *db);
 
 // A write transaction, rolled back unless committed.
