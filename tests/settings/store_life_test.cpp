@@ -662,10 +662,9 @@ std::string RootSaveAndLoad() {
 class SharedFolder {
 public:
     SharedFolder() {
-        for (std::string *dir : {&home_, &shared_}) {
-            *dir = fs::temp_directory_path() / "tovarine-shared-XXXXXX";
-            ready_ = ready_ && mkdtemp(dir->data()) != nullptr;
-        }
+        home_ = fs::temp_directory_path() / "tovarine-victim-XXXXXX";
+        shared_ = fs::temp_directory_path() / "tovarine-shared-XXXXXX";
+        ready_ = mkdtemp(home_.data()) != nullptr && mkdtemp(shared_.data()) != nullptr;
         ready_ = ready_ && chown(home_.c_str(), kVictim, kVictim) == 0;
     }
     ~SharedFolder() {
