@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/posix/registry_store.h"
+#include "child_processes.h"
 #include "settings_fixture.h"
 
 namespace tovarine::testing {
@@ -144,37 +145,6 @@ TEST_F(SharedStoreTest, ProcessesSavingDifferentSettingsAtOnceLoseNothing) {
     }
 }
 
-// Starts `count` children that each run `body(p)` and exit with its status, all released at
-// the same moment; the child's standard error goes to `stderr_of(p)`. Returns their pids.
-std::vector<pid_t> StartTogether(int count, const std::function<int(int)> &body,
-                                 const std::function<std::string(int)> &stderr_of) {
-    registry::CloseStore();  // no connection crosses a fork
-    int go[2];
-    if (pipe(go) != 0) return {};
-    std::vector<pid_t> children;
-    for (int p = 0; p < count; ++p) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(go[1]);
-            const int err = open(stderr_of(p).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (err >= 0) dup2(err, STDERR_FILENO);
-            char byte;
-            (void)!read(go[0], &byte, 1);  // end of file: every child is there
-            _exit(body(p));
-        }
-        children.push_back(pid);
-    }
-    close(go[0]);
-    close(go[1]);
-    return children;
-}
-
-std::string FileText(const std::string &path) {
-    std::ostringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
-}
-
 // Several processes make new instances of one settings name at once, by name with a selector
 // beyond every match and through qy75BB: each save gets a key of its own, holding its values.
 TEST_F(SharedStoreTest, ConcurrentNewInstancesEachGetAKeyOfTheirOwn) {
@@ -259,23 +229,6 @@ TEST_F(SharedStoreTest, TwoFirstSavesAtOnceBothSucceedIntoWholeKeys) {
             EXPECT_TRUE(counters[0] == round * 10 + 1 || counters[0] == round * 10 + 2) << key;
         }
     }
-}
-
-// Runs `body` with standard error going to a file, and returns what was written there.
-std::string StandardErrorOf(const std::function<void()> &body) {
-    std::fflush(stderr);
-    const std::string path = ::testing::TempDir() + "stderr_" + std::to_string(getpid());
-    const int file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    const int saved = dup(STDERR_FILENO);
-    dup2(file, STDERR_FILENO);
-    body();
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    close(file);
-    const std::string text = FileText(path);
-    std::remove(path.c_str());
-    return text;
 }
 
 // A save that cannot be written is told in one line naming the key and the reason, asked or

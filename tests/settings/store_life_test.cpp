@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "platform/posix/registry_store.h"
+#include "child_processes.h"
 #include "settings_fixture.h"
 
 namespace tovarine::testing {
@@ -83,33 +84,10 @@ int64_t SaveHeld(const std::string &key, int count, size_t length) {
     return c;
 }
 
-std::string FileText(const std::string &path) {
-    std::ostringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
-}
-
 // The size of the file at `path`, -1 when there is none.
 int64_t FileSize(const std::string &path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
-}
-
-// Runs `body` with standard error going to a file, and returns what was written there.
-std::string StandardErrorOf(const std::function<void()> &body) {
-    std::fflush(stderr);
-    const std::string path = ::testing::TempDir() + "life_stderr_" + std::to_string(getpid());
-    const int file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    const int saved = dup(STDERR_FILENO);
-    dup2(file, STDERR_FILENO);
-    body();
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    close(file);
-    const std::string text = FileText(path);
-    std::remove(path.c_str());
-    return text;
 }
 
 // Starts a process that runs `body` and leaves with its status through _exit: without closing
@@ -156,31 +134,6 @@ std::string InChild(const std::function<std::string()> &body, const std::string 
     close(out[0]);
     const int status = ExitStatus(pid);
     return status == 0 ? result : "exit status " + std::to_string(status);
-}
-
-// Starts `count` children that each run `body(p)` and leave with its status, all released at
-// the same moment; the child's standard error goes to `stderr_of(p)`. Returns their pids.
-std::vector<pid_t> StartTogether(int count, const std::function<int(int)> &body,
-                                 const std::function<std::string(int)> &stderr_of) {
-    registry::CloseStore();
-    int go[2];
-    if (pipe(go) != 0) return {};
-    std::vector<pid_t> children;
-    for (int p = 0; p < count; ++p) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(go[1]);
-            const int err = open(stderr_of(p).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (err >= 0) dup2(err, STDERR_FILENO);
-            char byte;
-            (void)!read(go[0], &byte, 1);  // end of file: every child is there
-            _exit(body(p));
-        }
-        children.push_back(pid);
-    }
-    close(go[0]);
-    close(go[1]);
-    return children;
 }
 
 // The entries below `dir`, each as its path, kind and size.
