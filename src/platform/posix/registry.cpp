@@ -4,15 +4,20 @@
 // The store is the file named by TOVARINE_REGISTRY, else
 // ${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db; a TOVARINE_REGISTRY that is set but
 // empty gives ERROR_CANTOPEN. The name is read when the first call of the process opens the
-// store; the folders leading to it are made (mode 0700) and the file is made (mode 0600) when
-// missing, each new folder, the folder above them and the new file's folder synced, and an
-// empty file is a new store. A failed open is not remembered: the next call tries again.
+// store. The first write makes the folders leading to it (mode 0700) and the file (mode 0600)
+// when missing, each new folder, the folder above them and the new file's folder synced, and
+// lays a new store out, also in an empty file; a call that only reads makes nothing: while
+// there is no store file (none, a dangling link, an empty file) an empty store in memory
+// answers it. A store path that is a symbolic link of another user's (not root's) is refused
+// with ERROR_ACCESS_DENIED. A failed open is not remembered: the next call tries again, and
+// each failure is told to the host's diagnostic handler (or standard error).
 //
 // Journal: WAL with synchronous=FULL, and after every commit a checkpoint that copies the whole
 // log into the store file, retried for up to 63 ms while another connection still reads an
 // older state: once a call has returned, the store file alone holds every value unless another
 // program kept a read open longer than that (then the next commit, or the last close, finishes
-// the copy). Values set through a key handle other than HKEY_CURRENT_USER, and a key that
+// the copy). The log is kept within 1 MiB once a write ends (LimitLog). Values set through a
+// key handle other than HKEY_CURRENT_USER, and a key that
 // RegCreateKeyExA has to make, are gathered in the handle and committed together, in one
 // transaction, at RegFlushKey or RegCloseKey (or before any other call through that handle);
 // until then other handles do not see them. A key to be made is made by one handle only: a
