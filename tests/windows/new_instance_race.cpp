@@ -36,6 +36,24 @@ std::string FirstName(int round) { return std::string("First") + static_cast<cha
 std::string FirstGo(int round) { return "tovarine-first-save-race-go-" + std::to_string(round); }
 int FirstCounter(int round, int process) { return 1 + round * 100 + process; }
 
+// Starts `count` copies of this program as "ROLE P" for P = 0, 1, ...; false when one cannot
+// be started.
+bool StartChildren(const char *role, int count, std::vector<PROCESS_INFORMATION> *children) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    for (int p = 0; p < count; ++p) {
+        std::string command = "\"" + std::string(self) + "\" " + role + " " + std::to_string(p);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child{};
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &child))
+            return false;
+        children->push_back(child);
+    }
+    return true;
+}
+
 // A host's two settings, both holding the save's counter: as text and as a number.
 struct Host {
     char text[32] = {};
@@ -103,20 +121,10 @@ int Parent() {
 
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, kGo);
     HANDLE ready = CreateSemaphoreA(nullptr, 0, kProcesses, kReady);
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::vector<PROCESS_INFORMATION> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        std::string command = "\"" + std::string(self) + "\" child " + std::to_string(p);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child{};
-        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &child)) {
-            std::puts("new_instance_race: cannot start a child");
-            return 2;
-        }
-        children.push_back(child);
+    if (!StartChildren("child", kProcesses, &children)) {
+        std::puts("new_instance_race: cannot start a child");
+        return 2;
     }
     for (size_t p = 0; p < children.size(); ++p) {
         if (WaitForSingleObject(ready, 60000) != WAIT_OBJECT_0) break;
@@ -201,20 +209,10 @@ int FirstParent() {
     for (int round = 0; round < kRounds; ++round)
         go.push_back(CreateEventA(nullptr, TRUE, FALSE, FirstGo(round).c_str()));
     HANDLE ready = CreateSemaphoreA(nullptr, 0, kFirstProcesses, kFirstReady);
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::vector<PROCESS_INFORMATION> children;
-    for (int p = 0; p < kFirstProcesses; ++p) {
-        std::string command = "\"" + std::string(self) + "\" first-child " + std::to_string(p);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child{};
-        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &child)) {
-            std::puts("first_save_race: cannot start a child");
-            return 2;
-        }
-        children.push_back(child);
+    if (!StartChildren("first-child", kFirstProcesses, &children)) {
+        std::puts("first_save_race: cannot start a child");
+        return 2;
     }
     // Each round starts once every process waits for it.
     int failures = 0;
