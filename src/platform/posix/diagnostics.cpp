@@ -7,8 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
-
+#include "platform/posix/host_handler.h"
 #include "tovarine.h"  // the handler export and its type
 
 namespace {
@@ -40,13 +39,7 @@ constexpr ErrorText kErrorTexts[] = {
     {1018, "Illegal operation attempted on a registry key that has been marked for deletion."},
 };
 
-struct Handler {
-    tovarine_diagnostic_handler function = nullptr;
-    void *context = nullptr;
-};
-
-std::mutex g_handler_mutex;
-Handler g_handler;
+tovarine::HostHandler<tovarine_diagnostic_handler> g_handler;
 // Whether the calling thread is inside the handler: a line from a library call the handler
 // makes goes to standard error, rather than into the handler again, without end when that
 // call fails in turn.
@@ -56,24 +49,14 @@ thread_local bool t_in_handler = false;
 
 extern "C" void tovarine_set_diagnostic_handler(tovarine_diagnostic_handler handler,
                                                 void *context) {
-    try {
-        std::lock_guard<std::mutex> lock(g_handler_mutex);
-        g_handler = Handler{handler, handler != nullptr ? context : nullptr};
-    } catch (...) {  // a lock that cannot be taken leaves the handler as it was
-    }
+    g_handler.Install(handler, context);
 }
 
 namespace tovarine::diagnostics {
 
 void Tell(LONG error, const char *key_path, const char *line) {
     if (line == nullptr) return;
-    Handler handler;
-    try {
-        std::lock_guard<std::mutex> lock(g_handler_mutex);
-        handler = g_handler;
-    } catch (...) {
-        // No lock: standard error still has the line.
-    }
+    const auto handler = g_handler.Current();  // none without the lock: standard error
     if (handler.function == nullptr || t_in_handler) {
         OutputDebugStringA(line);
         return;

@@ -11,22 +11,16 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
+#include "platform/posix/host_handler.h"
 #include "platform/posix/terminal.h"
 #include "tovarine.h"  // the handler export and its type
 #include "win32.h"
 
 namespace {
 
-struct Handler {
-    tovarine_message_box_handler function = nullptr;
-    void *context = nullptr;
-};
-
-std::mutex g_handler_mutex;
-Handler g_handler;
+tovarine::HostHandler<tovarine_message_box_handler> g_handler;
 
 // The controlling terminal, open while in scope; fd -1 when there is none.
 struct Terminal {
@@ -92,24 +86,15 @@ int AnswerUnattended(const char *text, const char *caption, UINT type) {
 
 extern "C" void tovarine_set_message_box_handler(tovarine_message_box_handler handler,
                                                  void *context) {
-    try {
-        std::lock_guard<std::mutex> lock(g_handler_mutex);
-        g_handler = Handler{handler, handler != nullptr ? context : nullptr};
-    } catch (...) {  // a lock that cannot be taken leaves the handler as it was
-    }
+    g_handler.Install(handler, context);
 }
 
 // Nothing thrown gets out: a prompt that cannot be built, or a handler that throws, is a box
 // that could not be shown, which a Yes/No question takes as No.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     try {
-        Handler handler;
-        {
-            std::lock_guard<std::mutex> lock(g_handler_mutex);
-            handler = g_handler;
-        }
-        // The handler runs without the lock held: it may block for as long as the user takes,
-        // and it may install another handler.
+        // The handler may block for as long as the user takes.
+        const auto handler = g_handler.Current();
         if (handler.function != nullptr) {
             return handler.function(handler.context, owner, text, caption, type);
         }
