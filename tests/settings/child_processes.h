@@ -1,9 +1,10 @@
-// Test support for the settings calls across processes: children started together, and what a
-// call or a child wrote to standard error.
+// Test support for the settings calls across processes: children started together, what a call
+// or a child wrote to standard error, and the integrity of a store they left.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -63,6 +64,23 @@ inline std::string StandardErrorOf(const std::function<void()> &body) {
     const std::string text = FileText(path);
     std::remove(path.c_str());
     return text;
+}
+
+// What SQLite's integrity check says of the database at `path`: "ok" when it is sound.
+inline std::string IntegrityOf(const std::string &path) {
+    sqlite3 *db = nullptr;
+    std::string result = "cannot open";
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_exec(
+            db, "PRAGMA integrity_check",
+            [](void *out, int, char **row, char **) {
+                *static_cast<std::string *>(out) = row[0] != nullptr ? row[0] : "";
+                return 0;
+            },
+            &result, nullptr);
+    }
+    sqlite3_close(db);
+    return result;
 }
 
 }  // namespace tovarine::testing

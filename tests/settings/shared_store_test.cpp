@@ -388,22 +388,6 @@ TEST_F(SharedStoreTest, DiagnosticHandlerCanBeSwappedWhileCallsFail) {
     EXPECT_EQ(first.wrong + second.wrong, 0);
 }
 
-std::string IntegrityOf(const char *path) {
-    sqlite3 *db = nullptr;
-    std::string result = "cannot open";
-    if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_exec(
-            db, "PRAGMA integrity_check",
-            [](void *out, int, char **row, char **) {
-                *static_cast<std::string *>(out) = row[0] != nullptr ? row[0] : "";
-                return 0;
-            },
-            &result, nullptr);
-    }
-    sqlite3_close(db);
-    return result;
-}
-
 // A child saves an ever-counting table into one key until it is killed at a random moment. The
 // store then opens cleanly and every value is whole: the old one, or one of the child's. Values
 // are written one by one in table order, so those it wrote fall from c to c - 1 at most once.

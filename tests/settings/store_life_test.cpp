@@ -170,22 +170,6 @@ private:
     std::string saved_;
 };
 
-std::string IntegrityOf(const std::string &path) {
-    sqlite3 *db = nullptr;
-    std::string result = "cannot open";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_exec(
-            db, "PRAGMA integrity_check",
-            [](void *out, int, char **row, char **) {
-                *static_cast<std::string *>(out) = row[0] != nullptr ? row[0] : "";
-                return 0;
-            },
-            &result, nullptr);
-    }
-    sqlite3_close(db);
-    return result;
-}
-
 using StoreLifeTest = SettingsTest;
 
 // The log stays bounded: whatever the number of processes and their saves, once a call returns
