@@ -50,8 +50,13 @@ inline size_t ErrorWords(LONG error, char *buffer, DWORD size) {
 
 // Hands one line about a failure to whoever watches the process's diagnostics: the debugger's
 // output on Windows; on POSIX the host's diagnostic handler, else standard error. `key_path` is
-// the key concerned ("HKEY_CURRENT_USER\..."); `line` ends with a line end.
-inline void TellDiagnostic(LONG error, const char *key_path, const char *line) {
+// the key concerned ("HKEY_CURRENT_USER\..."), null for the store as a whole; `line` ends with
+// a line end, and any other control character in it (from a key's name, say) becomes a blank,
+// so that it stays one line whatever it quotes.
+inline void TellDiagnostic(LONG error, const char *key_path, char *line) {
+    for (char *c = line; c[0] != 0 && c[1] != 0; ++c) {
+        if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
+    }
 #if defined(_WIN32)
     (void)error;
     (void)key_path;

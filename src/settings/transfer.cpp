@@ -131,10 +131,6 @@ void TellFailure(const char *parent_path, const char *key_path, LONG error) {
     char line[1200];
     std::snprintf(line, sizeof line, "tovarine: could not save %s: error %ld%s%s\n", key,
                   static_cast<long>(error), chars > 0 ? ": " : "", reason);
-    // One line, whatever the key's name or the reason hold.
-    for (char *c = line; c[1] != 0; ++c) {
-        if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
-    }
     TellDiagnostic(error, key, line);
 }
 

@@ -609,8 +609,6 @@ LONG CopyData(DWORD type, const std::vector<BYTE> &value, LPBYTE data, LPDWORD b
     return ERROR_SUCCESS;
 }
 
-// Runs `body` under the registry's lock; C++ failures become Win32 codes at the boundary. The
-// call's read transaction ends with it, unless the thread's read batch goes on.
 // Tells the host why the store could not be opened, in one line naming the store file.
 void TellOpenFailure(LONG error) noexcept {
     char reason[256];
@@ -624,13 +622,12 @@ void TellOpenFailure(LONG error) noexcept {
         std::snprintf(line, sizeof line, "tovarine: cannot open the settings store: error %ld\n",
                       static_cast<long>(error));
     }
-    for (char *c = line; c[1] != 0; ++c) {
-        if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
-    }
-    tovarine::diagnostics::Tell(error, nullptr, line);
+    tovarine::TellDiagnostic(error, nullptr, line);
 }
 
-// A store that could not be opened is told to the host after the lock is let go.
+// Runs `body` under the registry's lock; C++ failures become Win32 codes at the boundary. The
+// call's read transaction ends with it, unless the thread's read batch goes on. A store that
+// could not be opened is told to the host after the lock is let go.
 template <typename Body>
 LONG Locked(Body body) noexcept {
     LONG result = ERROR_SUCCESS;
