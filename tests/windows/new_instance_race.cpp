@@ -54,6 +54,24 @@ bool StartChildren(const char *role, int count, std::vector<PROCESS_INFORMATION>
     return true;
 }
 
+// Waits for every child to end and lets go of it; the number of children that exited with
+// anything but 0, each told on standard output under `program`'s name.
+int EndChildren(const char *program, const std::vector<PROCESS_INFORMATION> &children) {
+    int failures = 0;
+    for (const PROCESS_INFORMATION &child : children) {
+        DWORD status = 99;
+        WaitForSingleObject(child.hProcess, INFINITE);
+        GetExitCodeProcess(child.hProcess, &status);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+        if (status != 0) {
+            std::printf("%s: a child exited with %lu\n", program, status);
+            ++failures;
+        }
+    }
+    return failures;
+}
+
 // A host's two settings, both holding the save's counter: as text and as a number.
 struct Host {
     char text[32] = {};
@@ -131,17 +149,7 @@ int Parent() {
     }
     SetEvent(go);
     int failures = 0;
-    for (const PROCESS_INFORMATION &child : children) {
-        DWORD status = 99;
-        WaitForSingleObject(child.hProcess, INFINITE);
-        GetExitCodeProcess(child.hProcess, &status);
-        CloseHandle(child.hProcess);
-        CloseHandle(child.hThread);
-        if (status != 0) {
-            std::printf("new_instance_race: a child exited with %lu\n", status);
-            ++failures;
-        }
-    }
+    failures += EndChildren("new_instance_race", children);
     CloseHandle(ready);
     CloseHandle(go);
 
@@ -227,17 +235,7 @@ int FirstParent() {
         SetEvent(go[round]);
     }
     for (int round = 0; round < kRounds; ++round) SetEvent(go[round]);  // none waits for ever
-    for (const PROCESS_INFORMATION &child : children) {
-        DWORD status = 99;
-        WaitForSingleObject(child.hProcess, INFINITE);
-        GetExitCodeProcess(child.hProcess, &status);
-        CloseHandle(child.hProcess);
-        CloseHandle(child.hThread);
-        if (status != 0) {
-            std::printf("first_save_race: a child exited with %lu\n", status);
-            ++failures;
-        }
-    }
+    failures += EndChildren("first_save_race", children);
     CloseHandle(ready);
     for (HANDLE event : go) CloseHandle(event);
 
