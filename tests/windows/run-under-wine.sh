@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine: in a Wine prefix of its own, made for this run and removed
-# after it, with the given DLLs beside the program, on a virtual X display for the message boxes.
+# after it, with the given DLLs beside the program, on a virtual X display of its own for the
+# message boxes (virtual_display.sh).
 # Exits with the program's status.
 #   usage: run-under-wine.sh PROGRAM.exe [FILE.dll...] [-- arguments...]
 #          run-under-wine.sh PROGRAM.exe tovarine.dll [arguments...]   (one DLL, no "--")
@@ -42,8 +43,8 @@ for tool in "$wine" "$wineserver"; do
         exit 2
     fi
 done
-if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "run-under-wine: xvfb-run not found (Debian: xvfb, xauth)" >&2
+if ! command -v Xvfb >/dev/null 2>&1; then
+    echo "run-under-wine: Xvfb not found (Debian: xvfb)" >&2
     exit 2
 fi
 
@@ -54,10 +55,13 @@ export WINEDEBUG=-all
 export WINESERVER="$wineserver"
 # No Mono or Gecko installers: nothing here needs them, and they would ask.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=virtual_display.sh
+source "$(dirname "${BASH_SOURCE[0]}")/virtual_display.sh"
 # shellcheck disable=SC2317  # run by the EXIT trap
 cleanup() {
     "$wineserver" -k >/dev/null 2>&1 || true
     "$wineserver" -w >/dev/null 2>&1 || true
+    stop_virtual_display
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -73,14 +77,15 @@ if ! { "$wine" wineboot -i &&
     exit 2
 fi
 
+start_virtual_display "$work" || exit 2
+
 # The program loads its DLLs from its own folder, as a server does.
 mkdir "$work/run"
 cp "$program" "${files[@]}" "$work/run/"
 cd "$work/run"
 # Wine's processes are waited for while the display is still there.
 status=0
-# shellcheck disable=SC2016  # expanded by the inner shell
-xvfb-run -a bash -c '"$0" "$@"; status=$?; "$WINESERVER" -w; exit $status' \
-    "$wine" "$(basename "$program")" "$@" || status=$?
+"$wine" "$(basename "$program")" "$@" || status=$?
+"$wineserver" -w || true
 echo "run-under-wine: exit status $status after $((SECONDS - started)) s" >&2
 exit "$status"
