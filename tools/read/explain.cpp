@@ -6,10 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "module/text.h"
-#include "request/parameter_list.h"
-#include "request/client_header.h"
-#include "request/reader_fields.h"
+#include "library_internals.h"
 
 namespace tovarine_tool {
 

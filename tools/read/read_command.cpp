@@ -31,7 +31,7 @@
 #include "explain.h"
 #include "explain_report.h"
 #include "report.h"
-#include "request/reader_fields.h"
+#include "library_internals.h"
 #include "request_text.h"
 
 namespace tovarine_tool {

@@ -4,8 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "settings/instance_keys.h"
-#include "settings/settings_root.h"
+#include "library_internals.h"
 
 #ifdef _WIN32
 #include <optional>
@@ -15,7 +14,6 @@
 #else
 #include <sys/stat.h>
 
-#include "platform/posix/registry_store.h"
 #endif
 
 namespace tovarine_tool {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "library_internals.h"
 
 namespace tovarine_tool {
 

@@ -16,11 +16,9 @@
 #include <vector>
 
 #include "command.h"
-#include "platform/platform.h"
+#include "library_internals.h"
 #include "registry_access.h"
 #include "report.h"
-#include "settings/instance_keys.h"
-#include "settings/settings_root.h"
 
 namespace tovarine_tool {
 namespace {

@@ -15,13 +15,10 @@
 #include <vector>
 
 #include "command_line.h"
-#include "platform/platform.h"
+#include "library_internals.h"
 #include "reg_file.h"
 #include "registry_access.h"
 #include "report.h"
-#include "res/strings.h"
-#include "module/text.h"
-#include "settings/settings_root.h"
 #include "settings_command.h"
 #include "settings_text.h"
 
@@ -33,8 +30,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/posix/registry_store.h"
-#include "platform/posix/terminal.h"
 #endif
 
 namespace tovarine_tool {

@@ -6,13 +6,11 @@
 
 #include "registry_access.h"
 #include "report.h"
-#include "settings/instance_keys.h"
-#include "settings/settings_root.h"
+#include "library_internals.h"
 
 #ifndef _WIN32
 #include <memory>
 
-#include "platform/posix/registry_store.h"
 #endif
 
 namespace tovarine_tool {

@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "library_internals.h"
 #include "reg_file.h"
-#include "settings/instance_keys.h"
 #include "text_encoding.h"
 
 namespace tovarine_tool {
