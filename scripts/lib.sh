@@ -242,20 +242,6 @@ tovarine_stage_note() {
     if [[ -n "${TOVARINE_STAGE_NOTES:-}" ]]; then echo "$*" >>"$TOVARINE_STAGE_NOTES"; fi
 }
 
-# Every required group (the scripts that build everything call this).
-tovarine_install_packages() {
-    tovarine_install "${TOVARINE_REQUIRED_GROUPS[@]}"
-}
-
-# Installs whichever of the packages named is missing, as one required group.
-tovarine_install_missing() {
-    if ! tovarine_install_group "$@"; then
-        echo "install: FAILED: a package the build needs cannot be installed:" \
-             "$TOVARINE_INSTALL_REASON" >&2
-        return 1
-    fi
-}
-
 # Whether this machine's kernel runs 32-bit x86 programs: a 93-byte program that only exits 0
 # is run. Returns 1 only when the kernel refuses the format outright; any other outcome counts
 # as "maybe" (0), so that a machine that can is never passed over.
