@@ -15,8 +15,7 @@ cd "$TOVARINE_ROOT"
 
 # The benchmark libraries are needed; gnuplot only for the plot, which is skipped without it.
 tovarine_install demo build bench -- plot
-cmake --preset bench
-cmake --build --preset bench -j"$(nproc)"
+tovarine_preset_build bench
 mkdir -p build/bench/results
 build/bench/bench/tovarine_bench --benchmark_filter='^hostile/' \
     --benchmark_out=build/bench/results/hostile.json --benchmark_out_format=json "$@"

@@ -8,11 +8,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$TOVARINE_ROOT"
 
 tovarine_install demo
-# The test suites are not needed here, nor GoogleTest to configure them; scripts/test.sh
-# configures the same tree with them again.
-cmake --preset default -DTOVARINE_BUILD_TESTS=OFF
-# The host, the sample server and the library they load.
-cmake --build --preset default -j"$(nproc)" --target tovarine tovarine_tool sample_server
+# The host, the sample server and the library they load. The test suites are not needed here,
+# nor GoogleTest to configure them; scripts/test.sh configures the same tree with them again.
+tovarine_preset_build default -DTOVARINE_BUILD_TESTS=OFF -- \
+    --target tovarine tovarine_tool sample_server
 
 demo=tools/demo/run-demo.sh
 if [[ ! -f "$demo" ]]; then

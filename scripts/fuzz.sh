@@ -19,9 +19,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 tovarine_install demo build clang
-cmake --preset fuzz
-cmake --build --preset fuzz -j"$(nproc)"
-ctest --preset fuzz
+tovarine_preset_build_and_test fuzz
 
 # Working corpora, findings, logs and the settings fuzzer's registry store, in memory if possible.
 parent=/tmp

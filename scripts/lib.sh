@@ -263,17 +263,35 @@ tovarine_runs_32bit() {
     rm -f "$probe"
     ! [[ $status -eq 126 && "$output" == *"format"* ]]
 }
-# Configures the default preset in build/default.
-tovarine_configure() {
-    cmake --preset default
+
+# Configures the preset PRESET in build/PRESET and builds it:
+#   tovarine_preset_build PRESET [CONFIGURE-ARG...] [-- BUILD-ARG...]
+# The configure arguments go to `cmake --preset` (e.g. -DTOVARINE_BUILD_TESTS=OFF), the build
+# ones to `cmake --build` (e.g. --target NAME...). Stops at the first step that fails.
+tovarine_preset_build() {
+    local preset="$1" configure=()
+    shift
+    while (($# > 0)) && [[ "$1" != -- ]]; do
+        configure+=("$1")
+        shift
+    done
+    if (($# > 0)); then shift; fi
+    cmake --preset "$preset" "${configure[@]}" || return
+    cmake --build --preset "$preset" -j"$(nproc)" "$@"
 }
 
-# Cross-builds the windows preset in build/windows and runs its tests: the DLL's export table,
-# and the test programs under the 64-bit Wine.
-tovarine_test_windows() {
-    cmake --preset windows
-    cmake --build --preset windows -j"$(nproc)"
-    ctest --preset windows
+# Runs the tests of the preset PRESET, built: tovarine_preset_test PRESET [CTEST-ARG...]
+tovarine_preset_test() {
+    local preset="$1"
+    shift
+    ctest --preset "$preset" "$@"
+}
+
+# Configures, builds and tests the preset PRESET: tovarine_preset_build_and_test PRESET
+# [CTEST-ARG...]. The build and test presets of the same name say what is built and run.
+tovarine_preset_build_and_test() {
+    tovarine_preset_build "$1" || return
+    tovarine_preset_test "$@"
 }
 
 # The 32-bit Wine: its launcher and server, as Debian's wine32:i386 installs them.
@@ -284,14 +302,13 @@ TOVARINE_WINE32=(WINE=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver32 W
 # (the 32-bit Wine could not be installed, a kernel without 32-bit support), it says so in one
 # line and runs only the checks that need no Wine.
 tovarine_test_windows32() {
-    cmake --preset windows32
-    cmake --build --preset windows32 -j"$(nproc)"
+    tovarine_preset_build windows32
     local reason probe=build/windows32/tests/windows/tovarine_wine_probe.exe output
     reason="$(tovarine_optional_reason wine32)"
     if [[ -z "$reason" ]]; then
         if output="$(env "${TOVARINE_WINE32[@]}" bash tests/windows/run-under-wine.sh "$probe" 2>&1)" &&
            [[ "$output" == *"sizeof(void*)=4"* ]]; then
-            ctest --preset windows32
+            tovarine_preset_test windows32
             return
         fi
         reason="this machine cannot run 32-bit programs ($(grep -m1 -iE 'error|not found|cannot' \
@@ -299,7 +316,7 @@ tovarine_test_windows32() {
     fi
     echo "windows32: SKIPPED: the Wine run: $reason"
     tovarine_stage_note "Wine run SKIPPED: $reason"
-    ctest --preset windows32 --label-exclude wine
+    tovarine_preset_test windows32 --label-exclude wine
 }
 
 # Runs the install stage on a machine whose apt has a source with a corrupt index, as a mirror in
@@ -365,16 +382,6 @@ tovarine_check_broken_mirror() {
     fi
     echo "install-broken-mirror: the install passed with a corrupt index, skipped what needs the" \
          "missing package, and every required package is there"
-}
-
-# Builds the sanitizer preset $1 (asan: AddressSanitizer, leaks and UndefinedBehaviorSanitizer;
-# tsan: ThreadSanitizer) in build/$1 and runs the native suites under it. The test presets set
-# the sanitizers' options; any finding fails its test. They leave out interface.install: its
-# consumer is built without sanitizers, and a sanitized library cannot be loaded into it.
-tovarine_test_sanitizer() {
-    cmake --preset "$1"
-    cmake --build --preset "$1" -j"$(nproc)"
-    ctest --preset "$1"
 }
 
 # Checks that every tracked C and C++ source is formatted as .clang-format says; prints the

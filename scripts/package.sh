@@ -20,8 +20,7 @@ rm -rf "$out"
 mkdir -p "$out"
 
 # Linux: the Debian package from the default tree.
-tovarine_configure
-cmake --build --preset default -j"$(nproc)"
+tovarine_preset_build default
 (cd build/default && cpack -G DEB -B "$TOVARINE_ROOT/$out/cpack")
 mv "$out"/cpack/*.deb "$out/"
 rm -rf "$out/cpack"
@@ -32,9 +31,7 @@ stage="$out/$name"
 mkdir -p "$stage/include"
 for build in x64:windows:x86_64-w64-mingw32 x86:windows32:i686-w64-mingw32; do
     IFS=: read -r folder preset prefix <<<"$build"
-    cmake --preset "$preset"
-    cmake --build --preset "$preset" -j"$(nproc)" \
-        --target tovarine tovarine_tool tovarine_msvc_import_library
+    tovarine_preset_build "$preset" -- --target tovarine tovarine_tool tovarine_msvc_import_library
     mkdir -p "$stage/$folder"
     cp "build/$preset/tovarine.dll" "build/$preset/libtovarine.dll.a" "build/$preset/tovarine.lib" \
        "build/$preset/tools/tovarine.exe" "$stage/$folder/"

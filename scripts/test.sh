@@ -87,32 +87,25 @@ stage_format() {
     echo "Format check: every C and C++ source as .clang-format says"
 }
 
-stage_default() {
-    tovarine_configure
-    cmake --build --preset default -j"$(nproc)"
-    ctest --preset default
-}
-
-stage_clang() {
-    cmake --preset clang
-    cmake --build --preset clang -j"$(nproc)"
-    ctest --preset clang
-}
-
+stage_default() { tovarine_preset_build_and_test default; }
+stage_clang() { tovarine_preset_build_and_test clang; }
 stage_fuzz() { bash scripts/fuzz.sh 60; }
-stage_asan() { tovarine_test_sanitizer asan; }
-stage_tsan() { tovarine_test_sanitizer tsan; }
+
+# The native suites under the sanitizers: asan (AddressSanitizer, leaks and
+# UndefinedBehaviorSanitizer) and tsan (ThreadSanitizer), each in build/PRESET. The test presets
+# set the sanitizers' options; any finding fails its test. They leave out interface.install: its
+# consumer is built without sanitizers, and a sanitized library cannot be loaded into it.
+stage_asan() { tovarine_preset_build_and_test asan; }
+stage_tsan() { tovarine_preset_build_and_test tsan; }
 
 # The library, a C host and the tool built as a consumer's sanitizing build makes them: clang,
 # -fsanitize=address,undefined in CMAKE_C_FLAGS and CMAKE_CXX_FLAGS and nowhere else. The hosts
 # load libtovarine.so and run under the sanitizers.
-stage_consumer-asan() {
-    cmake --preset consumer-asan
-    cmake --build --preset consumer-asan -j"$(nproc)"
-    ctest --preset consumer-asan
-}
+stage_consumer-asan() { tovarine_preset_build_and_test consumer-asan; }
 
-stage_windows() { tovarine_test_windows; }
+# The 64-bit DLL cross-built in build/windows; its tests check the DLL's export table and run
+# the test programs under the 64-bit Wine.
+stage_windows() { tovarine_preset_build_and_test windows; }
 stage_windows32() { tovarine_test_windows32; }
 stage_packages() { bash scripts/package.sh; }
 stage_install-broken-mirror() { tovarine_check_broken_mirror; }
