@@ -108,7 +108,7 @@ stage_consumer-asan() { tovarine_preset_build_and_test consumer-asan; }
 stage_windows() { tovarine_preset_build_and_test windows; }
 stage_windows32() { tovarine_test_windows32; }
 stage_packages() { bash scripts/package.sh; }
-stage_install-broken-mirror() { tovarine_check_broken_mirror; }
+stage_install-broken-mirror() { bash tests/scripts/broken_mirror.sh; }
 
 # ---- the run ----------------------------------------------------------------------------------
 
