@@ -15,6 +15,10 @@
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source=scripts/lib/stages.sh
+source "$TOVARINE_ROOT/scripts/lib/stages.sh"
+# shellcheck source=scripts/lib/wine.sh
+source "$TOVARINE_ROOT/scripts/lib/wine.sh"
 cd "$TOVARINE_ROOT"
 
 # name|required package groups|what it does
@@ -33,57 +37,31 @@ TOVARINE_STAGES=(
     "install-broken-mirror||the install stage again with a corrupt apt source and a package that cannot exist"
 )
 
-stage_names() {
-    local entry
-    for entry in "${TOVARINE_STAGES[@]}"; do echo "${entry%%|*}"; done
-}
-
-stage_field() {  # NAME FIELD(1: groups, 2: what)
-    local entry name rest
-    for entry in "${TOVARINE_STAGES[@]}"; do
-        name="${entry%%|*}"
-        rest="${entry#*|}"
-        if [[ "$name" == "$1" ]]; then
-            if (($2 == 1)); then echo "${rest%%|*}"; else echo "${rest#*|}"; fi
-            return 0
-        fi
-    done
-    return 1
-}
-
-# The extra optional packages of stage $1 (TOVARINE_EXTRA_OPTIONAL).
-extra_packages_of() {
-    local entry
-    for entry in ${TOVARINE_EXTRA_OPTIONAL:-}; do
-        [[ "${entry%%:*}" == "$1" ]] && echo "${entry#*:}"
-    done
-    return 0
-}
-
 # ---- the stages; each runs in a subshell of its own with errexit on -------------------------
 
 stage_install() {
     local groups=() optional=() group stage
-    if [[ -n "$install_everything" ]]; then
+    if [[ -n "$TOVARINE_INSTALL_EVERYTHING" ]]; then
         groups=("${TOVARINE_REQUIRED_GROUPS[@]}")
         optional=("${TOVARINE_OPTIONAL_GROUPS[@]}")
     else
-        for stage in "${selected[@]}"; do
-            for group in $(stage_field "$stage" 1); do
+        for stage in "${TOVARINE_SELECTED[@]}"; do
+            for group in $(tovarine_stage_field "$stage" 1); do
                 [[ " ${groups[*]} " == *" $group "* ]] || groups+=("$group")
             done
         done
-        [[ " ${selected[*]} " == *" windows32 "* ]] && optional+=(wine32)
+        [[ " ${TOVARINE_SELECTED[*]} " == *" windows32 "* ]] && optional+=(wine32)
     fi
     local extras=()
-    for stage in "${selected[@]}"; do
-        mapfile -t -O "${#extras[@]}" extras < <(extra_packages_of "$stage")
+    for stage in "${TOVARINE_SELECTED[@]}"; do
+        mapfile -t -O "${#extras[@]}" extras < <(tovarine_stage_extra_packages "$stage")
     done
     tovarine_install "${groups[@]}" -- "${optional[@]}" -- "${extras[@]}"
 }
 
+# Fix with: git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format -i
 stage_format() {
-    tovarine_check_format
+    git ls-files -z -- '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
     echo "Format check: every C and C++ source as .clang-format says"
 }
 
@@ -106,94 +84,30 @@ stage_consumer-asan() { tovarine_preset_build_and_test consumer-asan; }
 # The 64-bit DLL cross-built in build/windows; its tests check the DLL's export table and run
 # the test programs under the 64-bit Wine.
 stage_windows() { tovarine_preset_build_and_test windows; }
-stage_windows32() { tovarine_test_windows32; }
+
+# The 32-bit DLL cross-built in build/windows32, its tests under the 32-bit Wine. Where that
+# Wine cannot run (it could not be installed, a kernel without 32-bit support), one line says
+# why and only the checks that need no Wine run.
+stage_windows32() {
+    tovarine_preset_build windows32
+    local reason
+    reason="$(tovarine_wine32_unusable build/windows32/tests/windows/tovarine_wine_probe.exe)"
+    if [[ -z "$reason" ]]; then
+        tovarine_preset_test windows32
+        return
+    fi
+    echo "windows32: SKIPPED: the Wine run: $reason"
+    tovarine_stage_note "Wine run SKIPPED: $reason"
+    tovarine_preset_test windows32 --label-exclude wine
+}
+
 stage_packages() { bash scripts/package.sh; }
 stage_install-broken-mirror() { bash tests/scripts/broken_mirror.sh; }
 
 # ---- the run ----------------------------------------------------------------------------------
 
-mapfile -t all_stages < <(stage_names)
-if [[ "${1:-}" == --list || "${1:-}" == -l ]]; then
-    for stage in "${all_stages[@]}"; do printf '%-22s %s\n' "$stage" "$(stage_field "$stage" 2)"; done
-    exit 0
-fi
 if [[ "${1:-}" == --help || "${1:-}" == -h ]]; then
-    sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$TOVARINE_ROOT/scripts/test.sh" | sed 's/^# \{0,1\}//'
     exit 0
 fi
-selected=()
-install_everything=""  # every group, optional ones too: a full run, or the install named
-if (($# == 0)); then
-    selected=("${all_stages[@]}")
-    install_everything=1
-else
-    [[ " $* " == *" install "* ]] && install_everything=1
-    for stage in "$@"; do
-        if ! stage_field "$stage" 2 >/dev/null; then
-            echo "test.sh: no stage '$stage'; the stages are: ${all_stages[*]}" >&2
-            exit 2
-        fi
-    done
-    # In the order of the list, each once; the install first, whether named or not.
-    for stage in "${all_stages[@]}"; do
-        if [[ "$stage" == install || " $* " == *" $stage "* ]]; then selected+=("$stage"); fi
-    done
-fi
-
-notes="$(mktemp -d)"
-trap 'rm -rf "$notes"' EXIT
-declare -A status seconds
-run_failed=0
-for stage in "${selected[@]}"; do
-    started=$SECONDS
-    echo "==> $stage: $(stage_field "$stage" 2)"
-    reason=""
-    for package in $(extra_packages_of "$stage"); do
-        reason="$(tovarine_optional_reason "extra-$package" "$package")"
-        [[ -n "$reason" ]] && break
-    done
-    if [[ -n "$reason" ]]; then
-        echo "$stage: SKIPPED: $reason"
-        echo "SKIPPED: $reason" >"$notes/$stage"
-        status[$stage]=skipped
-    else
-        set +e
-        (
-            set -e
-            export TOVARINE_STAGE_NOTES="$notes/$stage"
-            "stage_$stage"
-        )
-        rc=$?
-        set -e
-        if ((rc == 0)); then
-            status[$stage]=passed
-            grep -q '^SKIPPED: ' "$notes/$stage" 2>/dev/null && status[$stage]=skipped
-        else
-            status[$stage]=failed
-            run_failed=1
-            echo "$stage: FAILED (exit status $rc)" >&2
-        fi
-    fi
-    seconds[$stage]=$((SECONDS - started))
-    echo "<== $stage: ${status[$stage]} in ${seconds[$stage]} s"
-    if [[ "$stage" == install && "${status[$stage]}" == failed ]]; then
-        echo "test.sh: the install failed; nothing can be built without it" >&2
-        break
-    fi
-done
-
-echo
-echo "Stage summary:"
-counts=([0]=0 [1]=0 [2]=0)
-for stage in "${selected[@]}"; do
-    state="${status[$stage]:-not run}"
-    note="$(head -n 1 "$notes/$stage" 2>/dev/null || true)"
-    printf '  %-22s %-8s %6s  %s\n' "$stage" "$state" "${seconds[$stage]:+${seconds[$stage]} s}" "$note"
-    case "$state" in
-        passed) counts[0]=$((counts[0] + 1)) ;;
-        skipped) counts[2]=$((counts[2] + 1)) ;;
-        *) counts[1]=$((counts[1] + 1)) ;;
-    esac
-done
-echo "Stages: ${counts[0]} passed, ${counts[1]} failed, ${counts[2]} skipped"
-exit "$run_failed"
+tovarine_run_stages "$@"

@@ -9,6 +9,8 @@
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+# shellcheck source=scripts/lib/stages.sh
+source "$TOVARINE_ROOT/scripts/lib/stages.sh"
 cd "$TOVARINE_ROOT"
 
 if ((EUID != 0)) && ! sudo -n true 2>/dev/null; then
