@@ -1,4 +1,4 @@
-// The registry's store: connection, layout, transactions, and copies and checks of store files.
+// The registry's store: its connection, file, layout and transactions.
 #include "platform/posix/registry_db.h"
 
 #include <fcntl.h>
@@ -9,8 +9,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 
 #include "module/text.h"
 #include "platform/posix/registry_store.h"
@@ -119,7 +117,7 @@ void CloseConnection(Store &store) {
     ++store.epoch;
 }
 
-std::string StorePath() {
+std::string StoreFile() {
     // Set but empty names no file: an error, not the default store.
     const char *named = std::getenv("TOVARINE_REGISTRY");
     if (named) return named;
@@ -144,14 +142,11 @@ std::string StorePath() {
     return config + "/tovarine/registry.db";
 }
 
-// The folder holding `path` ("" for the root folder).
 std::string FolderOf(const std::string &path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-// Makes what `folder` lists durable: a name made in it survives power loss once this returns
-// true.
 bool SyncFolder(const std::string &folder) {
     const int fd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -261,7 +256,7 @@ LONG OpenStandIn(Store &store) {
 }  // namespace
 
 LONG OpenConnection(Store &store, bool for_writing) {
-    const std::string path = StorePath();
+    const std::string path = StoreFile();
     if (path.empty()) return ERROR_CANTOPEN;
     if (!LinkAllowed(path)) return ERROR_ACCESS_DENIED;
     if (!for_writing) {
@@ -346,68 +341,6 @@ LONG OpenConnection(Store &store, bool for_writing) {
     struct stat st {};
     if (log != nullptr && stat(log, &st) == 0 && st.st_size > 0) CopyLogIntoFile(store.db);
     return AddValueOrder(store);
-}
-
-// Copies the database of connection `source` into a new file `path` in one read of it, as a
-// database with a rollback journal, synced.
-LONG CopyInto(sqlite3 *source, const std::string &path) {
-    sqlite3 *copy = nullptr;
-    int rc =
-        sqlite3_open_v2(path.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> closer(copy, sqlite3_close_v2);
-    if (rc != SQLITE_OK) return ERROR_CANTWRITE;
-    sqlite3_extended_result_codes(copy, 1);
-    sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
-    if (backup == nullptr) return MapError(sqlite3_extended_errcode(copy), true);
-    rc = sqlite3_backup_step(backup, -1);  // every page under one read transaction
-    const int finished = sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE) return MapError(rc, true);
-    if (finished != SQLITE_OK) return MapError(finished, true);
-    // The pages copied include the store's header, which names WAL; the copy is to stand alone.
-    sqlite3_stmt *statement = nullptr;
-    rc = sqlite3_prepare_v2(copy, "PRAGMA journal_mode=DELETE", -1, &statement, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_step(statement);
-    const bool rollback = rc == SQLITE_ROW && std::string_view(reinterpret_cast<const char *>(
-                                                  sqlite3_column_text(statement, 0))) == "delete";
-    sqlite3_finalize(statement);
-    if (!rollback) return MapError(rc == SQLITE_ROW ? SQLITE_ERROR : rc, true);
-    closer.reset();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ERROR_CANTWRITE;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced ? ERROR_SUCCESS : ERROR_CANTWRITE;
-}
-
-bool FileExists(const std::string &path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
-
-// Whether the database `file` alone holds every committed change, judged from its journal
-// files without opening them through SQLite. In WAL mode: the log is missing or empty, or every
-// frame in it has been copied into the file; the log's index (FILE-shm, SQLite's WAL-index
-// layout, native byte order, its header kept twice at bytes 0 and 48) counts the valid frames
-// (mxFrame, at byte 16) and those copied (nBackfill, at byte 96). An index that cannot be read
-// or whose two headers differ tells nothing, and counts as not self-contained. In rollback
-// mode: no hot journal beside the file. Read while a connection to the file is open, so that
-// the index is current.
-bool SelfContained(const std::string &file, bool wal) {
-    struct stat st {};
-    const std::string journal = file + (wal ? "-wal" : "-journal");
-    if (stat(journal.c_str(), &st) != 0) return errno == ENOENT;
-    if (st.st_size == 0) return true;
-    if (!wal) return false;
-    const int fd = open((file + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    unsigned char index[100];
-    const bool read = pread(fd, index, sizeof index, 0) == static_cast<ssize_t>(sizeof index);
-    close(fd);
-    if (!read || std::memcmp(index, index + 48, 48) != 0 || index[12] == 0) return false;
-    uint32_t frames = 0, copied = 0;
-    std::memcpy(&frames, index + 16, sizeof frames);
-    std::memcpy(&copied, index + 96, sizeof copied);
-    return copied >= frames;
 }
 
 }  // namespace tovarine::registry

@@ -1,6 +1,6 @@
 // The registry's store: the SQLite connection, its prepared statements and transactions, the
-// store's file and layout, and the copies and checks of store files. The Win32 calls and the
-// key handles are in registry.cpp, on top of this.
+// store's file and layout. The Win32 calls (registry.cpp) and the parts they are built from
+// (registry_internal.h) are on top of this.
 #pragma once
 
 #include <pthread.h>
@@ -256,9 +256,6 @@ private:
 // Finalizes the statements and closes the connection.
 void CloseConnection(Store &store);
 
-// The store file's name: TOVARINE_REGISTRY, else the default path; empty when none is known.
-std::string StorePath();
-
 // The folder holding `path` ("" for the root folder).
 std::string FolderOf(const std::string &path);
 // Makes what `folder` lists durable: a name made in it survives power loss once this returns
@@ -272,19 +269,5 @@ bool SyncFolder(const std::string &folder);
 // (ERROR_ACCESS_DENIED): in a folder other users can write to, such a link would turn a file of
 // the user's that it points at into a store.
 LONG OpenConnection(Store &store, bool for_writing);
-
-// Copies the database of connection `source` into a new file `path` in one read of it, as a
-// database with a rollback journal, synced.
-LONG CopyInto(sqlite3 *source, const std::string &path);
-bool FileExists(const std::string &path);
-// Whether the database `file` alone holds every committed change, judged from its journal
-// files without opening them through SQLite. In WAL mode: the log is missing or empty, or every
-// frame in it has been copied into the file; the log's index (FILE-shm, SQLite's WAL-index
-// layout, native byte order, its header kept twice at bytes 0 and 48) counts the valid frames
-// (mxFrame, at byte 16) and those copied (nBackfill, at byte 96). An index that cannot be read
-// or whose two headers differ tells nothing, and counts as not self-contained. In rollback
-// mode: no hot journal beside the file. Read while a connection to the file is open, so that
-// the index is current.
-bool SelfContained(const std::string &file, bool wal);
 
 }  // namespace tovarine::registry
