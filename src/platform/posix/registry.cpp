@@ -59,7 +59,9 @@
 // Paths are backslash-separated. NULL or "" names the key itself (for HKEY_CURRENT_USER,
 // RegOpenKeyExA then hands back HKEY_CURRENT_USER itself); one trailing backslash is ignored; a
 // leading backslash gives ERROR_BAD_PATHNAME, an empty name between two backslashes and a name
-// longer than 255 characters give ERROR_INVALID_PARAMETER.
+// longer than 255 characters give ERROR_INVALID_PARAMETER. A value's name may have 16,383
+// characters. Names are counted in characters (registry_names::NameLength): UTF-16 units of a
+// name in UTF-8, else bytes.
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -78,6 +80,7 @@ using namespace tovarine::registry;  // the store (registry_db.h) and its parts
                                      // (registry_internal.h)
 using tovarine::registry_names::kMaxKeyNameChars;
 using tovarine::registry_names::kMaxValueNameChars;
+using tovarine::registry_names::NameLength;
 
 namespace {
 
@@ -111,7 +114,7 @@ LONG SplitPath(const char *path, std::vector<std::string_view> *parts) {
     for (;;) {
         const size_t cut = rest.find('\\');
         const std::string_view part = rest.substr(0, cut);
-        if (part.empty() || part.size() > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
+        if (part.empty() || NameLength(part) > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
         parts->push_back(part);
         if (cut == std::string_view::npos) return ERROR_SUCCESS;
         rest.remove_prefix(cut + 1);
@@ -326,7 +329,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, DWORD data_bytes) {
     const std::string_view value_name(name ? name : "");
     if ((data == nullptr && data_bytes != 0) || data_bytes > INT32_MAX ||
-        value_name.size() > kMaxValueNameChars)
+        NameLength(value_name) > kMaxValueNameChars)
         return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
         KeyHandle *handle = nullptr;

@@ -136,8 +136,18 @@ TEST_F(Registry, NamesAndClassesNeedRoomForTheirTerminator) {
     }
 }
 
+// `count` copies of `text`.
+std::string Repeat(const std::string &text, size_t count) {
+    std::string repeated;
+    for (size_t i = 0; i < count; ++i) repeated += text;
+    return repeated;
+}
+
+// Key names are held to 255 characters: UTF-16 units where the name is UTF-8 (a character beyond
+// U+FFFF counts two), bytes where it is not.
 TEST_F(Registry, PathsFollowWin32Rules) {
     const std::string too_long(256, 'k');
+    const std::string e_acute = "\xC3\xA9", smiley = "\xF0\x9F\x98\x80";
     const struct {
         std::string path;
         LONG expected;
@@ -146,7 +156,15 @@ TEST_F(Registry, PathsFollowWin32Rules) {
                  {"Path\\\\b", ERROR_INVALID_PARAMETER},
                  {std::string(255, 'k'), 0},
                  {too_long, ERROR_INVALID_PARAMETER},
-                 {"Path\\" + too_long, ERROR_INVALID_PARAMETER}};
+                 {"Path\\" + too_long, ERROR_INVALID_PARAMETER},
+                 {Repeat(e_acute, 200) + " 0", 0},  // 202 characters in 402 bytes
+                 {Repeat(e_acute, 255), 0},
+                 {Repeat(e_acute, 256), ERROR_INVALID_PARAMETER},
+                 {"Path\\" + Repeat(e_acute, 256), ERROR_INVALID_PARAMETER},
+                 {Repeat(smiley, 127) + "k", 0},  // 255 UTF-16 units
+                 {Repeat(smiley, 128), ERROR_INVALID_PARAMETER},
+                 {std::string(255, '\xE9'), 0},  // not UTF-8: bytes
+                 {std::string(256, '\xE9'), ERROR_INVALID_PARAMETER}};
     for (const auto &c : cases) {
         HKEY key = nullptr;
         EXPECT_EQ(Create(c.path.c_str(), &key), c.expected) << c.path;
@@ -158,6 +176,33 @@ TEST_F(Registry, PathsFollowWin32Rules) {
     ASSERT_EQ(Open("PATH", &path), 0);
     EXPECT_EQ(Subkeys(path), Names{"a"});
     RegCloseKey(path);
+}
+
+// Value names are held to 16,383 characters, counted as key names are; through a key's handle
+// and through HKEY_CURRENT_USER itself alike.
+TEST_F(Registry, ValueNamesAreHeldToTheirLimitInCharacters) {
+    const std::string e_acute = "\xC3\xA9";
+    const struct {
+        std::string name;
+        LONG expected;
+    } cases[] = {{std::string(16383, 'n'), 0},
+                 {std::string(16384, 'n'), ERROR_INVALID_PARAMETER},
+                 {Repeat(e_acute, 16383), 0},  // 32,766 bytes
+                 {Repeat(e_acute, 16384), ERROR_INVALID_PARAMETER},
+                 {std::string(16384, '\xE9'), ERROR_INVALID_PARAMETER}};
+    HKEY key = nullptr;
+    ASSERT_EQ(Create("Names", &key), 0);
+    for (const HKEY through : {key, kUser}) {
+        for (const auto &c : cases) {
+            EXPECT_EQ(Set(through, c.name.c_str(), REG_SZ, "v", 2), c.expected) << c.name.size();
+            ASSERT_EQ(RegFlushKey(through), 0);
+            DWORD bytes = 0;
+            EXPECT_EQ(Query(through, c.name.c_str(), nullptr, &bytes),
+                      c.expected == 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND)
+                << c.name.size();
+        }
+    }
+    RegCloseKey(key);
 }
 
 TEST_F(Registry, ValuesRoundTripWithWin32SizeRules) {
