@@ -17,15 +17,6 @@ namespace tovarine_tool {
 
 #ifdef _WIN32
 
-namespace {
-
-std::wstring Wide(std::string_view utf8) {
-    const std::u16string units = Utf8ToUtf16(utf8);
-    return std::wstring(units.begin(), units.end());
-}
-
-}  // namespace
-
 std::vector<std::string> Arguments(int, char **) {
     int count = 0;
     const std::unique_ptr<wchar_t *, HLOCAL (*)(HLOCAL)> wide(
@@ -34,9 +25,7 @@ std::vector<std::string> Arguments(int, char **) {
     if (wide == nullptr) throw std::runtime_error("cannot read the command line");
     std::vector<std::string> arguments;
     for (int i = 0; i < count; ++i) {
-        const std::wstring_view argument(wide.get()[i]);
-        std::optional<std::string> utf8 = Utf16ToUtf8(std::u16string_view(
-            reinterpret_cast<const char16_t *>(argument.data()), argument.size()));
+        std::optional<std::string> utf8 = FromWide(wide.get()[i]);
         if (!utf8) {
             throw std::runtime_error("argument " + std::to_string(i) +
                                      " of the command line is not valid Unicode text");
@@ -47,7 +36,7 @@ std::vector<std::string> Arguments(int, char **) {
 }
 
 std::FILE *OpenFile(const std::string &path, const char *mode) {
-    return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+    return _wfopen(ToWide(path).c_str(), ToWide(mode).c_str());
 }
 
 #else

@@ -150,4 +150,16 @@ std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
+#ifdef _WIN32
+std::wstring ToWide(std::string_view utf8) {
+    const std::u16string units = Utf8ToUtf16(utf8);
+    return std::wstring(units.begin(), units.end());
+}
+
+std::optional<std::string> FromWide(std::wstring_view wide) {
+    return Utf16ToUtf8(
+        std::u16string_view(reinterpret_cast<const char16_t *>(wide.data()), wide.size()));
+}
+#endif
+
 }  // namespace tovarine_tool

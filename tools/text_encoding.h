@@ -1,6 +1,6 @@
-// Text encodings the settings tools meet: the store's 8-bit text (UTF-8, or Windows ANSI text
-// in code page 1252) and the UTF-16 of .reg files and of the Windows registry. Inside the tool,
-// text that crosses between them is UTF-8.
+// Text encodings the tool meets: the store's 8-bit text (UTF-8, or Windows ANSI text in code
+// page 1252), the UTF-16 of .reg files, and on Windows the wide text of the registry, the
+// command line and file names. Inside the tool, text that crosses between them is UTF-8.
 #pragma once
 
 #include <optional>
@@ -34,5 +34,13 @@ std::u16string Utf8ToUtf16(std::string_view text);
 
 // UTF-16 to UTF-8; nullopt for a surrogate without its pair.
 std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
+
+#ifdef _WIN32
+// UTF-8 (well-formed) as Windows' wide text, UTF-16 in wchar_t.
+std::wstring ToWide(std::string_view utf8);
+
+// Windows' wide text as UTF-8; nullopt for a surrogate without its pair.
+std::optional<std::string> FromWide(std::wstring_view wide);
+#endif
 
 }  // namespace tovarine_tool

@@ -168,27 +168,18 @@ std::vector<RawValue> ReadValues(HKEY key, const std::string &what, EnumValue en
 
 namespace {
 
-std::optional<std::string> FromWide(const wchar_t *text, size_t chars) {
-    return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t *>(text), chars));
-}
-
-std::wstring ToWide(std::string_view utf8) {
-    const std::u16string units = Utf8ToUtf16(utf8);
-    return std::wstring(units.begin(), units.end());
-}
-
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 }  // namespace
 
 LONG EnumSubkey(HKEY key, DWORD index, DWORD chars, bool with_class, std::string &name) {
-    return ReadSubkey<wchar_t>(key, index, chars, with_class, RegEnumKeyExW,
-                               [&](const wchar_t *wide, DWORD name_chars) {
-                                   std::optional<std::string> utf8 = FromWide(wide, name_chars);
-                                   if (!utf8) return LONG{ERROR_INVALID_DATA};
-                                   name = std::move(*utf8);
-                                   return LONG{ERROR_SUCCESS};
-                               });
+    return ReadSubkey<wchar_t>(
+        key, index, chars, with_class, RegEnumKeyExW, [&](const wchar_t *wide, DWORD name_chars) {
+            std::optional<std::string> utf8 = FromWide(std::wstring_view(wide, name_chars));
+            if (!utf8) return LONG{ERROR_INVALID_DATA};
+            name = std::move(*utf8);
+            return LONG{ERROR_SUCCESS};
+        });
 }
 
 LONG OpenSubkey(HKEY parent, const std::string &name, REGSAM rights, Key &key) {
@@ -199,14 +190,15 @@ std::vector<RawValue> Values(HKEY key, const std::string &what) {
     return ReadValues<wchar_t>(
         key, what, RegEnumValueW,
         [&](const wchar_t *name, DWORD name_chars, DWORD type, const BYTE *data, DWORD bytes) {
-            std::optional<std::string> value_name = FromWide(name, name_chars);
+            std::optional<std::string> value_name = FromWide(std::wstring_view(name, name_chars));
             std::vector<BYTE> value(data, data + bytes);
             bool valid = value_name.has_value();
             if (valid && IsText(type)) {
                 // The UTF-16 text, NULs included, as UTF-8; an odd last byte is no character.
                 std::vector<wchar_t> units(bytes / sizeof(wchar_t));
                 std::memcpy(units.data(), data, units.size() * sizeof(wchar_t));
-                const std::optional<std::string> text = FromWide(units.data(), units.size());
+                const std::optional<std::string> text =
+                    FromWide(std::wstring_view(units.data(), units.size()));
                 valid = text.has_value();
                 if (valid) value.assign(text->begin(), text->end());
             }

@@ -147,9 +147,7 @@ Value ValueOf(const RawValue &value) {
 
 // An instance key directly under the settings root, opened with `rights`.
 void OpenInstance(HKEY root, const std::string &name, REGSAM rights, Key &instance) {
-    if (name.empty() || name.find('\\') != std::string::npos) {
-        throw UsageError("settings: an instance is a key directly under the settings root");
-    }
+    CheckInstanceName(name);
     const LONG rc = OpenSubkey(root, name, rights, instance);
     if (rc == ERROR_FILE_NOT_FOUND) {
         throw std::runtime_error("settings: there is no instance \"" + EscapeText(name) +
@@ -299,6 +297,12 @@ void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
         "(SQLite's online backup); the copy stands alone and replaces FILE whole (POSIX)");
     backup->add_option("FILE", words, "the copy to write")->required()->expected(1);
     action(backup, RunBackup);
+}
+
+void CheckInstanceName(const std::string &name) {
+    if (name.empty() || name.find('\\') != std::string::npos) {
+        throw UsageError("settings: an instance is a key directly under the settings root");
+    }
 }
 
 void AddEncodingOption(CLI::App &command, SettingsRequest &request) {

@@ -26,6 +26,10 @@ struct SettingsRequest {
 
 using SettingsAction = int (*)(const Invocation &, const SettingsRequest &);
 
+// Throws a UsageError unless `name` can name an instance key: a key directly under the settings
+// root, so neither empty nor holding a backslash.
+void CheckInstanceName(const std::string &name);
+
 // Adds "--encoding" (the store's text encoding, POSIX only) to `command`.
 void AddEncodingOption(CLI::App &command, SettingsRequest &request);
 

@@ -280,12 +280,6 @@ std::vector<KeyChange> PlanImport(HKEY root, std::vector<RegKey> keys, StoreEnco
     return changes;
 }
 
-void CheckInstanceName(const std::string &name) {
-    if (name.empty() || name.find('\\') != std::string::npos) {
-        throw UsageError("settings: an instance is a key directly under the settings root");
-    }
-}
-
 }  // namespace
 
 void PutJsonLine(const Json &json) { Put(stdout, DumpJson(json) + '\n'); }

@@ -30,20 +30,6 @@ std::runtime_error NotText(const std::string &what, DWORD type, const std::strin
 
 #ifdef _WIN32
 
-std::string FromWide(std::wstring_view text, const std::string &what, const std::string &outcome) {
-    std::optional<std::string> utf8 = Utf16ToUtf8(
-        std::u16string_view(reinterpret_cast<const char16_t *>(text.data()), text.size()));
-    if (!utf8) {
-        throw std::runtime_error("settings: " + what + " is not valid Unicode text; " + outcome);
-    }
-    return *utf8;
-}
-
-std::wstring ToWide(std::string_view utf8) {
-    const std::u16string units = Utf8ToUtf16(utf8);
-    return std::wstring(units.begin(), units.end());
-}
-
 // The values of an instance key, as Values() read them with the wide calls (UTF-8), as text; a
 // text ends at its first NUL. Each value read is let go as soon as it is taken.
 void TakeValues(std::vector<RawValue> raw, RegKey &key, const std::string &outcome) {
@@ -89,23 +75,6 @@ void ApplyOneByOne(HKEY root, const std::vector<KeyChange> &changes) {
         }
         rc = instance.Close();
         if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot write " + Quote(change.key), rc);
-    }
-}
-
-LONG OpenKey(HKEY root, const std::string &name, REGSAM rights, Key &key) {
-    return RegOpenKeyExW(root, ToWide(name).c_str(), 0, rights, key.out());
-}
-
-std::vector<std::string> InstanceNames(HKEY root, const std::string &outcome) {
-    std::vector<std::string> names;
-    wchar_t name[tovarine::kSubkeyNameChars];
-    for (DWORD index = 0;; ++index) {
-        DWORD chars = tovarine::kSubkeyNameChars;
-        const LONG rc =
-            RegEnumKeyExW(root, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) return names;
-        if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot list the instance keys", rc);
-        names.push_back(FromWide(std::wstring_view(name, chars), "a key's name", outcome));
     }
 }
 
@@ -215,10 +184,10 @@ std::vector<RegKey> ReadInstances(HKEY root, const std::vector<std::string> &nam
     std::vector<RegKey> keys;
 #ifdef _WIN32
     (void)encoding;
-    for (const std::string &name : InstanceNames(root, outcome)) {
+    for (const std::string &name : Subkeys(root, tovarine::kSettingsRootFullName)) {
         if (!Wanted(name, names)) continue;
         Key instance;
-        const LONG rc = OpenKey(root, name, KEY_QUERY_VALUE, instance);
+        const LONG rc = OpenSubkey(root, name, KEY_QUERY_VALUE, instance);
         if (rc != ERROR_SUCCESS) throw RegistryFailure("cannot open " + Quote(name), rc);
         std::vector<RawValue> raw = Values(instance.get(), Quote(name));
         instance.Close();
@@ -248,7 +217,7 @@ std::optional<RegKey> ReadInstance(HKEY root, const std::string &name, StoreEnco
     Key instance;
 #ifdef _WIN32
     (void)encoding;
-    const LONG rc = OpenKey(root, name, KEY_QUERY_VALUE, instance);
+    const LONG rc = OpenSubkey(root, name, KEY_QUERY_VALUE, instance);
 #else
     const std::string bytes = ToStore(name, encoding, "the key " + Quote(name));
     const LONG rc = RegOpenKeyExA(root, bytes.c_str(), 0, KEY_QUERY_VALUE, instance.out());
