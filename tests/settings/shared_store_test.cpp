@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/posix/registry_store.h"
+#include "platform/posix/registry_test_controls.h"
 #include "child_processes.h"
 #include "settings_fixture.h"
 
@@ -277,11 +278,21 @@ TEST_F(SharedStoreTest, FailedSaveIsToldInOneLineAndWritesNothing) {
     }
 }
 
+// The store's busy time-out of this process shortened while it lives, so that a test that holds
+// the write lock on purpose waits a moment for it rather than the shipped 10 s.
+struct ShortBusyTimeout {
+    ShortBusyTimeout() { registry::SetBusyTimeout(200); }
+    ~ShortBusyTimeout() { registry::SetBusyTimeout(registry::kBusyTimeoutMs); }
+    ShortBusyTimeout(const ShortBusyTimeout &) = delete;
+    ShortBusyTimeout &operator=(const ShortBusyTimeout &) = delete;
+};
+
 // Another program holds the store's write lock past the busy time-out: a silent save returns as
 // usual, tells why it could not write, and the key keeps its old values.
 TEST_F(SharedStoreTest, SaveWhileAnotherProgramHoldsTheWriteLockIsTold) {
     const std::string key = std::string(kRoot) + "\\Locked 0";
     Put(key, kNames[1], "1");
+    const ShortBusyTimeout short_wait;
     sqlite3 *other = nullptr;
     ASSERT_EQ(sqlite3_open(std::getenv("TOVARINE_REGISTRY"), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);

@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -15,6 +16,18 @@
 #include "platform/posix/sync_vfs.h"
 
 namespace tovarine::registry {
+
+namespace {
+
+std::atomic<int> g_busy_timeout_ms{kBusyTimeoutMs};
+
+}  // namespace
+
+int BusyTimeoutMs() { return g_busy_timeout_ms.load(std::memory_order_relaxed); }
+
+void SetBusyTimeoutMs(int milliseconds) {
+    g_busy_timeout_ms.store(milliseconds, std::memory_order_relaxed);
+}
 
 LONG MapError(int rc, bool writing) {
     switch (rc & 0xFF) {
@@ -104,7 +117,7 @@ void LimitLog(sqlite3 *db) {
     if (log == nullptr || stat(log, &st) != 0 || st.st_size <= kLogLimitBytes) return;
     sqlite3_busy_handler(db, nullptr, nullptr);
     sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, BusyTimeoutMs());
 }
 
 void CloseConnection(Store &store) {
@@ -224,7 +237,7 @@ LONG AddValueOrder(Store &store) {
     if (txn.Begin() == ERROR_SUCCESS &&
         sqlite3_exec(store.db, kValueOrder, nullptr, nullptr, nullptr) == SQLITE_OK)
         txn.Commit();
-    sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(store.db, BusyTimeoutMs());
     return ERROR_SUCCESS;
 }
 
@@ -290,7 +303,7 @@ LONG OpenConnection(Store &store, bool for_writing) {
     // A link planted while the file was opened is no better than one found before.
     if (!LinkAllowed(path)) return ERROR_ACCESS_DENIED;
     sqlite3_extended_result_codes(store.db, 1);
-    sqlite3_busy_timeout(store.db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(store.db, BusyTimeoutMs());
 
     // Reads first: they check the header and the layout without writing anything, so that a
     // file that is not a store, or a database of something else, is left as it is.

@@ -102,6 +102,12 @@ struct Store {
     uint64_t read_serial = 0;
 };
 
+// How long this process's connections to the store wait for another connection's write to end
+// (kBusyTimeoutMs unless a test set another wait with SetBusyTimeout), in milliseconds.
+int BusyTimeoutMs();
+// Sets that wait for the connections opened from now on; the caller sets it on an open one.
+void SetBusyTimeoutMs(int milliseconds);
+
 LONG MapError(int rc, bool writing);
 int64_t Now();
 // ASCII upper case: how names are matched and ordered.

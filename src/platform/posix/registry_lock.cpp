@@ -2,6 +2,7 @@
 // connection at the start of a call, the handing over of that connection across fork(), and the
 // telling of a failed open once the lock is let go.
 #include <pthread.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/posix/registry_internal.h"
 #include "platform/posix/registry_store.h"
+#include "platform/posix/registry_test_controls.h"
 
 namespace tovarine::registry {
 
@@ -124,6 +126,13 @@ void TellOpenFailure() noexcept {
                       static_cast<long>(error));
     }
     tovarine::TellDiagnostic(error, nullptr, line);
+}
+
+void SetBusyTimeout(int milliseconds) {
+    Globals &g = State();
+    std::lock_guard lock(g.mutex);
+    SetBusyTimeoutMs(milliseconds);
+    if (g.store.db && g.store.pid == ProcessId()) sqlite3_busy_timeout(g.store.db, milliseconds);
 }
 
 void CloseStore() {

@@ -141,7 +141,7 @@ LONG CheckStore(const std::string &file, StoreCheck *out) {
             return ERROR_CANTOPEN;
         }
         sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_busy_timeout(db, BusyTimeoutMs());
         auto rows = [&](const char *sql, std::vector<std::string> *texts) {
             sqlite3_stmt *statement = nullptr;
             int step = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);

@@ -14,7 +14,8 @@
 namespace tovarine::registry {
 
 // How long a call waits for another process's write to the store to end before it gives up
-// (ERROR_CANTWRITE or ERROR_CANTREAD): the same wait for every connection to the store.
+// (ERROR_CANTWRITE or ERROR_CANTREAD): the same wait for every connection to the store. Tests
+// may shorten it for their process (registry_test_controls.h).
 constexpr int kBusyTimeoutMs = 10000;
 
 // The file the next open of the store takes: TOVARINE_REGISTRY, else the default path; empty

@@ -10,4 +10,10 @@ namespace tovarine::registry {
 // of the work a statement did, scans included); the count restarts at each call.
 int64_t TakeStatementSteps();
 
+// Sets how long this process's connections to the store, the open one and those opened later
+// (also by children forked without exec), wait for another connection's write to end before a
+// call gives up: `milliseconds`, 0 for no wait. kBusyTimeoutMs (registry_store.h) brings the
+// shipped wait back. For tests that hold the store's write lock on purpose.
+void SetBusyTimeout(int milliseconds);
+
 }  // namespace tovarine::registry
