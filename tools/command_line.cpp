@@ -14,6 +14,11 @@
 #endif
 
 namespace tovarine_tool {
+namespace {
+
+constexpr size_t kPieceBytes = 65536;
+
+}  // namespace
 
 #ifdef _WIN32
 
@@ -48,5 +53,23 @@ std::FILE *OpenFile(const std::string &path, const char *mode) {
 }
 
 #endif
+
+bool ReadPieces(std::FILE *stream, const std::function<bool(std::string_view)> &take) {
+    char piece[kPieceBytes];
+    for (size_t got; (got = std::fread(piece, 1, sizeof piece, stream)) > 0;) {
+        if (!take(std::string_view(piece, got))) break;
+    }
+    return std::ferror(stream) == 0;
+}
+
+std::string ReadAll(std::FILE *stream) {
+    std::string data;
+    const bool read = ReadPieces(stream, [&](std::string_view piece) {
+        data.append(piece);
+        return true;
+    });
+    if (!read) throw std::runtime_error("cannot read standard input");
+    return data;
+}
 
 }  // namespace tovarine_tool

@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tovarine_tool {
@@ -19,5 +21,13 @@ std::vector<std::string> Arguments(int argc, char **argv);
 
 // std::fopen of the file with the UTF-8 name `path`.
 std::FILE *OpenFile(const std::string &path, const char *mode);
+
+// Reads `stream` (open in binary) a piece of up to 64 KiB at a time and hands each piece to
+// `take`, until the stream ends or `take` returns false. False when reading failed.
+bool ReadPieces(std::FILE *stream, const std::function<bool(std::string_view)> &take);
+
+// Everything left on `stream` (standard input), in binary. Throws std::runtime_error on a read
+// error.
+std::string ReadAll(std::FILE *stream);
 
 }  // namespace tovarine_tool

@@ -345,17 +345,17 @@ void ReadEach(const ReadRequest &request, const Chosen &chosen) {
                                                                  std::fclose);
     std::string pending;
     size_t number = 0;
-    char chunk[65536];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) {
-        pending.append(chunk, got);
+    const bool read = ReadPieces(stream, [&](std::string_view piece) {
+        pending.append(piece);
         size_t start = 0;
         for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
             ReadEachLine(request, chosen, std::string_view(pending).substr(start, end - start),
                          ++number);
         }
         pending.erase(0, start);
-    }
-    if (std::ferror(stream)) throw std::runtime_error("cannot read the requests");
+        return true;
+    });
+    if (!read) throw std::runtime_error("cannot read the requests");
     if (!pending.empty()) ReadEachLine(request, chosen, pending, ++number);
 }
 

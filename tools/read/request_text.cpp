@@ -249,13 +249,4 @@ Capture Recognise(string_view input) {
     return query;
 }
 
-std::string ReadAll(std::FILE *stream) {
-    std::string data;
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) data.append(chunk, got);
-    if (std::ferror(stream)) throw std::runtime_error("cannot read standard input");
-    return data;
-}
-
 }  // namespace tovarine_tool

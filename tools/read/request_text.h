@@ -47,7 +47,4 @@ struct Capture {
 //    "\r\n"), which would otherwise end up in the last value.
 Capture Recognise(std::string_view input);
 
-// Everything left on `stream`, in binary. Throws std::runtime_error on a read error.
-std::string ReadAll(std::FILE *stream);
-
 }  // namespace tovarine_tool

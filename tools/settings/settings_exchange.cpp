@@ -57,11 +57,10 @@ std::string ReadFile(const std::string &path) {
         bytes.reserve(std::min<size_t>(static_cast<size_t>(info.st_size), kMaxRegFileBytes + 1));
     }
 #endif
-    char chunk[65536];
-    size_t got;
-    while (bytes.size() <= kMaxRegFileBytes && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes.append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
+    const bool failed = !ReadPieces(file, [&](std::string_view piece) {
+        bytes.append(piece);
+        return bytes.size() <= kMaxRegFileBytes;
+    });
     if (file != stdin) std::fclose(file);
     if (failed) throw std::runtime_error("settings: cannot read " + path);
     return bytes;
