@@ -437,7 +437,7 @@ TEST_F(ToolSettings, NamesBeyondTheRegistrysLimitsWriteNothing) {
         {"settings import --dry-run '" + file + "'", value_message},
         {"settings set 'Second 0' " + long_value + " 1 --yes",
          "the value name \"" + std::string(40, 'v') + "...\" of \"Second 0\" has 17000 characters"},
-        {"settings set '" + long_key + "' port 1 --yes", "(error 87: an invalid name)"},
+        {"settings set '" + long_key + "' port 1 --yes", "(error 87: the parameter is incorrect)"},
     };
     for (const auto &c : cases) {
         const Result result = RunTool(c.args);

@@ -1,6 +1,7 @@
 #include "registry_access.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,25 +39,6 @@ const char *StoreWords(LONG rc) {
     }
 }
 
-const char *OtherWords(LONG rc) {
-    switch (rc) {
-        case ERROR_FILE_NOT_FOUND:
-            return "not found";
-        case ERROR_ACCESS_DENIED:
-            return "access is denied";
-        case ERROR_NOT_ENOUGH_MEMORY:
-            return "not enough memory";
-        case ERROR_INVALID_PARAMETER:
-            return "an invalid name";
-        case ERROR_KEY_DELETED:
-            return "the key was deleted meanwhile";
-        case ERROR_ALREADY_EXISTS:
-            return "another program made the key meanwhile";
-        default:
-            return "";
-    }
-}
-
 }  // namespace
 
 std::string StoreName() {
@@ -73,9 +55,14 @@ std::runtime_error RegistryFailure(const std::string &doing, LONG rc) {
         return std::runtime_error("settings: " + doing + ": " + StoreName() + ' ' + StoreWords(rc) +
                                   " (error " + code + ")");
     }
-    const std::string words = OtherWords(rc);
-    return std::runtime_error("settings: " + doing + " (error " + code +
-                              (words.empty() ? "" : ": " + words) + ")");
+    // Any other error in the system's words, as the library's diagnostics give them, begun in
+    // lower case to follow the colon.
+    char words[256];
+    if (tovarine::ErrorWords(rc, words, sizeof words) > 0) {
+        words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+        return std::runtime_error("settings: " + doing + " (error " + code + ": " + words + ")");
+    }
+    return std::runtime_error("settings: " + doing + " (error " + code + ")");
 }
 
 void CheckStore([[maybe_unused]] Access access) {

@@ -309,9 +309,10 @@ void AddEncodingOption(CLI::App &command, SettingsRequest &request) {
     command.add_option_function<std::string>(
         "--encoding",
         [&request](const std::string &name) {
-            if (CLI::detail::to_lower(name) == "utf-8") {
+            // Encoding names are the same name in either letter case.
+            if (tovarine::text::EqualIgnoringCase(name, "utf-8")) {
                 request.encoding = StoreEncoding::kUtf8;
-            } else if (CLI::detail::to_lower(name) == "windows-1252") {
+            } else if (tovarine::text::EqualIgnoringCase(name, "windows-1252")) {
                 request.encoding = StoreEncoding::kWindows1252;
             } else {
                 throw CLI::ValidationError("--encoding",
