@@ -236,14 +236,16 @@ std::optional<RegKey> ReadInstance(HKEY root, const std::string &name, StoreEnco
 }
 
 void CheckWritable(const std::vector<KeyChange> &changes, [[maybe_unused]] StoreEncoding encoding) {
-    // The registry's limits, counted as it counts: UTF-16 units on Windows, the store's bytes on
-    // POSIX.
+    // The registry's limits, counted as it counts: the characters of the name as it is stored
+    // (on POSIX in the store's encoding, which also checks that it can be written in it).
+    using tovarine::registry_names::kMaxKeyNameChars;
+    using tovarine::registry_names::kMaxValueNameChars;
     const auto length = [&](const std::string &text, const std::string &what) -> size_t {
 #ifdef _WIN32
         (void)what;
-        return Utf8ToUtf16(text).size();
+        return tovarine::registry_names::NameLength(text);
 #else
-        return ToStore(text, encoding, what).size();
+        return tovarine::registry_names::NameLength(ToStore(text, encoding, what));
 #endif
     };
     const auto shown = [](const std::string &name) {

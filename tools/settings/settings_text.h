@@ -35,10 +35,6 @@ std::optional<RegKey> ReadInstance(HKEY root, const std::string &name, StoreEnco
 
 // ValueChange and KeyChange, the changes the commands list and write, are reg_file.h's.
 
-// The registry's limits on names, in characters.
-inline constexpr size_t kMaxKeyNameChars = 255;
-inline constexpr size_t kMaxValueNameChars = 16383;
-
 // Checks that every name and text of `changes` can be written in `encoding` and that every key
 // and value name is within the registry's limits, before anything is written (so that, on
 // Windows too, no write fails midway for them); throws naming the first that cannot.
