@@ -11,6 +11,9 @@ extern "C" int32_t f3121538644(const char *text, int32_t *server, int32_t *devic
                                int32_t *cpid, int32_t *slide_show) {
     using namespace tovarine;
     if (text == nullptr) return 0;
+    // The client is read from the text as it was on entry: an output the host placed over the
+    // text's header part may change it once written.
+    const bool names_mozilla = mozilla != nullptr && NamesMozilla(FindClientHeader(text));
     {
         void *const outputs[] = {server,   device,    framerate, timeout,   features,
                                  sendtime, sendstate, cpid,      slide_show};
@@ -19,6 +22,6 @@ extern "C" int32_t f3121538644(const char *text, int32_t *server, int32_t *devic
         if (reader.ok()) reader.WriteAll();
     }
     // The flag is only ever set, never cleared: hosts preset it.
-    if (mozilla != nullptr && NamesMozilla(FindClientHeader(text))) *mozilla = 1;
+    if (names_mozilla) *mozilla = 1;
     return 0;
 }

@@ -310,6 +310,15 @@ TEST(ReaderAliasing, OutputsInsideTheTextReadTheOriginal) {
     EXPECT_EQ(*over_segment, 7);
     EXPECT_EQ(segment, 12345);
 
+    // An output over the client word: the Mozilla flag still comes from the text on entry.
+    alignas(int32_t) char live[] = "server=7    User-Agent: Mozilla/5.0";
+    int32_t mozilla = 0;
+    auto *over_client = reinterpret_cast<int32_t *>(live + 24);  // "Mozi"
+    f3121538644(live, over_client, nullptr, nullptr, nullptr, &mozilla, nullptr, nullptr, nullptr,
+                nullptr, nullptr);
+    EXPECT_EQ(*over_client, 7);
+    EXPECT_EQ(mozilla, 1);
+
     if (!tovarine::testing::AllocationFailuresInjectable()) return;
     std::memcpy(shared.data(), request.c_str(), request.size() + 1);
     const int64_t sites = tovarine::testing::ForEachAllocationFailure(
