@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         CHECK(list.count() == static_cast<int32_t>(slots.size()));
         for (size_t i = 0; i < slots.size(); ++i) {
             const auto &slot = slots[i];
-            const char *name = list.names()[i], *value = list.values()[i];
+            const char *name = list.names()[i];
+            char *value = list.values()[i];
             CHECK(slot ? name && value && slot->first == name && slot->second == value
                        : !name && !value);
             if (!slot) continue;

@@ -3,9 +3,7 @@
 #include <charconv>
 #include <cfloat>
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <new>
 
 #include "request/conversions.h"
 
@@ -29,7 +27,7 @@ const char *SkipSpaceAndSign(const char *p, bool *negative) {
 
 }  // namespace
 
-double ConvertDecimal(const char *value) {
+double ConvertDecimal(char *value) {
     if (value == nullptr) return 0.0;
     bool negative = false;
     const char *p = SkipSpaceAndSign(value, &negative);
@@ -62,17 +60,13 @@ double ConvertDecimal(const char *value) {
     double result = 0.0;
     std::from_chars_result parsed{};
     if (exponent_letter != nullptr && (*exponent_letter == 'd' || *exponent_letter == 'D')) {
-        // "d" means "e": convert the mantissa and the exponent as one text with "e" in place.
-        // Only the characters up to the letter's position change; the copy is made from the
-        // two pieces, so no text longer than the value is needed.
-        const size_t length = static_cast<size_t>(end - begin);
-        char small[128];
-        char *copy = length <= sizeof small ? small : new (std::nothrow) char[length];
-        if (copy == nullptr) return 0.0;
-        std::memcpy(copy, begin, length);
-        copy[exponent_letter - begin] = 'e';
-        parsed = std::from_chars(copy, copy + length, result, std::chars_format::general);
-        if (copy != small) delete[] copy;
+        // "d" means "e": the letter is turned into "e" for the conversion and back after it, so
+        // no copy of the value (and no memory for one) is needed.
+        char *const letter = value + (exponent_letter - value);
+        const char was = *letter;
+        *letter = 'e';
+        parsed = std::from_chars(begin, end, result, std::chars_format::general);
+        *letter = was;
     } else {
         parsed = std::from_chars(begin, end, result, std::chars_format::general);
     }

@@ -14,7 +14,9 @@ using text::ConvertInteger;
 // Decimal conversion: leading white space, optional sign, digits with an optional "." (digits
 // on at least one side), an optional exponent (e, E, d or D, optional sign, digits). No number
 // gives 0.0; beyond the range of a double gives an infinity, underflow a zero of that sign.
-double ConvertDecimal(const char *value);
+// The text must be writable: a "d" exponent letter is read as "e" by changing it for the length
+// of the call; the text is as it was on return. Allocates nothing, so it cannot fail.
+double ConvertDecimal(char *value);
 
 // Saturating product, used for the time-out (seconds to milliseconds).
 int32_t SaturatingMultiply(int32_t value, int32_t factor);

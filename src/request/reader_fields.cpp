@@ -100,7 +100,7 @@ void FieldReader::Scan(const char *text) {
                 }).end;
 }
 
-const char *FieldReader::Decoded(size_t i) const {
+char *FieldReader::Decoded(size_t i) const {
     const auto length = static_cast<size_t>(values_[i].end - values_[i].begin);
     const size_t decoded = text::DecodeInto(values_[i].begin, length, scratch_, length);
     scratch_[decoded] = 0;

@@ -254,7 +254,7 @@ private:
     };
     void Scan(const char *text);
     // The decoded value of field i as a NUL-ended string in the scratch space.
-    const char *Decoded(size_t i) const;
+    char *Decoded(size_t i) const;
     // Field i's value as an integer.
     int32_t Integer(size_t i) const;
 

@@ -98,8 +98,10 @@ TEST(ConvertDecimal, GrammarRoundingAndRange) {
         {"0." + zeros + "1d401", 1},
         {"1" + zeros + "D-400", 1},
     };
-    for (const auto &[text, expected] : cases) {
-        const double got = ConvertDecimal(text.c_str());
+    for (auto [text, expected] : cases) {
+        const std::string given = text;
+        const double got = ConvertDecimal(text.data());
+        EXPECT_EQ(text, given) << "the text is as it was";
         EXPECT_EQ(std::bit_cast<uint64_t>(got), std::bit_cast<uint64_t>(expected))
             << '"' << text << "\" gave " << got << ", expected " << expected;
     }

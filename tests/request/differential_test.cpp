@@ -40,7 +40,8 @@ TEST(Differential, ListAndConversionsMatchModel) {
         ASSERT_EQ(list.count(), static_cast<int32_t>(model.size()));
         for (int32_t i = 0; i < list.count(); ++i) {
             const auto &slot = model[static_cast<size_t>(i)];
-            const char *name = list.names()[i], *value = list.values()[i];
+            const char *name = list.names()[i];
+            char *value = list.values()[i];
             ASSERT_EQ(name != nullptr, slot.has_value()) << "slot " << i;
             ASSERT_EQ(value != nullptr, slot.has_value()) << "slot " << i;
             if (!slot) continue;
