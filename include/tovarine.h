@@ -156,7 +156,8 @@ TOVARINE_API int32_t TOVARINE_CALL f3121538644(const char *text, int32_t *server
                                                int32_t *slide_show);
 
 /* Segment/channel stream request: server, segment, channel flag ("R"/"r" first gives 1),
- * sendstate, timeout (milliseconds), features, sendtime, cpid. Returns 0. */
+ * sendstate, timeout (seconds in, milliseconds out, as the live reader), features, sendtime,
+ * cpid. Returns 0. Outputs whose parameter is absent, and NULL outputs, are not written. */
 TOVARINE_API int32_t TOVARINE_CALL f373279(const char *text, int32_t *server, int32_t *segment,
                                            int32_t *channel, int32_t *sendstate, int32_t *timeout,
                                            int32_t *features, int32_t *sendtime, int32_t *cpid);

@@ -1,5 +1,5 @@
-// The text operations: the prefix test and the word walk used by the header scan and the
-// instance lookup, the in-place value decoding of request parameters, and the integer conversion.
+// The text operations that are not inline: the prefix test and the word walk of the header
+// scan, the decoding of parameter values, and the integer conversion.
 #include <cstring>
 #include <limits>
 
@@ -62,8 +62,6 @@ size_t DecodeValue(char *value, size_t length) {
     value[decoded] = 0;
     return decoded;
 }
-
-size_t DecodeValue(char *value) { return DecodeValue(value, std::strlen(value)); }
 
 int32_t ConvertInteger(const char *value, const char *end) {
     if (value == nullptr) return 0;

@@ -1,6 +1,7 @@
-// The text operations the request and settings code share: the prefix test and the word walk
-// of the header scan and the instance lookup, hex digits, the decoding of parameter values and
-// the integer conversion. Internal; nothing here is exported.
+// The text operations the request code, the settings code, the POSIX registry and the
+// command-line host share: ASCII case folding (the one rule by which names are compared), the
+// prefix test and the word walk of the header scan, hex digits, the decoding of parameter values
+// and the integer conversion. Internal; nothing here is exported.
 #pragma once
 
 #include <cstddef>
@@ -62,7 +63,6 @@ const char *NextWord(const char *text);
 // two hex digits become that byte except "%00", which stays as it is; any other "%" stays.
 // Decoded bytes are never decoded again. The value only shrinks. Returns its new length.
 size_t DecodeValue(char *value, size_t length);
-size_t DecodeValue(char *value);
 
 // The same decoding of the `length` bytes at `value` into `out`, stopping once `limit` bytes are
 // written; writes no NUL. Decoding is left to right and each output byte depends only on the

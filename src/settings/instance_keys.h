@@ -6,27 +6,20 @@
 
 #include <string_view>
 
+#include "module/text.h"
 #include "platform/platform.h"
 
 namespace tovarine {
-
-namespace instance_keys_detail {
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-inline char FoldAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-}  // namespace instance_keys_detail
 
 // Whether `key` is an instance key of `settings_name`: the name (ASCII letters in either case),
 // one blank and one or more decimal digits, and nothing else. "Box" does not claim "Box Test 0"
 // nor "Box  1"; "box 3" and "BOX 007" are Box's.
 inline bool IsInstanceKeyOf(std::string_view key, std::string_view settings_name) {
-    using namespace instance_keys_detail;
     const size_t n = settings_name.size();
     if (key.size() < n + 2 || key[n] != ' ') return false;
-    for (size_t i = 0; i < n; ++i) {
-        if (FoldAscii(key[i]) != FoldAscii(settings_name[i])) return false;
-    }
+    if (!text::EqualIgnoringCase(key.substr(0, n), settings_name)) return false;
     for (size_t i = n + 1; i < key.size(); ++i) {
-        if (!IsDigit(key[i])) return false;
+        if (key[i] < '0' || key[i] > '9') return false;
     }
     return true;
 }

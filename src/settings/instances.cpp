@@ -152,7 +152,8 @@ int32_t TransferByName(HWND owner, const char *settings_name, SettingDescriptor 
                             &last_write, selector);
         }
     } else {
-        // Offer the matches in enumeration order until one is taken.
+        // The matches in enumeration order: a save goes into the first (a save always counts as
+        // taken, asked or not); a load goes on until one is confirmed and assigned.
         bool taken = false;
         EnumerateSubkeys(root, name, kEnumChars, key_class, kEnumChars, &last_write,
                          [&](const char *subkey) {

@@ -16,10 +16,7 @@ constexpr DWORD kShortChars = 256;
 
 // Whether two names are the same name to the registry: ASCII letters in either case are.
 bool SameName(const char *a, const char *b) {
-    for (;; ++a, ++b) {
-        if (text::AsciiUpper(*a) != text::AsciiUpper(*b)) return false;
-        if (*a == 0) return true;
-    }
+    return text::EqualIgnoringCase(std::string_view(a), std::string_view(b));
 }
 
 // A buffer on the stack that can be replaced by a larger one in local memory, released when it
