@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "module/registry_names.h"
+
 namespace tovarine {
 
 // The settings root's path below HKEY_CURRENT_USER; an instance key is this path, a backslash
@@ -18,10 +20,10 @@ inline constexpr char kSettingsRootFullName[] =
 // Characters of the name and class buffers with which the settings calls enumerate the
 // settings root's subkeys, the terminating NUL included: the registry's longest key name (255
 // characters) and its NUL. The command-line host enumerates with the same buffers.
-inline constexpr uint32_t kSubkeyNameChars = 256;
+inline constexpr uint32_t kSubkeyNameChars = registry_names::kMaxKeyNameChars + 1;
 
 // Characters of a buffer that holds any value name: the registry's longest (16383 characters)
 // and its NUL.
-inline constexpr uint32_t kValueNameChars = 16384;
+inline constexpr uint32_t kValueNameChars = registry_names::kMaxValueNameChars + 1;
 
 }  // namespace tovarine

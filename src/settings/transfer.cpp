@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "module/module_state.h"
+#include "module/registry_names.h"
 #include "res/strings.h"
 #include "settings/local_text.h"
 #include "settings/registry_text.h"
@@ -39,8 +40,6 @@ void AppendMissingLine(LocalText &text, const SettingDescriptor &setting, const 
     text.Append("\n");
 }
 
-// The registry's longest value name, in characters.
-constexpr size_t kMaxValueNameChars = 16383;
 // How often a save into a key that did not exist when it was read writes again into the key
 // that another process made meanwhile (the POSIX registry refuses a commit that would make a
 // key already made).
@@ -57,7 +56,9 @@ LONG FormatTexts(SettingDescriptor *table, LocalText &texts) {
     ForEachSetting(table, [&](SettingDescriptor &setting) {
         const ValueCodec *codec = CodecOf(setting);
         if (codec == nullptr) return;
-        if (std::strlen(setting.name) > kMaxValueNameChars) rc = ERROR_INVALID_PARAMETER;
+        if (registry_names::NameLength(setting.name) > registry_names::kMaxValueNameChars) {
+            rc = ERROR_INVALID_PARAMETER;
+        }
         AppendFormatted(texts, *codec, setting.variable, setting.size);
         texts.Append("", 1);
     });

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "module/registry_names.h"
 #include "module/text.h"
 
 namespace tovarine::text {
@@ -68,12 +69,34 @@ TEST(DecodeValue, OnePassInPlace) {
     };
     for (const auto &[in, out] : cases) {
         std::string buffer = in;
-        EXPECT_EQ(DecodeValue(buffer.data()), std::strlen(out)) << in;
+        EXPECT_EQ(DecodeValue(buffer.data(), buffer.size()), std::strlen(out)) << in;
+        buffer.resize(std::strlen(out));
         EXPECT_STREQ(buffer.c_str(), out) << in;
     }
     char buffer[] = "a+%4142";  // only the first four characters belong to the value
     EXPECT_EQ(DecodeValue(buffer, 4), 4u);
     EXPECT_STREQ(buffer, "a %4");
+}
+
+// A name counts in the registry's characters where it is UTF-8, and in bytes where it is not.
+TEST(NameLength, CountsCharactersOfUtf8AndBytesOfOtherText) {
+    const std::pair<std::string_view, size_t> cases[] = {
+        {"", 0},
+        {"Sample Server 0", 15},
+        {"caf\xc3\xa9", 4},       // U+00E9 in two bytes: one character
+        {"\xe2\x82\xac", 1},      // U+20AC in three bytes
+        {"\xf0\x9f\x8e\xa5", 2},  // beyond U+FFFF: two UTF-16 units
+        {"caf\xe9", 4},           // code page 1252 text: bytes
+        {"\xc3", 1},              // cut short
+        {"\xc0\xaf", 2},          // overlong
+        {"\xe0\x80\xaf", 3},      // overlong
+        {"\xed\xa0\x80", 3},      // a surrogate
+        {"\xf4\x90\x80\x80", 4},  // past U+10FFFF
+        {"a\xc3\xa9\x80", 4},     // a stray continuation makes all of it bytes
+    };
+    for (const auto &[name, length] : cases) {
+        EXPECT_EQ(registry_names::NameLength(name), length) << name;
+    }
 }
 
 }  // namespace

@@ -82,6 +82,15 @@ TEST(RegFile, WritesTheUnicodeFormWithEscapes) {
     EXPECT_TRUE(WritableInReg("a\tb\\\""));
 }
 
+// Names are as long as the registry counts them, in characters: "é" is one, in two bytes.
+std::string Repeated(const std::string &piece, size_t times) {
+    std::string text;
+    for (size_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+const std::string kLongKey = kRoot + "\\" + Repeated("\xc3\xa9", 200) + " 0";
+const std::string kLongValue = Repeated("\xc3\xa9", 16383);
+
 TEST(RegFile, ReadsBothFormsBack) {
     const std::vector<RegKey> keys = {
         {"Sample Server 0", {{"port", "8080"}, {"path", "C:\\m\\\"c\""}, {"", "x"}}},
@@ -107,6 +116,9 @@ TEST(RegFile, ReadsBothFormsBack) {
                    "\"v\"=\"1\"\r\n[" +
                    kRoot + "\\A 0]\r\n\"v\"=\"2\"\r\n"),
          {{"A 0", {{"v", "1"}}}, {"A 0", {{"v", "2"}}}}},
+        {"a key name of 202 characters in 402 bytes, and 16,383 characters of value name",
+         "REGEDIT4\n\n[" + kLongKey + "]\n\"" + kLongValue + "\"=\"1\"\n",
+         {{kLongKey.substr(kRoot.size() + 1), {{kLongValue, "1"}}}}},
     };
     for (const auto &c : cases) {
         const RegFile file = ReadRegFile(c.bytes);
@@ -138,6 +150,7 @@ TEST(RegFile, RefusesWhatItDoesNotImportWithTheLineNumber) {
         {"[" + kRoot + "x\\A 0]", "line 3: the key is not below"},
         {"[" + kRoot + "\\A 0\\deeper]", "line 3: the key is not an instance key"},
         {"[" + kRoot + "\\" + std::string(256, 'k') + "]", "line 3: the key name is longer"},
+        {"[" + kRoot + "\\" + Repeated("\xc3\xa9", 256) + "]", "line 3: the key name is longer"},
         {"[" + kRoot + "]\n\"v\"=\"1\"", "line 4: a value of the settings root itself"},
         {"\"v\"=\"1\"", "line 3: a value before any key"},
         {key + "\n\"v\"=\"open", "line 4: a text without its closing quote"},
@@ -162,6 +175,13 @@ TEST(RegFile, RefusesWhatItDoesNotImportWithTheLineNumber) {
             EXPECT_TRUE(file.refusals[0].starts_with(c.refusal))
                 << c.body << " gave " << file.refusals[0];
         }
+    }
+
+    // A refused key's values are refused with it, not each once more as a value outside any key.
+    for (const std::string &before : {std::string(), "[" + kRoot + "]\n"}) {
+        const RegFile file = ReadRegFile("REGEDIT4\n\n" + before + "[" + kRoot + "\\" +
+                                         std::string(256, 'k') + "]\n\"v\"=\"1\"\n\"w\"=\"2\"\n");
+        EXPECT_EQ(file.refusals.size(), 1u) << before;
     }
 
     const struct {

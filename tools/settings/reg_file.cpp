@@ -5,6 +5,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "module/registry_names.h"
 #include "module/text.h"
 #include "settings/settings_root.h"
 #include "text_encoding.h"
@@ -115,7 +116,11 @@ private:
     }
 
     void Section(int number, std::string_view line) {
+        // Until this key is taken, its values belong to a refused key: refused with it, not
+        // each again as a value outside any key.
         in_key_ = false;
+        root_section_ = false;
+        refused_key_ = true;
         const size_t close = line.rfind(']');
         if (close == std::string_view::npos ||
             line.find_first_not_of(" \t", close + 1) != std::string_view::npos) {
@@ -132,10 +137,10 @@ private:
         const std::string_view root = tovarine::kSettingsRootFullName;
         if (tovarine::text::EqualIgnoringCase(path, root)) {
             root_section_ = true;  // the root itself: values there are refused below
+            refused_key_ = false;
             return;
         }
-        if (path.size() <= root.size() + 1 ||
-            !tovarine::text::EqualIgnoringCase(path.substr(0, root.size()), root) ||
+        if (path.size() <= root.size() + 1 || !tovarine::text::StartsWithIgnoringCase(path, root) ||
             path[root.size()] != '\\') {
             return Refuse(number, "the key is not below the settings root " + std::string(root));
         }
@@ -144,8 +149,13 @@ private:
             return Refuse(number,
                           "the key is not an instance key directly below the settings root");
         }
-        if (name.size() > 255) return Refuse(number, "the key name is longer than 255 characters");
-        root_section_ = false;
+        if (tovarine::registry_names::NameLength(name) >
+            tovarine::registry_names::kMaxKeyNameChars) {
+            return Refuse(number, "the key name is longer than " +
+                                      std::to_string(tovarine::registry_names::kMaxKeyNameChars) +
+                                      " characters");
+        }
+        refused_key_ = false;
         in_key_ = true;
         file_.keys.push_back({std::string(name), {}, number});
     }
@@ -208,6 +218,7 @@ private:
                           "a value of the settings root itself; only instance keys' "
                           "values are imported");
         }
+        if (refused_key_) return;
         if (!in_key_) return Refuse(number, "a value before any key");
         file_.keys.back().values.push_back({std::move(name), std::move(*text), number});
     }
@@ -215,6 +226,7 @@ private:
     RegFile file_;
     bool in_key_ = false;
     bool root_section_ = false;
+    bool refused_key_ = false;  // the current key was refused
 };
 
 void AppendEscaped(std::string &out, std::string_view text) {
