@@ -323,4 +323,14 @@ void AddEncodingOption(CLI::App &command, SettingsRequest &request) {
         "hosts write, or windows-1252 for hosts that write Windows ANSI text");
 }
 
+void PutJsonLine(const Json &json) { Put(stdout, DumpJson(json) + '\n'); }
+
+void PutJsonOrText(const Invocation &invocation, const Json &json, const std::string &text) {
+    if (invocation.json) {
+        PutJsonLine(json);
+    } else {
+        Put(stdout, text);
+    }
+}
+
 }  // namespace tovarine_tool
