@@ -26,16 +26,10 @@ export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINESERVER="$wineserver"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # The ANSI code page of the Windows side: 1252, as on a Western European Windows.
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
-# shellcheck source=virtual_display.sh
-source "$(dirname "${BASH_SOURCE[0]}")/virtual_display.sh"
-# shellcheck disable=SC2317  # run by the EXIT trap
-cleanup() {
-    "$wineserver" -k >/dev/null 2>&1 || true
-    "$wineserver" -w >/dev/null 2>&1 || true
-    stop_virtual_display
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=wine_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine_session.sh"
+# shellcheck disable=SC2064  # the folder is fixed now
+trap "end_wine_session '$work'" EXIT
 # A virtual display, for the library's message boxes.
 start_virtual_display "$work" || exit 2
 

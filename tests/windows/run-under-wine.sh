@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine: in a Wine prefix of its own, made for this run and removed
 # after it, with the given DLLs beside the program, on a virtual X display of its own for the
-# message boxes (virtual_display.sh).
+# message boxes (wine_session.sh).
 # Exits with the program's status.
 #   usage: run-under-wine.sh PROGRAM.exe [FILE.dll...] [-- arguments...]
 #          run-under-wine.sh PROGRAM.exe tovarine.dll [arguments...]   (one DLL, no "--")
@@ -55,16 +55,10 @@ export WINEDEBUG=-all
 export WINESERVER="$wineserver"
 # No Mono or Gecko installers: nothing here needs them, and they would ask.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# shellcheck source=virtual_display.sh
-source "$(dirname "${BASH_SOURCE[0]}")/virtual_display.sh"
-# shellcheck disable=SC2317  # run by the EXIT trap
-cleanup() {
-    "$wineserver" -k >/dev/null 2>&1 || true
-    "$wineserver" -w >/dev/null 2>&1 || true
-    stop_virtual_display
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=wine_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine_session.sh"
+# shellcheck disable=SC2064  # the folder is fixed now
+trap "end_wine_session '$work'" EXIT
 
 started=$SECONDS
 # Nothing manages the virtual display's windows: without Managed=N, Wine would wait for a
