@@ -28,6 +28,13 @@ public:
 // Adds "--json" to `command`, setting `invocation.json`, with the shared description.
 void AddJsonFlag(CLI::App &command, Invocation &invocation);
 
+// Adds the command at `path` ("settings import") of the tool's words to `parent`, with its
+// summary and details; its arguments and options are added by the caller.
+CLI::App *AddCommand(CLI::App &parent, const char *path);
+
+// Adds the flag of the tool's words with the longest name `name` ("--yes") to `command`.
+void AddFlag(CLI::App &command, const char *name, bool &flag);
+
 // "read KIND [TEXT]": runs one of the request readers.
 void AddReadCommand(CLI::App &tool, Invocation &invocation);
 

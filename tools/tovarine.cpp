@@ -4,32 +4,17 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "command.h"
 #include "command_line.h"
 #include "report.h"
 #include "tovarine.h"
+#include "words.h"
 
 namespace tovarine_tool {
 namespace {
-
-constexpr const char *kFooter =
-    "\nIn name=value lines a backslash is written \\\\, a line feed \\n, a tab \\t and any other\n"
-    "control character \\xNN, so that every line is one output; other bytes are written as\n"
-    "they are. Numbers are written in their shortest form that reads back to the same value.\n"
-    "JSON is UTF-8: valid UTF-8 in a text passes through as characters, and each byte that is\n"
-    "not part of valid UTF-8 becomes U+FFFD.\n"
-    "\nExamples:\n"
-    "  tovarine read live 'server=2&device=1&timeout=30'\n"
-    "  tovarine read live --json < captured-request.txt\n"
-    "  tovarine read live --explain 'http://cams.example.net/live?server=2&Timeout=30'\n"
-    "  tovarine read live --each access.log\n"
-    "  tovarine settings list 'Sample Server'\n"
-    "  tovarine settings show 'Sample Server 0'\n"
-    "  tovarine help settings\n"
-    "\nExit status: 0 on success, 1 when input or output fails or the registry lacks what\n"
-    "is asked for, 2 for a bad command line.\n";
 
 // Message text on one line, whatever the command line held.
 std::string OneLine(std::string text) {
@@ -61,10 +46,11 @@ std::string HelpOf(CLI::App &tool, const std::vector<std::string> &words) {
 
 int Run(const std::vector<std::string> &arguments) {
     Invocation invocation;
-    CLI::App tool("Runs the tovarine library as a media server would and shows what it produces.",
-                  "tovarine");
-    tool.footer(kFooter);
-    tool.set_version_flag("--version", "tovarine " TOVARINE_VERSION, "print the version and exit");
+    CLI::App tool(words::CommandAt("").summary, "tovarine");
+    tool.footer(words::ToolFooter());
+    tool.set_help_flag(words::OptionNamed("--help").names, words::OptionNamed("--help").help);
+    tool.set_version_flag("--version", "tovarine " TOVARINE_VERSION,
+                          words::OptionNamed("--version").help);
     tool.require_subcommand(1);
     AddJsonFlag(tool, invocation);
 
@@ -72,8 +58,8 @@ int Run(const std::vector<std::string> &arguments) {
     AddSettingsCommand(tool, invocation);
 
     std::vector<std::string> help_words;
-    CLI::App *help = tool.add_subcommand("help", "prints the help of COMMAND, or this text");
-    help->add_option("COMMAND", help_words, "a command, and an action of it");
+    CLI::App *help = AddCommand(tool, "help");
+    help->add_option("COMMAND", help_words, words::ArgumentHelp("help", "COMMAND"));
     help->callback([&] {
         invocation.run = [&] {
             Put(stdout, HelpOf(tool, help_words));
@@ -105,8 +91,21 @@ int Run(const std::vector<std::string> &arguments) {
 }  // namespace
 
 void AddJsonFlag(CLI::App &command, Invocation &invocation) {
-    command.add_flag("--json", invocation.json,
-                     "print JSON (one value on one line) instead of name=value lines");
+    AddFlag(command, "--json", invocation.json);
+}
+
+CLI::App *AddCommand(CLI::App &parent, const char *path) {
+    const words::Command &command = words::CommandAt(path);
+    const std::string_view name =
+        std::string_view(path).substr(std::string_view(path).rfind(' ') + 1);
+    CLI::App *added = parent.add_subcommand(std::string(name), command.summary);
+    added->footer(words::Footer(command));
+    return added;
+}
+
+void AddFlag(CLI::App &command, const char *name, bool &flag) {
+    const words::Option &option = words::OptionNamed(name);
+    command.add_flag(option.names, flag, option.help);
 }
 
 }  // namespace tovarine_tool

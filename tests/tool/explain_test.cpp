@@ -17,6 +17,7 @@
 #include "reader_outputs.h"
 #include "request_text.h"
 #include "tovarine.h"
+#include "words.h"
 
 namespace reader_outputs {
 void PrintTo(const Bits &bits, std::ostream *out) { *out << bits.repr; }
@@ -175,6 +176,16 @@ TEST(CaptureForms, HandTheLibraryWhatAServerWould) {
         EXPECT_STREQ(FormName(capture.form), c.form) << c.input;
         EXPECT_EQ(capture.text, c.text) << c.input;
         EXPECT_EQ(capture.blank_lines, c.blank_lines) << c.input;
+    }
+}
+
+// The help of read (and with it the manual) names every reason the explanation gives.
+TEST(Explanation, EveryReasonIsInTheHelpOfRead) {
+    const std::string details = words::CommandAt("read").details;
+    for (int reason = static_cast<int>(Reason::kNotRead);
+         reason <= static_cast<int>(Reason::kNoMediaType); ++reason) {
+        const std::string name = ReasonName(static_cast<Reason>(reason));
+        EXPECT_NE(details.find(name), std::string::npos) << name;
     }
 }
 

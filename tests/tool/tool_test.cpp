@@ -13,6 +13,7 @@
 #include <future>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/posix/registry_store.h"
@@ -229,6 +230,68 @@ TEST(ToolCommandLine, HelpIsPerCommand) {
         EXPECT_EQ(result.status, 0) << c.args;
         EXPECT_NE(result.out.find(c.usage), std::string::npos) << c.args << ": " << result.out;
     }
+}
+
+// Every command and option the help shows is in the manual page: the help and the page are
+// made from one table of words, and a command or option added past it shows here.
+TEST(ToolCommandLine, EveryCommandAndOptionOfTheHelpIsInTheManualPage) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(TOVARINE_MANUAL_PAGE).rdbuf();
+    std::string page;  // the page's text less its escapes for "-", "\\" and a leading "."
+    const std::string roff = bytes.str();
+    for (size_t i = 0; i < roff.size(); ++i) {
+        if (roff[i] == '\\' && i + 1 < roff.size() &&
+            std::string_view("-e&").find(roff[i + 1]) != std::string_view::npos) {
+            if (roff[i + 1] != '&') page += roff[i + 1] == 'e' ? '\\' : '-';
+            ++i;
+        } else {
+            page += roff[i];
+        }
+    }
+    ASSERT_NE(page.find(".SH COMMANDS"), std::string::npos);
+    // The lines of a help's section: "Subcommands:" or "Options:", up to the next blank line.
+    const auto section = [](const std::string &help, const std::string &title) {
+        std::vector<std::string> lines;
+        size_t at = help.find("\n" + title + ":\n");
+        if (at == std::string::npos) return lines;
+        at += title.size() + 3;
+        for (size_t end; (end = help.find('\n', at)) != std::string::npos && end > at;
+             at = end + 1) {
+            lines.push_back(help.substr(at, end - at));
+        }
+        return lines;
+    };
+    std::vector<std::string> paths = {""};
+    size_t seen_options = 0;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const Result help = RunTool("help " + paths[i]);
+        ASSERT_EQ(help.status, 0) << paths[i];
+        if (!paths[i].empty()) {
+            EXPECT_NE(page.find("tovarine " + paths[i]), std::string::npos) << paths[i];
+        }
+        for (const std::string &line : section(help.out, "Subcommands")) {
+            const size_t start = line.find_first_not_of(' ');
+            const std::string name = line.substr(start, line.find(' ', start) - start);
+            if (name == "help") {  // "help help" is no command: its help is the tool's
+                EXPECT_NE(page.find("tovarine help"), std::string::npos);
+                continue;
+            }
+            paths.push_back(paths[i].empty() ? name : paths[i] + ' ' + name);
+        }
+        for (const std::string &line : section(help.out, "Options")) {
+            for (size_t at = 0; (at = line.find("--", at)) != std::string::npos;) {
+                const size_t end = line.find_first_of(" ,", at);
+                const std::string option = line.substr(at, end - at);
+                EXPECT_NE(page.find(option), std::string::npos) << paths[i] << ": " << option;
+                ++seen_options;
+                if (end == std::string::npos || line[end] == ' ') break;
+                at = end;
+            }
+        }
+    }
+    // The tool, read, settings and its nine actions.
+    EXPECT_EQ(paths.size(), 12u);
+    EXPECT_GE(seen_options, 9u);
 }
 
 #ifdef SAMPLE_SERVER

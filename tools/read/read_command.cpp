@@ -33,6 +33,7 @@
 #include "report.h"
 #include "library_internals.h"
 #include "request_text.h"
+#include "words.h"
 
 namespace tovarine_tool {
 namespace {
@@ -369,61 +370,16 @@ int RunRead(const ReadRequest &request, const Invocation &invocation) {
     return 0;
 }
 
-constexpr const char *kReadHelp =
-    "\nRuns a request reader of the library on TEXT, or on standard input when TEXT is \"-\"\n"
-    "or absent, and prints every output the reader wrote, in the reader's argument order.\n"
-    "Outputs it left alone (their parameter is absent) are not printed.\n"
-    "KIND  live    live video request      (server device framerate timeout mozilla\n"
-    "                                       features sendtime sendstate cpid slide_show)\n"
-    "      stream  segment/channel stream  (server segment channel sendstate timeout\n"
-    "                                       features sendtime cpid)\n"
-    "      camera  camera control request  (model camera device number speed command\n"
-    "                                       button, as text)\n"
-    "      clip    media clip request      (the MediaRequest record: media_kind media_file\n"
-    "                                       start_msec stop_msec burst looping frame_rate\n"
-    "                                       width height quality video_section segment\n"
-    "                                       channel audio_section features send_time cpid)\n"
-    "The request may be captured in any of these forms (empty lines before it are skipped):\n"
-    "  raw-request   GET /live?server=2 HTTP/1.1, a line end, header lines\n"
-    "  request-line  GET /live?server=2 HTTP/1.1, or without the version\n"
-    "  common-log    1.2.3.4 - - [08/Dec/2026:10:00:00 +0000] \"GET /live?server=2 HTTP/1.1\" 200 "
-    "5\n"
-    "  combined-log  the same, then \"referer\" \"user agent\"\n"
-    "  url           http://cams.example.net:8080/live?server=2#top\n"
-    "  path-query    /live?server=2\n"
-    "  query         ?server=2 or server=2, handed over as it is, less one line end\n"
-    "The library is handed what a server hands it: from the \"?\" of the target on, header\n"
-    "lines included (without a \"?\", from the blank after the target); a request line\n"
-    "without a version, a URL or a path: only its query; a log line: its request line and,\n"
-    "in the Combined format, the logged user agent as a \"User-Agent:\" header line.\n"
-    "--explain prints each parameter (raw, decoded) and what became of it: the output it\n"
-    "fed, or why it was ignored (not-read, repeated, other-case, no-pair, after-blank),\n"
-    "or that it was cut; for live requests, what set the mozilla flag or why not.\n"
-    "--each reads one request a line from the file TEXT (\"-\" or absent: standard input)\n"
-    "and prints one JSON object a line: {\"line\", \"form\", \"outputs\"}, or with\n"
-    "--explain {\"line\"} and the explanation's members. Empty lines are skipped.\n"
-    "The record's group value is 0; a section copies it. A section element copied from a\n"
-    "field the request left unset is shown as \"-\" (null in JSON).\n"
-    "\nExamples:\n"
-    "  tovarine read live 'server=2&device=1&timeout=30'\n"
-    "  tovarine read live --explain 'http://cams.example.net:8080/live?server=2&Timeout=30'\n"
-    "  tovarine read camera --json < captured-request.txt\n"
-    "  tovarine read live --each access.log > requests.jsonl\n"
-    "  tovarine read stream -- '-not-an-option'\n";
-
 }  // namespace
 
 void AddReadCommand(CLI::App &tool, Invocation &invocation) {
     // Shared with the callback, which runs after this function has returned.
     auto request = std::make_shared<ReadRequest>();
-    CLI::App *read = tool.add_subcommand("read", "runs a request reader on a request");
-    read->footer(kReadHelp);
-    read->add_option("KIND", request->kind, "live, stream, camera or clip")->required();
-    read->add_option("TEXT", request->text,
-                     "the request (with --each, a file of them); \"-\" or absent: standard input");
-    read->add_flag("--explain", request->explain,
-                   "explain what became of each parameter, and of the client header");
-    read->add_flag("--each", request->each, "one request a line; one JSON object a line out");
+    CLI::App *read = AddCommand(tool, "read");
+    read->add_option("KIND", request->kind, words::ArgumentHelp("read", "KIND"))->required();
+    read->add_option("TEXT", request->text, words::ArgumentHelp("read", "TEXT"));
+    AddFlag(*read, "--explain", request->explain);
+    AddFlag(*read, "--each", request->each);
     AddJsonFlag(*read, invocation);
     read->callback([request, &invocation] {
         invocation.run = [request, &invocation] { return RunRead(*request, invocation); };

@@ -19,6 +19,7 @@
 #include "library_internals.h"
 #include "registry_access.h"
 #include "report.h"
+#include "words.h"
 
 namespace tovarine_tool {
 namespace {
@@ -175,127 +176,69 @@ int RunShow(const Invocation &invocation, const SettingsRequest &request) {
     return 0;
 }
 
-constexpr const char *kSettingsHelp =
-    "\nThe saved settings of the servers: instance keys \"NAME n\" directly under the\n"
-    "settings root HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers.\n"
-    "On POSIX the registry is the store file named by TOVARINE_REGISTRY, by default\n"
-    "${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db, shared with the library.\n"
-    "\nExamples:\n"
-    "  tovarine settings init\n"
-    "  tovarine settings list 'Sample Server'\n"
-    "  tovarine settings show 'Sample Server 0'\n"
-    "  tovarine settings export 'Sample Server' -o sample.reg\n"
-    "  tovarine settings import sample.reg --dry-run\n"
-    "  tovarine settings set 'Sample Server 0' port 8080\n"
-    "  tovarine settings delete 'Sample Server 1' --yes\n"
-    "  tovarine settings check --json\n"
-    "  tovarine settings backup /var/backups/registry.db\n"
-    "  tovarine settings check /var/backups/registry.db\n"
-    "import, set and delete list every change and write only after a Yes on the terminal\n"
-    "(or --yes); without a terminal nothing is written. Every write command fails, with\n"
-    "the reason, unless its changes were committed: all of them or, on POSIX, none.\n"
-    "man tovarine tells more.\n";
-
 }  // namespace
 
 void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
-    CLI::App *settings =
-        tool.add_subcommand("settings", "the settings root and the saved instances below it");
-    settings->footer(kSettingsHelp);
+    CLI::App *settings = AddCommand(tool, "settings");
     settings->require_subcommand(1);
     AddJsonFlag(*settings, invocation);
 
     // What the chosen action was given, shared with the callbacks that run after this returns.
     auto request = std::make_shared<SettingsRequest>();
-    auto &words = request->words;
+    auto &names = request->words;
     auto action = [&invocation, request](CLI::App *command, SettingsAction run) {
         AddJsonFlag(*command, invocation);
         command->callback([&invocation, request, run] {
             invocation.run = [&invocation, request, run] { return run(invocation, *request); };
         });
     };
+    // An action's positional words, described as the tool's words describe them.
+    auto words_of = [&names](CLI::App *command, const char *path, const char *argument) {
+        return command->add_option(argument, names, words::ArgumentHelp(path, argument));
+    };
 
-    CLI::App *init = settings->add_subcommand(
-        "init",
-        "creates the settings root, as an installer would (the servers save nothing "
-        "without it), and says whether it was there already");
-    action(init, RunInit);
+    action(AddCommand(*settings, "settings init"), RunInit);
 
-    CLI::App *list = settings->add_subcommand(
-        "list",
-        "lists the keys below the settings root in the order the servers find them; with "
-        "NAME, only its instance keys \"NAME n\" (NAME in either letter case, one blank, "
-        "decimal digits, nothing else), each after its place among them: the instance "
-        "selector's number that loads and saves that instance");
-    list->add_option("NAME", words, "a settings name: only its instance keys, with their places")
-        ->expected(0, 1);
+    CLI::App *list = AddCommand(*settings, "settings list");
+    words_of(list, "settings list", "NAME")->expected(0, 1);
     action(list, RunList);
 
-    CLI::App *show = settings->add_subcommand(
-        "show",
-        "prints the values of one instance key: text as it is, a DWORD in decimal, "
-        "anything else as hex digits");
-    show->add_option("INSTANCE", words, "an instance key, \"NAME n\"")->required()->expected(1);
+    CLI::App *show = AddCommand(*settings, "settings show");
+    words_of(show, "settings show", "INSTANCE")->required()->expected(1);
     action(show, RunShow);
 
-    CLI::App *export_ = settings->add_subcommand(
-        "export",
-        "writes the instance keys (all, or those of the NAMEs) as a .reg file, in "
-        "the form Windows' registry tools write and import (with --json: their "
-        "values as JSON)");
-    export_->add_option("NAME", words, "a settings name: its instance keys \"NAME n\"");
-    export_->add_option("-o,--output", request->output, "the file; default: standard output");
+    CLI::App *export_ = AddCommand(*settings, "settings export");
+    words_of(export_, "settings export", "NAME");
+    const words::Option &output = words::OptionNamed("--output");
+    export_->add_option(output.names, request->output, output.help)->type_name(output.value);
     AddEncodingOption(*export_, *request);
     action(export_, RunExport);
 
     // What the commands that write share: the listing, --dry-run and --yes.
     auto writer = [&](CLI::App *command, SettingsAction run) {
-        command->add_flag("--dry-run", request->dry_run, "list the changes, write nothing");
-        command->add_flag("-y,--yes", request->yes, "write without asking on the terminal");
+        AddFlag(*command, "--dry-run", request->dry_run);
+        AddFlag(*command, "--yes", request->yes);
         AddEncodingOption(*command, *request);
         action(command, run);
     };
-    CLI::App *import = settings->add_subcommand(
-        "import",
-        "reads a .reg file (the Unicode form Windows' registry tools write, or "
-        "REGEDIT4) and writes its string values into the instance keys, after "
-        "listing every change and asking");
-    import->add_option("FILE", words, "the .reg file; \"-\" for standard input")
-        ->required()
-        ->expected(1);
+    CLI::App *import = AddCommand(*settings, "settings import");
+    words_of(import, "settings import", "FILE")->required()->expected(1);
     writer(import, RunImport);
 
-    CLI::App *set = settings->add_subcommand(
-        "set",
-        "sets one value of an instance key (created when missing), after listing the "
-        "change and asking");
-    set->add_option("ARGS", words, "INSTANCE (\"NAME n\"), VALUE-NAME and TEXT")
-        ->required()
-        ->expected(3);
+    CLI::App *set = AddCommand(*settings, "settings set");
+    words_of(set, "settings set", "ARGS")->required()->expected(3);
     writer(set, RunSet);
 
-    CLI::App *remove = settings->add_subcommand(
-        "delete",
-        "deletes an instance key, or one value of it, after listing what goes and "
-        "asking");
-    remove->add_option("ARGS", words, "INSTANCE (\"NAME n\") and, for one value, VALUE-NAME")
-        ->required()
-        ->expected(1, 2);
+    CLI::App *remove = AddCommand(*settings, "settings delete");
+    words_of(remove, "settings delete", "ARGS")->required()->expected(1, 2);
     writer(remove, RunDelete);
 
-    CLI::App *check = settings->add_subcommand(
-        "check",
-        "looks the store over: its path, SQLite's integrity check, whether the file "
-        "alone holds every change, and every key of the root not in instance form; "
-        "with FILE, that store file (a backup) instead, without its keys");
-    check->add_option("FILE", words, "a store file, such as a backup (POSIX)")->expected(0, 1);
+    CLI::App *check = AddCommand(*settings, "settings check");
+    words_of(check, "settings check", "FILE")->expected(0, 1);
     action(check, RunCheck);
 
-    CLI::App *backup = settings->add_subcommand(
-        "backup",
-        "copies the store into FILE as one consistent state, while servers use it "
-        "(SQLite's online backup); the copy stands alone and replaces FILE whole (POSIX)");
-    backup->add_option("FILE", words, "the copy to write")->required()->expected(1);
+    CLI::App *backup = AddCommand(*settings, "settings backup");
+    words_of(backup, "settings backup", "FILE")->required()->expected(1);
     action(backup, RunBackup);
 }
 
@@ -306,21 +249,22 @@ void CheckInstanceName(const std::string &name) {
 }
 
 void AddEncodingOption(CLI::App &command, SettingsRequest &request) {
-    command.add_option_function<std::string>(
-        "--encoding",
-        [&request](const std::string &name) {
-            // Encoding names are the same name in either letter case.
-            if (tovarine::text::EqualIgnoringCase(name, "utf-8")) {
-                request.encoding = StoreEncoding::kUtf8;
-            } else if (tovarine::text::EqualIgnoringCase(name, "windows-1252")) {
-                request.encoding = StoreEncoding::kWindows1252;
-            } else {
-                throw CLI::ValidationError("--encoding",
-                                           "'" + name + "' is neither utf-8 nor windows-1252");
-            }
-        },
-        "how the store's text is read and written (POSIX): utf-8, the default and what Linux "
-        "hosts write, or windows-1252 for hosts that write Windows ANSI text");
+    command
+        .add_option_function<std::string>(
+            "--encoding",
+            [&request](const std::string &name) {
+                // Encoding names are the same name in either letter case.
+                if (tovarine::text::EqualIgnoringCase(name, "utf-8")) {
+                    request.encoding = StoreEncoding::kUtf8;
+                } else if (tovarine::text::EqualIgnoringCase(name, "windows-1252")) {
+                    request.encoding = StoreEncoding::kWindows1252;
+                } else {
+                    throw CLI::ValidationError("--encoding",
+                                               "'" + name + "' is neither utf-8 nor windows-1252");
+                }
+            },
+            words::OptionNamed("--encoding").help)
+        ->type_name(words::OptionNamed("--encoding").value);
 }
 
 void PutJsonLine(const Json &json) { Put(stdout, DumpJson(json) + '\n'); }
