@@ -17,13 +17,15 @@ inline constexpr char kSettingsRootPath[] = "SOFTWARE\\Zel Inc.\\Zel Quantivale 
 inline constexpr char kSettingsRootFullName[] =
     "HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
 
-// Characters of the name and class buffers with which the settings calls enumerate the
-// settings root's subkeys, the terminating NUL included: the registry's longest key name (255
-// characters) and its NUL. The command-line host enumerates with the same buffers.
-inline constexpr uint32_t kSubkeyNameChars = registry_names::kMaxKeyNameChars + 1;
+// Bytes of the name and class buffers with which the settings calls enumerate the settings
+// root's subkeys, the terminating NUL included: room for the registry's longest key name (255
+// characters) in the widest text it can take here, three bytes a character in UTF-8 (a
+// character beyond U+FFFF counts two of the 255 and takes four bytes), and its NUL. The
+// command-line host enumerates with the same buffers, so every name the registry takes is listed.
+inline constexpr uint32_t kSubkeyNameChars = registry_names::kMaxKeyNameChars * 3 + 1;
 
-// Characters of a buffer that holds any value name: the registry's longest (16383 characters)
-// and its NUL.
-inline constexpr uint32_t kValueNameChars = registry_names::kMaxValueNameChars + 1;
+// Bytes of a buffer that holds any value name, on the same count: 16,383 characters of up to
+// three bytes each, and its NUL.
+inline constexpr uint32_t kValueNameChars = registry_names::kMaxValueNameChars * 3 + 1;
 
 }  // namespace tovarine

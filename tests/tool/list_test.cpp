@@ -95,7 +95,7 @@ protected:
             ASSERT_EQ(RegDeleteKeyA(root, name), ERROR_SUCCESS) << name;
         }
         RegCloseKey(root);
-        std::string long_class(300, 'c');
+        std::string long_class(tovarine::kSubkeyNameChars + 44, 'c');
         for (const std::string &key : keys) {
             HKEY made = nullptr;
             ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (kPrefix + key).c_str(), 0,
