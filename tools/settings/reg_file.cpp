@@ -5,9 +5,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "module/registry_names.h"
-#include "module/text.h"
-#include "settings/settings_root.h"
+#include "library_internals.h"
 #include "text_encoding.h"
 
 namespace tovarine_tool {
