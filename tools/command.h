@@ -25,6 +25,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The whole run of the tool over its command line: the exit status (0, 1 for a failed command, 2
+// for a bad command line), after the output is flushed. main() is only this.
+int Main(int argc, char **argv);
+
 // Adds "--json" to `command`, setting `invocation.json`, with the shared description.
 void AddJsonFlag(CLI::App &command, Invocation &invocation);
 

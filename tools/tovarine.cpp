@@ -108,10 +108,7 @@ void AddFlag(CLI::App &command, const char *name, bool &flag) {
     command.add_flag(option.names, flag, option.help);
 }
 
-}  // namespace tovarine_tool
-
-int main(int argc, char **argv) {
-    using namespace tovarine_tool;
+int Main(int argc, char **argv) {
 #if !defined(_WIN32)
     // Every failure of the store reaches the user as the command's own error, with what the
     // command was doing: the store's own line about it would say the same twice.
@@ -134,3 +131,5 @@ int main(int argc, char **argv) {
     }
     return status;
 }
+
+}  // namespace tovarine_tool
