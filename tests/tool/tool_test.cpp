@@ -29,7 +29,8 @@ struct Result {
 
 // Runs the tool with `args` (shell words) and `input` as standard input, from a file.
 // With `no_terminal`, in a session of its own, without a controlling terminal.
-Result RunTool(const std::string &args, const std::string &input = "", bool no_terminal = false) {
+Result RunTool(const std::string &args, const std::string &input = "", bool no_terminal = false,
+               const char *tool = TOVARINE_TOOL) {
     // Named by process and call, so that test cases and calls run in parallel don't share the
     // files.
     static std::atomic<int> calls{0};
@@ -37,8 +38,8 @@ Result RunTool(const std::string &args, const std::string &input = "", bool no_t
     const std::string in = ::testing::TempDir() + "tool_in." + tag,
                       err = ::testing::TempDir() + "tool_err." + tag;
     std::ofstream(in, std::ios::binary) << input;
-    const std::string command = std::string(no_terminal ? "setsid -w " : "") +
-                                "'" TOVARINE_TOOL "' " + args + " <" + in + " 2>" + err;
+    const std::string command = std::string(no_terminal ? "setsid -w " : "") + "'" + tool + "' " +
+                                args + " <" + in + " 2>" + err;
     FILE *pipe = popen(command.c_str(), "r");
     Result result{};
     char chunk[4096];
@@ -537,10 +538,13 @@ TEST_F(ToolSettings, WriteCommandsFailWhileAnotherProgramHoldsTheWriteLock) {
     sqlite3 *lock = nullptr;
     ASSERT_EQ(sqlite3_open((dir_ + "/registry.db").c_str(), &lock), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(lock, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    // Each waits out the busy time-out; together they wait it once.
+    // Each waits out the busy time-out (cut short here); together they wait it once.
+    const auto run_short_wait = [](const std::string &args) {
+        return RunTool(args, "", false, TOVARINE_TOOL_SHORT_WAIT);
+    };
     std::vector<std::future<Result>> runs;
     for (const char *args : {"settings init", "settings init --json"}) {
-        runs.push_back(std::async(std::launch::async, [args] { return RunTool(args); }));
+        runs.push_back(std::async(std::launch::async, run_short_wait, args));
     }
     std::vector<Result> results;
     for (auto &run : runs) results.push_back(run.get());
@@ -562,7 +566,7 @@ TEST_F(ToolSettings, WriteCommandsFailWhileAnotherProgramHoldsTheWriteLock) {
     for (std::string args : {"settings import --yes '" + file + "'",
                              std::string("settings set 'First 0' port 3 --yes"),
                              std::string("settings delete 'Other 0' --yes")}) {
-        runs.push_back(std::async(std::launch::async, [args] { return RunTool(args); }));
+        runs.push_back(std::async(std::launch::async, run_short_wait, args));
     }
     results.clear();
     for (auto &run : runs) results.push_back(run.get());
