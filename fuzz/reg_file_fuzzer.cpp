@@ -2,7 +2,7 @@
 // file, after the 8-bit header "REGEDIT4", after the Unicode header in UTF-16LE (each byte one
 // character), or as raw UTF-16LE units after that header. Checked on every input:
 //  - what is accepted holds only instance keys directly below the settings root (no "\", at most
-//    255 bytes) and string values, no name or text holding a NUL, all of it well-formed UTF-8;
+//    255 characters) and string values, no name or text holding a NUL, all of it well-formed UTF-8;
 //  - at most 20 refusals are listed, then one "and N more";
 //  - an accepted file whose texts fit a .reg line reads back from WriteRegFile as the same keys
 //    and values;
@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "module/registry_names.h"
 #include "reg_file.h"
 #include "text_encoding.h"
 
@@ -48,7 +49,9 @@ void CheckWellFormed(const RegFile &file) {
     CHECK(file.refusals.size() <= 21);
     if (!file.refusals.empty()) return;
     for (const RegKey &key : file.keys) {
-        CHECK(!key.name.empty() && key.name.size() <= 255);
+        // The registry's limit is in characters: 255 "ÿ" of code page 1252 are 510 bytes of UTF-8.
+        CHECK(!key.name.empty() && tovarine::registry_names::NameLength(key.name) <=
+                                       tovarine::registry_names::kMaxKeyNameChars);
         CHECK(key.name.find('\\') == std::string::npos);
         CHECK(key.name.find('\0') == std::string::npos);
         CHECK(tovarine_tool::IsUtf8(key.name));

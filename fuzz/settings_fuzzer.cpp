@@ -45,7 +45,7 @@ void Dump(const std::string &path, Snapshot &out) {
     HKEY key = nullptr;
     CHECK(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS);
     auto &values = out[Fold(path)];
-    static char name[16384], data[1 << 16];
+    static char name[tovarine::kValueNameChars], data[1 << 16];
     DWORD chars = sizeof name, type = 0, bytes = sizeof data;
     LONG rc;
     for (DWORD i = 0; (rc = RegEnumValueA(key, i, name, &chars, nullptr, &type,
@@ -55,7 +55,7 @@ void Dump(const std::string &path, Snapshot &out) {
         chars = sizeof name, bytes = sizeof data;
     }
     CHECK(rc == ERROR_NO_MORE_ITEMS);
-    char sub[256];
+    char sub[tovarine::kSubkeyNameChars];
     for (DWORD i = 0; chars = sizeof sub,
                (rc = RegEnumKeyExA(key, i, sub, &chars, nullptr, nullptr, nullptr, nullptr)) == 0;
          ++i) {
