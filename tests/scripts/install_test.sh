@@ -5,12 +5,11 @@
 # a failed download, and how required and optional groups end. Needs no root and touches
 # neither apt nor build/. Prints one line a failed check; fails when any did.
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+# shellcheck source=tests/scripts/check_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/check_lib.sh"
 # shellcheck source=scripts/lib.sh
 source "$root/scripts/lib.sh"
 
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 TOVARINE_INSTALL_NOTES="$work/notes"
 export FAKE="$work/apt"
 mkdir -p "$work/bin" "$FAKE"
@@ -83,11 +82,6 @@ PATH="$work/bin:$PATH"
 # The made-up apt needs no root; sudo would not find it on its own PATH.
 tovarine_sudo() { "$@"; }
 
-problems_found=0
-fail() {
-    echo "FAILED: $*" >&2
-    problems_found=1
-}
 
 # fresh [INSTALLED...]: a new made-up apt with those packages installed, nothing broken.
 fresh() {

@@ -3,12 +3,11 @@
 # order, what a failing, skipping or missing stage does to the rest of the run, the summary and
 # the run's exit status. Prints one line a failed check; fails when any did.
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+# shellcheck source=tests/scripts/check_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/check_lib.sh"
 # shellcheck source=scripts/lib/stages.sh
 source "$root/scripts/lib/stages.sh"
 
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 ran="$work/ran"
 
 # shellcheck disable=SC2034  # read by the runner
@@ -44,11 +43,6 @@ tovarine_optional_reason() {
     if [[ " ${ABSENT:-} " == *" $2 "* ]]; then echo "$2 is missing"; fi
 }
 
-problems_found=0
-fail() {
-    echo "FAILED: $*" >&2
-    problems_found=1
-}
 
 # case NAME EXPECTED-STATUS EXPECTED-STAGES-RUN [ARG...]: runs the stages, checks the status and
 # which ran (the install's line shortened to "install"), keeps the output in $work/out.
