@@ -32,6 +32,14 @@ constexpr bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The same for two NUL-ended texts, compared without measuring them first.
+constexpr bool EqualIgnoringCase(const char *a, const char *b) {
+    for (;; ++a, ++b) {
+        if (AsciiUpper(*a) != AsciiUpper(*b)) return false;
+        if (*a == 0) return true;
+    }
+}
+
 // Whether `text` begins with `prefix`, ASCII letters in either case.
 constexpr bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualIgnoringCase(text.substr(0, prefix.size()), prefix);

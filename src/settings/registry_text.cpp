@@ -15,9 +15,7 @@ namespace {
 constexpr DWORD kShortChars = 256;
 
 // Whether two names are the same name to the registry: ASCII letters in either case are.
-bool SameName(const char *a, const char *b) {
-    return text::EqualIgnoringCase(std::string_view(a), std::string_view(b));
-}
+bool SameName(const char *a, const char *b) { return text::EqualIgnoringCase(a, b); }
 
 // A buffer on the stack that can be replaced by a larger one in local memory, released when it
 // goes out of scope.

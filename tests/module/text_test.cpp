@@ -41,7 +41,10 @@ TEST(EqualIgnoringCase, FoldsOnlyAsciiLetters) {
         {"[\\]^_", "{|}~\x7f", false}, {"@", "`", false},
         {"\xc4", "\xe4", false},       {"a\xe4Z", "A\xe4z", true},
     };
-    for (const auto &[a, b, equal] : cases) EXPECT_EQ(EqualIgnoringCase(a, b), equal) << a;
+    for (const auto &[a, b, equal] : cases) {
+        EXPECT_EQ(EqualIgnoringCase(a, b), equal) << a;
+        EXPECT_EQ(EqualIgnoringCase(std::string(a).c_str(), std::string(b).c_str()), equal) << a;
+    }
     EXPECT_EQ(AsciiUpper(std::string_view("az@[`{\xe4\xc4"
                                           "az")),
               "AZ@[`{\xe4\xc4"
