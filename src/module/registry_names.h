@@ -57,3 +57,15 @@ constexpr size_t NameLength(std::string_view name) {
 }
 
 }  // namespace tovarine::registry_names
+
+namespace tovarine {
+
+// The settings root's path below HKEY_CURRENT_USER; an instance key is this path, a backslash
+// and "NAME n".
+inline constexpr char kSettingsRootPath[] = "SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
+
+// The same key named with its hive, as registry tools and .reg files name it.
+inline constexpr char kSettingsRootFullName[] =
+    "HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
+
+}  // namespace tovarine

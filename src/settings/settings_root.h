@@ -9,13 +9,8 @@
 
 namespace tovarine {
 
-// The settings root's path below HKEY_CURRENT_USER; an instance key is this path, a backslash
-// and "NAME n".
-inline constexpr char kSettingsRootPath[] = "SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
-
-// The same key named with its hive, as registry tools and .reg files name it.
-inline constexpr char kSettingsRootFullName[] =
-    "HKEY_CURRENT_USER\\SOFTWARE\\Zel Inc.\\Zel Quantivale Servers";
+// The settings root's path (kSettingsRootPath, kSettingsRootFullName) is registry_names.h's:
+// the POSIX registry records the changes below it.
 
 // Bytes of the name and class buffers with which the settings calls enumerate the settings
 // root's subkeys, the terminating NUL included: room for the registry's longest key name (255

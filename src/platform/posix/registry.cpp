@@ -73,6 +73,7 @@
 #include <vector>
 
 #include "module/registry_names.h"
+#include "platform/posix/registry_history.h"
 #include "platform/posix/registry_internal.h"
 #include "platform/posix/win32.h"
 
@@ -304,8 +305,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
         KeyHandle *handle = nullptr;
         if (LONG err = StartBufferedCall(g, key, &handle)) return err;
         const std::string folded = Fold(name ? name : "");
+        if (handle->delete_key) return ERROR_KEY_DELETED;
         if (const auto at = handle->pending_at.find(folded); at != handle->pending_at.end()) {
             const PendingValue &value = handle->pending[at->second];
+            if (value.remove) return ERROR_FILE_NOT_FOUND;
             if (type) *type = value.type;
             return CopyData(value.type, value.data, data, data_bytes);
         }
@@ -341,6 +344,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, 
             const auto [at, added] = handle->pending_at.emplace(folded, handle->pending.size());
             if (!added) {
                 PendingValue &value = handle->pending[at->second];  // keeps its first name
+                value.remove = false;
                 value.type = type;
                 value.data = std::move(bytes);
                 return ERROR_SUCCESS;
@@ -376,25 +380,11 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
         Store &store = g.store;
         Transaction txn(store);
         if (LONG err = txn.Begin()) return err;
-        int64_t id = 0, parent = 0;
+        int64_t id = 0;
         if (LONG err = FollowPath(g, handle->id, parts, &id)) return err;
-        if (id == kRootId) return ERROR_ACCESS_DENIED;
-        {
-            Query children(store, kHasChild);
-            const int rc = children.Bind(1, id).Step();
-            if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
-            if (rc != SQLITE_DONE) return MapError(rc, false);
-        }
-        {
-            Query query(store, kParentOf);
-            const int rc = query.Bind(1, id).Step();
-            if (rc != SQLITE_ROW) return MapError(rc, false);
-            parent = query.Int(0);
-        }
-        int rc = Query(store, kDeleteValues).Bind(1, id).Run();
-        if (rc == SQLITE_DONE) rc = Query(store, kDeleteKey).Bind(1, id).Run();
-        if (rc != SQLITE_DONE) return MapError(rc, true);
-        if (LONG err = TouchKey(store, parent)) return err;
+        ChangeRecord record(store);
+        if (LONG err = DeleteKeyNow(store, record, id)) return err;
+        if (LONG err = record.Write()) return err;
         return txn.Commit();
     });
 }
@@ -407,11 +397,23 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
         Transaction txn(store);
         if (LONG err = txn.Begin()) return err;
         if (LONG err = CheckKey(store, handle->id)) return err;
-        const int rc =
-            Query(store, kDeleteValue).Bind(1, handle->id).Bind(2, Fold(name ? name : "")).Run();
+        const std::string folded = Fold(name ? name : "");
+        ChangeRecord record(store);
+        const std::string *path = nullptr;
+        if (LONG err = record.PathOf(handle->id, &path)) return err;
+        if (path) {
+            Query old(store, kGetValueAndName);
+            const int rc = old.Bind(1, handle->id).Bind(2, folded).Step();
+            if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+            if (rc != SQLITE_ROW) return MapError(rc, false);
+            const StoredValue before{static_cast<DWORD>(old.Int(0)), old.Blob(1)};
+            record.ValueChanged(*path, old.Text(2), &before, 0, nullptr);
+        }
+        const int rc = Query(store, kDeleteValue).Bind(1, handle->id).Bind(2, folded).Run();
         if (rc != SQLITE_DONE) return MapError(rc, true);
         if (sqlite3_changes(store.db) == 0) return ERROR_FILE_NOT_FOUND;
         if (LONG err = TouchKey(store, handle->id)) return err;
+        if (LONG err = record.Write()) return err;
         return txn.Commit();
     });
 }

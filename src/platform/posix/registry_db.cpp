@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "module/text.h"
+#include "platform/posix/registry_history.h"
 #include "platform/posix/registry_store.h"
 #include "platform/posix/sync_vfs.h"
 
@@ -128,6 +129,9 @@ void CloseConnection(Store &store) {
     if (store.db) sqlite3_close_v2(store.db);
     store.db = nullptr;
     ++store.epoch;
+    store.history = false;
+    store.paths.clear();
+    store.known = KnownValues{};
 }
 
 std::string StoreFile() {
@@ -209,6 +213,8 @@ LONG ReadLayout(Store &store, int64_t *version, int64_t *objects) {
 LONG CreateSchema(Store &store) {
     int rc = sqlite3_exec(store.db, kSchema, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_exec(store.db, kValueOrder, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(store.db, HistorySchema().c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) return MapError(rc, true);
     rc = Query(store,
                "INSERT INTO keys (id, parent, name, folded, last_write)"
@@ -263,6 +269,7 @@ LONG OpenStandIn(Store &store) {
     Transaction txn(store);
     if (LONG err = txn.Begin()) return err;
     if (LONG err = CreateSchema(store)) return err;
+    store.history = true;
     return txn.Commit();
 }
 
@@ -353,7 +360,8 @@ LONG OpenConnection(Store &store, bool for_writing) {
     const char *log = sqlite3_filename_wal(sqlite3_db_filename(store.db, "main"));
     struct stat st {};
     if (log != nullptr && stat(log, &st) == 0 && st.st_size > 0) CopyLogIntoFile(store.db);
-    return AddValueOrder(store);
+    if (LONG err = AddValueOrder(store)) return err;
+    return AddHistory(store, false);
 }
 
 }  // namespace tovarine::registry

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,6 +49,8 @@ inline constexpr const char kListKeys[] =
     "SELECT name, class, last_write FROM keys WHERE parent = ?1 ORDER BY folded";
 inline constexpr const char kGetValue[] =
     "SELECT type, data FROM vals WHERE key_id = ?1 AND folded = ?2";
+inline constexpr const char kGetValueAndName[] =
+    "SELECT type, data, name FROM vals WHERE key_id = ?1 AND folded = ?2";
 inline constexpr const char kSetValue[] =
     "INSERT INTO vals (key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
     "ON CONFLICT (key_id, folded) DO UPDATE SET type = excluded.type, data = excluded.data";
@@ -61,6 +64,8 @@ inline constexpr const char kInsertValue[] =
     "INSERT INTO vals (key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5)";
 inline constexpr const char kDeleteValue[] = "DELETE FROM vals WHERE key_id = ?1 AND folded = ?2";
 inline constexpr const char kDeleteValues[] = "DELETE FROM vals WHERE key_id = ?1";
+inline constexpr const char kKnownValues[] =
+    "SELECT name, folded, type, data FROM vals WHERE key_id = ?1";
 inline constexpr const char kListValues[] =
     "SELECT name, type, data FROM vals WHERE key_id = ?1 ORDER BY rowid";
 
@@ -85,6 +90,24 @@ inline constexpr const char kSchema[] =
 inline constexpr const char kValueOrder[] =
     "CREATE INDEX IF NOT EXISTS vals_order ON vals (key_id)";
 
+// A value as a key holds it: its name as first spelt, its type and data.
+struct KnownValue {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+// The values of one key as this connection last committed them (by folded name), valid while
+// nothing else has been committed since: neither by this process (its epoch is `epoch`) nor by
+// another connection (the data version is `data_version`). A write of that key then knows what
+// each value was, for the history, without reading it again.
+struct KnownValues {
+    int64_t id = 0;  // 0: none known
+    uint64_t epoch = 0;
+    int64_t data_version = -1;
+    std::unordered_map<std::string, KnownValue> values;
+};
+
 struct Store {
     sqlite3 *db = nullptr;
     // No store file yet (none, a dangling link, an empty file): `db` is then an empty store in
@@ -100,6 +123,15 @@ struct Store {
     bool reading = false;
     pthread_t reader{};
     uint64_t read_serial = 0;
+    // Whether the store has its history's tables (one an earlier release made may not yet).
+    bool history = false;
+    // Key ids and their paths below the settings root (nullopt: not below it), found once each:
+    // a key keeps its name and parent, and an id is never given twice.
+    std::unordered_map<int64_t, std::optional<std::string>> paths;
+    KnownValues known;
+    // Set by a transaction that kept `known` up to date with its writes; any other commit (or a
+    // rollback) leaves the known values behind.
+    bool known_written = false;
 };
 
 // How long this process's connections to the store wait for another connection's write to end
@@ -141,6 +173,10 @@ public:
 
     bool Prepared() const { return stmt_ != nullptr; }
 
+    Query &BindNull(int i) {
+        if (stmt_ && rc_ == SQLITE_OK) rc_ = sqlite3_bind_null(stmt_, i);
+        return *this;
+    }
     Query &Bind(int i, int64_t v) {
         if (stmt_ && rc_ == SQLITE_OK) rc_ = sqlite3_bind_int64(stmt_, i, v);
         return *this;
@@ -179,6 +215,10 @@ public:
         return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
                     : std::string();
     }
+    bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+    // A blob column's bytes, valid until the next step.
+    const void *BlobData(int col) const { return sqlite3_column_blob(stmt_, col); }
+    size_t Bytes(int col) const { return static_cast<size_t>(sqlite3_column_bytes(stmt_, col)); }
     std::vector<BYTE> Blob(int col) const {
         const auto *data = static_cast<const BYTE *>(sqlite3_column_blob(stmt_, col));
         return std::vector<BYTE>(data, data + sqlite3_column_bytes(stmt_, col));
@@ -231,6 +271,8 @@ public:
     explicit Transaction(Store &store) : store_(store) {}
     ~Transaction() {
         if (sqlite3_get_autocommit(store_.db)) return;
+        store_.known.id = 0;
+        store_.known_written = false;
         Run(store_, kRollback);
         LimitLog(store_.db);
     }
@@ -240,6 +282,7 @@ public:
     // A read batch's transaction is ended first: a write starts from the newest state.
     LONG Begin() {
         EndRead(store_);
+        store_.known_written = false;
         const int rc = Run(store_, kBegin);
         return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
     }
@@ -248,8 +291,17 @@ public:
     // durable in the log either way; the copy only makes the file a full copy of the store.
     LONG Commit() {
         const int rc = Run(store_, kCommit);
-        if (rc != SQLITE_DONE) return MapError(rc, true);
+        if (rc != SQLITE_DONE) {
+            store_.known.id = 0;
+            return MapError(rc, true);
+        }
         ++store_.epoch;
+        if (store_.known_written) {
+            store_.known.epoch = store_.epoch;
+        } else {
+            store_.known.id = 0;
+        }
+        store_.known_written = false;
         CopyLogIntoFile(store_.db);
         LimitLog(store_.db);
         return ERROR_SUCCESS;

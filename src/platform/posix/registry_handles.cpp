@@ -3,6 +3,7 @@
 // committing, dropping or discarding those writes, one handle at a time or several together.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -10,10 +11,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "module/registry_names.h"
+#include "platform/posix/registry_history.h"
 #include "platform/posix/registry_internal.h"
 #include "platform/posix/registry_store.h"
 
 namespace tovarine::registry {
+
+using registry_names::kMaxValueNameChars;
+using registry_names::NameLength;
 
 namespace {
 
@@ -48,10 +54,69 @@ LONG WriteValue(Store &store, int64_t id, const PendingValue &value, bool new_ke
     return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
 }
 
+// The values the key `id` holds now, for the history: the connection's known values when they
+// are still those of the store (nothing committed since by this process or another), else read
+// once (none for a key made in this transaction). The writes that follow keep them up to date.
+LONG KnownValuesOf(Store &store, int64_t id, bool new_key, KnownValues **known) {
+    Query version(store, kDataVersion);
+    const int rc = version.Step();
+    if (rc != SQLITE_ROW) return MapError(rc, false);
+    const int64_t data_version = version.Int(0);
+    KnownValues &kept = store.known;
+    store.known_written = true;
+    *known = &kept;
+    if (kept.id == id && kept.epoch == store.epoch && kept.data_version == data_version)
+        return ERROR_SUCCESS;
+    kept.id = 0;
+    kept.values.clear();
+    if (!new_key) {
+        Query query(store, kKnownValues);
+        query.Bind(1, id);
+        int step;
+        while ((step = query.Step()) == SQLITE_ROW) {
+            kept.values.insert_or_assign(
+                query.Text(1),
+                KnownValue{query.Text(0), static_cast<DWORD>(query.Int(2)), query.Blob(3)});
+        }
+        if (step != SQLITE_DONE) return MapError(step, false);
+    }
+    kept.id = id;
+    kept.epoch = store.epoch;
+    kept.data_version = data_version;
+    return ERROR_SUCCESS;
+}
+
+// Records a pending write of the key at `path` against what the key holds (`known`), and
+// brings `known` up to date with it. A value set to what it holds already is no change.
+void RecordValue(ChangeRecord &record, const std::string &path, KnownValues &known,
+                 const PendingValue &value) {
+    const auto found = known.values.find(value.folded);
+    const bool had = found != known.values.end();
+    if (value.remove) {
+        if (!had) return;
+        const StoredValue before{found->second.type, std::move(found->second.data)};
+        record.ValueChanged(path, found->second.name, &before, 0, nullptr);
+        known.values.erase(found);
+        return;
+    }
+    if (had) {
+        KnownValue &now = found->second;
+        if (now.type == value.type && now.data == value.data) return;
+        const StoredValue before{now.type, now.data};
+        record.ValueChanged(path, now.name, &before, value.type, &value.data);
+        now.type = value.type;
+        now.data = value.data;
+        return;
+    }
+    record.ValueChanged(path, value.name, nullptr, value.type, &value.data);
+    known.values.emplace(value.folded, KnownValue{value.name, value.type, value.data});
+}
+
 // Writes the handle's uncommitted key and values within the caller's transaction: the key and
-// the keys on the way to it when they are still to be made, then every value set through it.
+// the keys on the way to it when they are still to be made, then every value set or deleted
+// through it (or the key's deletion), each change below the settings root into `record`.
 // `*key_id` gets the key's id.
-LONG WritePending(Store &store, const KeyHandle &handle, int64_t *key_id) {
+LONG WritePending(Store &store, const KeyHandle &handle, ChangeRecord &record, int64_t *key_id) {
     const int64_t now = Now();
     int64_t id = handle.id;
     if (id == 0) {
@@ -79,6 +144,9 @@ LONG WritePending(Store &store, const KeyHandle &handle, int64_t *key_id) {
                                .Run();
             if (rc != SQLITE_DONE) return MapError(rc, true);
             id = sqlite3_last_insert_rowid(store.db);
+            const std::string *made = nullptr;
+            if (LONG path_err = record.PathOf(id, &made)) return path_err;
+            if (made) record.KeyMade(*made);
             if (!created) {
                 if (LONG touch = TouchKey(store, parent)) return touch;
             }
@@ -87,12 +155,28 @@ LONG WritePending(Store &store, const KeyHandle &handle, int64_t *key_id) {
     } else if (LONG err = CheckKey(store, id)) {
         return err;
     }
+    *key_id = id;
+    if (handle.delete_key) return DeleteKeyNow(store, record, id);
+
+    const std::vector<PendingValue> &pending = handle.pending;
+    const bool new_key = handle.id == 0;
+    const std::string *path = nullptr;
+    if (!pending.empty()) {
+        if (LONG err = record.PathOf(id, &path)) return err;
+    }
+    if (path) {
+        KnownValues *known = nullptr;
+        if (LONG err = KnownValuesOf(store, id, new_key, &known)) return err;
+        for (const PendingValue &value : pending) RecordValue(record, *path, *known, value);
+    }
     // Each name is set once (`pending_at`), so a statement that writes many values never writes
     // one twice. Those left over are written one by one; a key the handle was to make has just
-    // been made (or the write was refused above), so its values are all new.
-    const std::vector<PendingValue> &pending = handle.pending;
+    // been made (or the write was refused above), so its values are all new. Deletions are
+    // written one by one, with the values around them.
+    const bool deletes = std::any_of(pending.begin(), pending.end(),
+                                     [](const PendingValue &value) { return value.remove; });
     size_t done = 0;
-    for (; pending.size() - done >= kValuesPerSet; done += kValuesPerSet) {
+    for (; !deletes && pending.size() - done >= kValuesPerSet; done += kValuesPerSet) {
         Query query(store, SetValuesStatement());
         query.Bind(1, id);
         for (size_t row = 0; row < kValuesPerSet; ++row) {
@@ -106,20 +190,25 @@ LONG WritePending(Store &store, const KeyHandle &handle, int64_t *key_id) {
         const int rc = query.Run();
         if (rc != SQLITE_DONE) return MapError(rc, true);
     }
-    const bool new_key = handle.id == 0;
     for (; done < pending.size(); ++done) {
-        if (LONG err = WriteValue(store, id, pending[done], new_key)) return err;
+        const PendingValue &value = pending[done];
+        if (value.remove) {
+            const int rc = Query(store, kDeleteValue).Bind(1, id).BindStatic(2, value.folded).Run();
+            if (rc != SQLITE_DONE) return MapError(rc, true);
+            continue;
+        }
+        if (LONG err = WriteValue(store, id, value, new_key)) return err;
     }
     if (!handle.pending.empty()) {
         if (LONG err = TouchKey(store, id)) return err;
     }
-    *key_id = id;
     return ERROR_SUCCESS;
 }
 
 // After the commit: the handle addresses its key, with nothing left to write.
 void ClearPending(KeyHandle &handle, int64_t id) {
-    handle.id = id;
+    handle.id = handle.delete_key ? -1 : id;  // a key deleted is no key for its handle
+    handle.delete_key = false;
     handle.to_make.clear();
     handle.key_class.clear();
     handle.pending.clear();
@@ -129,6 +218,7 @@ void ClearPending(KeyHandle &handle, int64_t id) {
 // Drops what a handle had still to write; a key it was still to make is no key at all for it
 // (id -1 is never given), so its later calls give ERROR_KEY_DELETED.
 void DropPending(KeyHandle &handle) {
+    handle.delete_key = false;  // the key it was to delete is still there
     if (handle.HasPending()) ClearPending(handle, handle.id == 0 ? -1 : handle.id);
 }
 
@@ -150,17 +240,57 @@ LONG TouchKey(Store &store, int64_t id) {
     return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
 }
 
+LONG DeleteKeyNow(Store &store, ChangeRecord &record, int64_t id) {
+    if (id == kRootId) return ERROR_ACCESS_DENIED;
+    {
+        Query children(store, kHasChild);
+        const int rc = children.Bind(1, id).Step();
+        if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+        if (rc != SQLITE_DONE) return MapError(rc, false);
+    }
+    int64_t parent = 0;
+    {
+        Query query(store, kParentOf);
+        const int rc = query.Bind(1, id).Step();
+        if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+        if (rc != SQLITE_ROW) return MapError(rc, false);
+        parent = query.Int(0);
+    }
+    const std::string *path = nullptr;
+    if (LONG err = record.PathOf(id, &path)) return err;
+    if (path) {
+        Query query(store, kListValues);
+        query.Bind(1, id);
+        int rc;
+        while ((rc = query.Step()) == SQLITE_ROW) {
+            const StoredValue before{static_cast<DWORD>(query.Int(1)), query.Blob(2)};
+            record.ValueChanged(*path, query.Text(0), &before, 0, nullptr);
+        }
+        if (rc != SQLITE_DONE) return MapError(rc, false);
+        record.KeyDeleted(*path);
+    }
+    int rc = Query(store, kDeleteValues).Bind(1, id).Run();
+    if (rc == SQLITE_DONE) rc = Query(store, kDeleteKey).Bind(1, id).Run();
+    if (rc != SQLITE_DONE) return MapError(rc, true);
+    return TouchKey(store, parent);
+}
+
 LONG CommitPending(Globals &g, KeyHandle &handle) {
     if (!handle.HasPending()) return ERROR_SUCCESS;
     if (LONG err = EnsureOpen(g, true)) return err;
-    Transaction txn(g.store);
-    if (LONG err = txn.Begin()) return err;
     int64_t id = 0;
-    if (LONG err = WritePending(g.store, handle, &id)) {
-        if (err == ERROR_ALREADY_EXISTS) DropPending(handle);
-        return err;
-    }
-    if (LONG err = txn.Commit()) return err;
+    const LONG err = WithRoomFromHistory(g.store, [&](Room room, bool *full) -> LONG {
+        Transaction txn(g.store);
+        ChangeRecord record(g.store, room);
+        LONG step = txn.Begin();
+        if (step == ERROR_SUCCESS) step = WritePending(g.store, handle, record, &id);
+        if (step == ERROR_SUCCESS) step = record.Write();
+        if (step == ERROR_SUCCESS) step = txn.Commit();
+        *full = step != ERROR_SUCCESS && !record.Empty() && DiskFull(g.store);
+        return step;
+    });
+    if (err == ERROR_ALREADY_EXISTS) DropPending(handle);
+    if (err != ERROR_SUCCESS) return err;
     ClearPending(handle, id);
     return ERROR_SUCCESS;
 }
@@ -189,6 +319,37 @@ LONG DiscardKey(HKEY key) {
     });
 }
 
+LONG DeleteValueLater(HKEY key, std::string_view name) {
+    if (key == HKEY_CURRENT_USER || NameLength(name) > kMaxValueNameChars)
+        return ERROR_INVALID_PARAMETER;
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        if (LONG err = Resolve(g, key, &handle)) return err;
+        std::string folded = Fold(name);
+        const auto [at, added] = handle->pending_at.emplace(folded, handle->pending.size());
+        if (!added) {
+            PendingValue &value = handle->pending[at->second];
+            value.remove = true;
+            value.data.clear();
+            return ERROR_SUCCESS;
+        }
+        handle->pending.push_back({std::string(name), std::move(folded), REG_NONE, {}, true});
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG DeleteKeyLater(HKEY key) {
+    if (key == HKEY_CURRENT_USER) return ERROR_INVALID_PARAMETER;
+    return Locked([&](Globals &g) -> LONG {
+        KeyHandle *handle = nullptr;
+        if (LONG err = Resolve(g, key, &handle)) return err;
+        handle->delete_key = true;
+        handle->pending.clear();
+        handle->pending_at.clear();
+        return ERROR_SUCCESS;
+    });
+}
+
 LONG CommitTogether(const HKEY *keys, size_t count) {
     if (keys == nullptr && count != 0) return ERROR_INVALID_PARAMETER;
     return Locked([&](Globals &g) -> LONG {
@@ -204,16 +365,20 @@ LONG CommitTogether(const HKEY *keys, size_t count) {
         }
         if (LONG err = EnsureOpen(g, true)) return err;
         std::vector<int64_t> ids(handles.size());
-        LONG err = ERROR_SUCCESS;
-        {
+        const LONG err = WithRoomFromHistory(g.store, [&](Room room, bool *full) -> LONG {
             Transaction txn(g.store);
-            err = txn.Begin();
-            for (size_t i = 0; err == ERROR_SUCCESS && i < handles.size(); ++i) {
+            ChangeRecord record(g.store, room);
+            LONG step = txn.Begin();
+            for (size_t i = 0; step == ERROR_SUCCESS && i < handles.size(); ++i) {
                 ids[i] = handles[i]->id;
-                if (handles[i]->HasPending()) err = WritePending(g.store, *handles[i], &ids[i]);
+                if (handles[i]->HasPending())
+                    step = WritePending(g.store, *handles[i], record, &ids[i]);
             }
-            if (err == ERROR_SUCCESS) err = txn.Commit();
-        }
+            if (step == ERROR_SUCCESS) step = record.Write();
+            if (step == ERROR_SUCCESS) step = txn.Commit();
+            *full = step != ERROR_SUCCESS && !record.Empty() && DiskFull(g.store);
+            return step;
+        });
         for (size_t i = 0; i < handles.size(); ++i) {
             if (err == ERROR_SUCCESS) {
                 ClearPending(*handles[i], ids[i]);

@@ -48,12 +48,13 @@ struct Snapshot {
     std::vector<Entry> entries;
 };
 
-// A value set through a handle and not yet committed.
+// A value set (or, with `remove`, deleted) through a handle and not yet committed.
 struct PendingValue {
     std::string name;
     std::string folded;
     DWORD type;
     std::vector<BYTE> data;
+    bool remove = false;
 };
 
 struct KeyHandle {
@@ -66,7 +67,8 @@ struct KeyHandle {
     std::string key_class;
     std::vector<PendingValue> pending;
     std::unordered_map<std::string, size_t> pending_at;  // folded name -> index in `pending`
-    bool HasPending() const { return id == 0 || !pending.empty(); }
+    bool delete_key = false;  // the key goes, with its values, at the commit
+    bool HasPending() const { return id == 0 || !pending.empty() || delete_key; }
 };
 
 // The number of the process's first handle, above the null page (Adopt numbers the others).
@@ -77,7 +79,7 @@ struct Globals {
     Store store;
     std::unordered_map<uintptr_t, std::unique_ptr<KeyHandle>> handles;  // open handles by number
     uintptr_t next_handle = kFirstHandle;
-    KeyHandle root{kRootId, {}, {}, 0, {}, {}, {}, {}};
+    KeyHandle root{kRootId, {}, {}, 0, {}, {}, {}, {}, false};
     std::vector<sqlite3 *> inherited;  // connections of a parent process, never to be used
     // The stamp read in the read transaction numbered `stamp_read` (0: none).
     Stamp stamp;
@@ -103,6 +105,10 @@ LONG EnsureOpen(Globals &g, bool for_writing = false);
 // the store file, when an open failed since the last time it was told. Called once the
 // registry's lock is let go: the host's handler may call the library.
 void TellOpenFailure() noexcept;
+// Tells the host, in one line naming the store file, that the calling thread's last write was
+// saved without its history for a full disk, when it was (registry_history.cpp). Called once the
+// registry's lock is let go, as TellOpenFailure.
+void TellHistoryLoss() noexcept;
 
 // Read batches (registry_cache.cpp): whether the calling thread's reads go on past the call.
 bool InReadBatch();
@@ -129,6 +135,7 @@ LONG Locked(Body body) noexcept {
         result = ERROR_INVALID_PARAMETER;
     }
     TellOpenFailure();
+    TellHistoryLoss();
     return result;
 }
 
@@ -147,6 +154,11 @@ HKEY Adopt(Globals &g, std::unique_ptr<KeyHandle> handle);
 LONG NewHandle(Globals &g, int64_t id, HKEY *result);
 // Sets the key's last-write time to now, within the caller's transaction.
 LONG TouchKey(Store &store, int64_t id);
+// Deletes the key `id` and its values within the caller's transaction, recording the deletions
+// below the settings root into `record`. The root and a key with subkeys are refused
+// (ERROR_ACCESS_DENIED).
+class ChangeRecord;
+LONG DeleteKeyNow(Store &store, ChangeRecord &record, int64_t id);
 
 // Key lookups, kept key ids and read batches (registry_cache.cpp).
 

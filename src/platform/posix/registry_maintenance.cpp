@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "module/registry_names.h"
 #include "platform/posix/registry_internal.h"
 #include "platform/posix/registry_store.h"
 
@@ -168,6 +169,75 @@ LONG CheckStore(const std::string &file, StoreCheck *out) {
         if (rows("PRAGMA journal_mode", &lines) == SQLITE_OK && !lines.empty())
             out->journal = lines.front();
         out->self_contained = SelfContained(file, out->journal == "wal");
+        return ERROR_SUCCESS;
+    } catch (const std::bad_alloc &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+// Read-only, as CheckStore: the file is another store (a backup) or the live one read beside the
+// other processes. Its layout is checked as an open of the store checks it: the layout version,
+// then the root key, then the settings root's keys a name at a time.
+LONG ReadStoreFileInstances(const std::string &file, std::vector<FileKey> *keys) {
+    if (keys == nullptr) return ERROR_INVALID_PARAMETER;
+    try {
+        keys->clear();
+        if (!FileExists(file)) return ERROR_FILE_NOT_FOUND;
+        Store store;
+        struct Closer {
+            Store &store;
+            ~Closer() { CloseConnection(store); }
+        } closer{store};
+        if (sqlite3_open_v2(file.c_str(), &store.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+            return ERROR_CANTOPEN;
+        sqlite3_extended_result_codes(store.db, 1);
+        sqlite3_busy_timeout(store.db, BusyTimeoutMs());
+        if (Run(store, kBeginRead) != SQLITE_DONE) return ERROR_CANTREAD;
+        {
+            Query layout(store,
+                         "SELECT (SELECT user_version FROM pragma_user_version),"
+                         " (SELECT count(*) FROM sqlite_master WHERE name IN ('keys', 'vals'))");
+            const int rc = layout.Step();
+            if (rc != SQLITE_ROW) return MapError(rc, false);
+            if (layout.Int(0) != kSchemaVersion || layout.Int(1) != 2) return ERROR_BADDB;
+        }
+        {
+            Query root(store, kKeyExists);
+            const int rc = root.Bind(1, kRootId).Step();
+            if (rc == SQLITE_DONE) return ERROR_BADDB;
+            if (rc != SQLITE_ROW) return MapError(rc, false);
+        }
+        int64_t id = kRootId;
+        std::string_view rest = kSettingsRootPath;
+        while (!rest.empty()) {
+            const size_t slash = rest.find('\\');
+            const std::string_view part = rest.substr(0, slash);
+            rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+            const LONG err = FindChild(store, id, part, &id);
+            if (err == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;  // no settings root: no keys
+            if (err != ERROR_SUCCESS) return err;
+        }
+        std::vector<std::pair<int64_t, std::string>> children;
+        {
+            Query list(store, "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY folded");
+            list.Bind(1, id);
+            int rc;
+            while ((rc = list.Step()) == SQLITE_ROW)
+                children.emplace_back(list.Int(0), list.Text(1));
+            if (rc != SQLITE_DONE) return MapError(rc, false);
+        }
+        for (auto &[child, name] : children) {
+            FileKey key{std::move(name), {}};
+            Query values(store, kListValues);
+            values.Bind(1, child);
+            int rc;
+            while ((rc = values.Step()) == SQLITE_ROW) {
+                key.values.push_back({values.Text(0), StoredValue{static_cast<DWORD>(values.Int(1)),
+                                                                  values.Blob(2)}});
+            }
+            if (rc != SQLITE_DONE) return MapError(rc, false);
+            keys->push_back(std::move(key));
+        }
         return ERROR_SUCCESS;
     } catch (const std::bad_alloc &) {
         return ERROR_NOT_ENOUGH_MEMORY;

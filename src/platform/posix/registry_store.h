@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/posix/win32.h"
@@ -36,6 +39,92 @@ unsigned StoreCopyMode();
 // (made by another process or handle) fails the whole commit with ERROR_ALREADY_EXISTS. For the
 // command-line host's imports.
 LONG CommitTogether(const HKEY *keys, size_t count);
+
+// Deletions that join a handle's uncommitted writes, committed with them (RegCloseKey,
+// RegFlushKey, CommitTogether) in the same transaction, so that a list of changes that deletes
+// something is still all written or none. DeleteValueLater drops the value `name` (a value set
+// through the handle before under that name is not written either); deleting a value the key
+// lacks is no failure. DeleteKeyLater deletes the handle's key with every value it holds at the
+// commit (a key with subkeys fails the commit with ERROR_ACCESS_DENIED); values set through the
+// handle are then not written. HKEY_CURRENT_USER is refused (ERROR_INVALID_PARAMETER).
+LONG DeleteValueLater(HKEY key, std::string_view name);
+LONG DeleteKeyLater(HKEY key);
+
+// History: every committed change below the settings root, recorded by whichever process
+// commits it, in the transaction of the change itself.
+
+// A value as the store holds it.
+struct StoredValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    bool operator==(const StoredValue &) const = default;
+};
+
+// One recorded change. A value's change has `name`; a key made or deleted whole has none
+// (`whole_key`): made, it has an (empty) new value and no old one; deleted, the reverse (its
+// values' deletions are changes of their own, recorded before it).
+struct Change {
+    int64_t revision = 0;  // grows with every change, in commit order; never given twice
+    int64_t time_ms = 0;   // UTC, milliseconds since 1970-01-01
+    std::string key;       // the key's path below the settings root: "Sample Server 0"
+    bool whole_key = false;
+    std::string name;  // the value's name, as it was spelt when it was written
+    std::optional<StoredValue> old_value, new_value;  // nullopt: absent
+    std::string program;                              // the committing program's name
+    int64_t pid = 0;
+    std::string user;                    // the user it ran as ("" when unknown: uid N)
+    std::optional<std::string> command;  // the tool's command line; nullopt for a server
+};
+
+// Calls `each` with the recorded changes whose revision is above `after_revision`, newest first
+// (oldest first with `oldest_first`), in one consistent state of the store, until it returns
+// false. `each` runs under the registry's lock and must not call the registry. Changes beyond
+// the store's bound (Retention) are not shown, also before they are pruned. A store without history
+// (before its first write since an earlier release made it) has no changes.
+LONG ForEachChange(int64_t after_revision, bool oldest_first,
+                   const std::function<bool(const Change &)> &each);
+
+// The oldest and newest revision the history still holds (both 0 when it holds none), and the
+// newest revision ever given (kept when every change has been pruned).
+struct HistorySpan {
+    int64_t oldest = 0;
+    int64_t newest = 0;
+    int64_t last_given = 0;
+};
+LONG ReadHistorySpan(HistorySpan *span);
+
+// How much history the store keeps: the newest `changes` changes, none older than `seconds`.
+// A property of the store, the same for every process; older changes are pruned as changes are
+// committed, a few at a time.
+struct Retention {
+    int64_t changes = 0;
+    int64_t seconds = 0;
+    bool operator==(const Retention &) const = default;
+};
+inline constexpr Retention kDefaultRetention{100000, 365 * 24 * 3600};
+LONG ReadRetention(Retention *retention);
+// Sets the bound (both at least 1; ERROR_INVALID_PARAMETER otherwise) and prunes to it at once.
+LONG SetRetention(const Retention &retention);
+
+// The command recorded with this process's changes from now on (the tool's command line);
+// nullopt for none, as for a server. Program, process id and user are found by the store.
+void SetChangeCommand(std::optional<std::string> command);
+
+// Store files other than the live store, such as backups.
+
+// A key of a store file with its values, in the store's order.
+struct FileValue {
+    std::string name;
+    StoredValue value;
+};
+struct FileKey {
+    std::string name;
+    std::vector<FileValue> values;
+};
+// Reads every subkey of the settings root of the store file `file` (a backup) with its values,
+// read-only and without changing the file. ERROR_FILE_NOT_FOUND when the file is not there,
+// ERROR_BADDB when it is no store; a store without a settings root has no keys.
+LONG ReadStoreFileInstances(const std::string &file, std::vector<FileKey> *keys);
 
 // Closes an open key handle, dropping its uncommitted writes: a key it was still to make is
 // not made. For error paths that must write nothing. HKEY_CURRENT_USER is left open.
