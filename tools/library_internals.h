@@ -43,8 +43,11 @@
 
 #if !defined(_WIN32)
 // The POSIX store itself: its file and the mode of copies of it, committing several keys' writes
-// together, letting go of it, its check and its online backup (registry::StoreFile,
-// StoreCopyMode, CommitTogether, CloseStore, CheckStore, BackupStore).
+// together (deletions included), letting go of it, its check and its online backup, its history
+// and the keys of a store file such as a backup (registry::StoreFile, StoreCopyMode,
+// CommitTogether, DeleteValueLater, DeleteKeyLater, CloseStore, CheckStore, BackupStore,
+// ForEachChange, ReadHistorySpan, ReadRetention, SetRetention, SetChangeCommand,
+// ReadStoreFileInstances).
 #include "platform/posix/registry_store.h"
 
 // The yes/no question on the terminal, asked as the library's message boxes ask it

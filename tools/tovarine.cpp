@@ -9,12 +9,34 @@
 
 #include "command.h"
 #include "command_line.h"
+#include "library_internals.h"
 #include "report.h"
 #include "tovarine.h"
 #include "words.h"
 
 namespace tovarine_tool {
 namespace {
+
+#if !defined(_WIN32)
+// The command line as a shell would take it back: a word of other characters than these quoted.
+std::string CommandLine(int argc, char **argv) {
+    std::string line = "tovarine";
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        line += ' ';
+        if (!word.empty() &&
+            word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                   "0123456789_./:=@%+,-") == std::string_view::npos) {
+            line += word;
+            continue;
+        }
+        line += '\'';
+        for (const char c : word) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += '\'';
+    }
+    return line;
+}
+#endif
 
 // Message text on one line, whatever the command line held.
 std::string OneLine(std::string text) {
@@ -113,6 +135,8 @@ int Main(int argc, char **argv) {
     // Every failure of the store reaches the user as the command's own error, with what the
     // command was doing: the store's own line about it would say the same twice.
     tovarine_set_diagnostic_handler([](void *, int32_t, const char *, const char *) {}, nullptr);
+    // The store's history records this command line with every change it writes.
+    tovarine::registry::SetChangeCommand(CommandLine(argc, argv));
 #endif
     int status;
     try {

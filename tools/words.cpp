@@ -89,12 +89,13 @@ const std::vector<Command> &Commands() {
          "On POSIX the registry is the store file named by TOVARINE_REGISTRY, by default\n"
          "${XDG_CONFIG_HOME:-$HOME/.config}/tovarine/registry.db, shared with the library.\n"
          "\n"
-         "import, set and delete list every change per instance key in the library's words\n"
-         "(\"port changing from 80 to 8080\", \"title will be  lobby\") and write only after a\n"
-         "Yes on the terminal (or --yes); without a terminal nothing is written. Every key and\n"
-         "value name is checked against the registry's limits (255 and 16,383 characters)\n"
-         "before anything is listed or written. Every write command fails, with the reason,\n"
-         "unless its changes were committed: all of them or, on POSIX, none.\n"
+         "import, set, delete, revert, copy and restore list every change per instance key in\n"
+         "the library's words (\"port changing from 80 to 8080\", \"title will be  lobby\")\n"
+         "and write only after a Yes on the terminal (or --yes); without a terminal nothing is\n"
+         "written. Every key and value name is checked against the registry's limits (255 and\n"
+         "16,383 characters) before anything is listed or written. Every write command fails,\n"
+         "with the reason, unless its changes were committed: all of them or, on POSIX, none.\n"
+         "On POSIX every change any program commits is recorded in the store's history.\n"
          "\n"
          "  tovarine settings init\n"
          "  tovarine settings list 'Sample Server'\n"
@@ -105,7 +106,13 @@ const std::vector<Command> &Commands() {
          "  tovarine settings delete 'Sample Server 1' --yes\n"
          "  tovarine settings check --json\n"
          "  tovarine settings backup /var/backups/registry.db\n"
-         "  tovarine settings check /var/backups/registry.db\n",
+         "  tovarine settings check /var/backups/registry.db\n"
+         "  tovarine settings history 'Sample Server 0' --limit 20\n"
+         "  tovarine settings revert 'Sample Server 0' --to 41\n"
+         "  tovarine settings compare 'Sample Server 0' 'Sample Server 1'\n"
+         "  tovarine settings copy 'Sample Server 0' 'Sample Server 2'\n"
+         "  tovarine settings restore /var/backups/registry.db --dry-run\n"
+         "  tovarine settings watch --count 1 --timeout 60\n",
          {},
          {"--json"},
          true},
@@ -180,6 +187,83 @@ const std::vector<Command> &Commands() {
          "says only what it knows, and whether a log or journal beside the file holds anything.\n",
          {{"FILE", "a store file, such as a backup (POSIX)"}},
          {"--json"}},
+        {"settings history",
+         "[KEY | NAME...] [--since TIME] [--limit N] [--retain [CHANGES[:DAYS]]]",
+         "lists the changes recorded below the settings root, newest first: revision, time, "
+         "program[pid], user, then the change in the library's words (POSIX)",
+         "Every change any program commits to the store is recorded with it, in the same\n"
+         "transaction: a value made, changed or deleted, a key made or deleted whole, with the\n"
+         "program, its process id, its user and, for this tool, its command line. A save that\n"
+         "rewrites a value unchanged records nothing. KEY is an instance key (\"NAME n\"), NAME a\n"
+         "settings name (its instance keys); either letter case.\n"
+         "\n"
+         "The store keeps the newest 100,000 changes and none older than 365 days, unless\n"
+         "--retain set another bound: --retain alone prints the bound, --retain 5000 or\n"
+         "--retain 5000:30 sets it (changes, then days) for every program of the store.\n"
+         "\n"
+         "  r42 2026-12-10T09:15:02.311Z tovarine[4711] ops  Sample Server 0: port changing "
+         "from 80 to 8080\n"
+         "\n"
+         "With --json, one array of {revision, time, program, pid, user, command, key, name,\n"
+         "old, new}; name is null for a key made or deleted whole, old and new null where absent.\n"
+         "On Windows the registry keeps no history: the command says so (exit status 1).\n",
+         {{"KEY", "an instance key \"NAME n\", or a settings name: only its changes"}},
+         {"--since", "--limit", "--retain", "--json"}},
+        {"settings revert",
+         "KEY --to REVISION",
+         "puts an instance key's values back as they were right after REVISION, after listing "
+         "every change and asking (POSIX)",
+         "Values made later are deleted, values changed or deleted later get their text back, a\n"
+         "key deleted later is made again and a key made later is deleted. All of it is one\n"
+         "transaction, recorded in the history as a change of its own. REVISION must still be in\n"
+         "the history (settings history shows what it holds). On Windows the registry keeps no\n"
+         "history: the command says so (exit status 1).\n",
+         {{"KEY", "the instance key, \"NAME n\""}},
+         {"--to", "--dry-run", "--yes", "--encoding", "--json"}},
+        {"settings compare",
+         "A [B] [--file FILE] [--all]",
+         "compares two instance keys value by value, or one with a key of a .reg file or of a "
+         "store file such as a backup; exit status 0 when identical, 2 when different",
+         "A value that differs is shown as \"< NAME TEXT\" (A's) and \"> NAME TEXT\" (B's), a\n"
+         "value only one side holds by its one line, and with --all equal values as\n"
+         "\"= NAME TEXT\". With --file, B is the key named B of FILE, or the key named A when B\n"
+         "is left out. With --json, one array of {name, a, b}, null where a side lacks the\n"
+         "value. Names are the same in either letter case, as in the registry. Exit status 0\n"
+         "identical, 2 different, 1 when the comparison failed (a key missing on either side).\n",
+         {{"KEYS", "A and B, instance keys \"NAME n\""}},
+         {"--file", "--all", "--encoding", "--json"}},
+        {"settings copy",
+         "SRC DST [--force]",
+         "makes the instance key DST with every value of SRC, after listing every value and "
+         "asking; an existing DST only with --force",
+         "DST is a new key in instance form (\"NAME n\") directly under the settings root. With\n"
+         "--force an existing DST is made equal to SRC: its values that differ are changed, those\n"
+         "SRC lacks are deleted, and the list shows each. On POSIX it is one transaction.\n",
+         {{"KEYS", "SRC and DST, instance keys \"NAME n\""}},
+         {"--force", "--dry-run", "--yes", "--encoding", "--json"}},
+        {"settings restore",
+         "FILE",
+         "puts every instance key of a backup (settings backup) into the live store while "
+         "servers run, after checking the backup and listing every change per key (POSIX)",
+         "The backup is checked first (SQLite's integrity check and the store's layout). Each of\n"
+         "its instance keys is made to hold the backup's values: values that differ or are\n"
+         "missing are written, values the backup lacks are deleted; keys the backup lacks are\n"
+         "kept. It is one transaction: servers see all of it at their next call, or none of it,\n"
+         "and the history records it. A backup that is not sound, or holds a value that is not\n"
+         "text, is refused and nothing is written. On Windows, settings import of an exported\n"
+         ".reg file does this.\n",
+         {{"FILE", "the backup, a store file"}},
+         {"--dry-run", "--yes", "--encoding", "--json"}},
+        {"settings watch",
+         "[NAME...] [--count N] [--timeout SECONDS]",
+         "prints each change below the settings root as it is committed, by any program, in "
+         "the history's form, until interrupted, N changes or the time-out",
+         "Exit status 0 after N changes, 1 when the time-out came first. On POSIX a change is\n"
+         "printed within half a second of its commit. On Windows changes are found by\n"
+         "comparing the keys before and after the registry reports one, without program or user.\n"
+         "With --json, one JSON object a line, as in the history's array.\n",
+         {{"NAME", "an instance key or a settings name: only its changes"}},
+         {"--count", "--timeout", "--json"}},
         {"settings backup",
          "FILE",
          "copies the store into FILE as one consistent state, while servers use it (SQLite's "
@@ -209,6 +293,20 @@ const std::vector<Option> &Options() {
          "hosts write, or windows-1252 for hosts that write Windows ANSI text; a value not valid "
          "in it is an error naming its key and value, and nothing is written or exported"},
         {"--dry-run", "", "list the changes, write nothing"},
+        {"--since", "TIME",
+         "only changes from TIME on: 2026-12-01, 2026-12-01T09:30:00Z, or an age such as 90m, "
+         "12h or 7d"},
+        {"--limit", "N", "at most the newest N changes"},
+        {"--retain", "CHANGES[:DAYS]",
+         "print how much history the store keeps; with a value, set it: the newest CHANGES "
+         "changes, none older than DAYS days"},
+        {"--to", "REVISION", "the revision whose state the key gets back"},
+        {"--file", "FILE", "take B from FILE: a .reg file or a store file such as a backup"},
+        {"--all", "", "also list the values that are equal"},
+        {"--force", "", "overwrite an existing DST"},
+        {"--count", "N", "stop after N changes (exit status 0)"},
+        {"--timeout", "SECONDS",
+         "stop after SECONDS (exit status 1 when fewer than N changes came)"},
         {"-y,--yes", "", "write without asking on the terminal"},
         {"-h,--help", "", "print the help of the command it follows, and exit"},
         {"--version", "", "print the version and exit"},

@@ -124,28 +124,6 @@ int RunList(const Invocation &invocation, const SettingsRequest &request) {
     return 0;
 }
 
-// A value as the tool prints it: text up to its NUL, a DWORD in decimal, anything else as
-// lowercase hex digits.
-Value ValueOf(const RawValue &value) {
-    const auto *chars = reinterpret_cast<const char *>(value.data.data());
-    const size_t bytes = value.data.size();
-    if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
-        return std::string(chars, strnlen(chars, bytes));
-    }
-    if (value.type == REG_DWORD && bytes == 4) {
-        uint32_t number;
-        std::memcpy(&number, value.data.data(), 4);
-        return static_cast<int32_t>(number);
-    }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (const BYTE byte : value.data) {
-        hex += kHex[byte >> 4];
-        hex += kHex[byte & 0xf];
-    }
-    return hex;
-}
-
 // An instance key directly under the settings root, opened with `rights`.
 void OpenInstance(HKEY root, const std::string &name, REGSAM rights, Key &instance) {
     CheckInstanceName(name);
@@ -166,7 +144,7 @@ int RunShow(const Invocation &invocation, const SettingsRequest &request) {
     OpenInstance(root.get(), args[0], KEY_QUERY_VALUE, instance);
     std::vector<Output> outputs;
     for (const RawValue &value : Values(instance.get(), '"' + EscapeText(args[0]) + '"')) {
-        outputs.push_back({value.name, ValueOf(value)});
+        outputs.push_back({value.name, ValueOf(value.type, value.data)});
     }
     if (invocation.json) {
         WriteJson(stdout, outputs);
@@ -240,6 +218,66 @@ void AddSettingsCommand(CLI::App &tool, Invocation &invocation) {
     CLI::App *backup = AddCommand(*settings, "settings backup");
     words_of(backup, "settings backup", "FILE")->required()->expected(1);
     action(backup, RunBackup);
+
+    // An option that takes a value into `target`, described as the tool's words describe it.
+    auto option_of = [](CLI::App *command, const char *name, auto &target) {
+        const words::Option &option = words::OptionNamed(name);
+        return command->add_option(option.names, target, option.help)->type_name(option.value);
+    };
+
+    CLI::App *history = AddCommand(*settings, "settings history");
+    words_of(history, "settings history", "KEY");
+    option_of(history, "--since", request->since);
+    option_of(history, "--limit", request->limit);
+    option_of(history, "--retain", request->retain)->expected(0, 1);
+    action(history, RunHistory);
+
+    CLI::App *revert = AddCommand(*settings, "settings revert");
+    words_of(revert, "settings revert", "KEY")->required()->expected(1);
+    option_of(revert, "--to", request->to_revision)->required();
+    writer(revert, RunRevert);
+
+    CLI::App *compare = AddCommand(*settings, "settings compare");
+    words_of(compare, "settings compare", "KEYS")->required()->expected(1, 2);
+    AddFlag(*compare, "--all", request->all);
+    option_of(compare, "--file", request->file);
+    AddEncodingOption(*compare, *request);
+    action(compare, RunCompare);
+
+    CLI::App *copy = AddCommand(*settings, "settings copy");
+    words_of(copy, "settings copy", "KEYS")->required()->expected(2);
+    AddFlag(*copy, "--force", request->force);
+    writer(copy, RunCopy);
+
+    CLI::App *restore = AddCommand(*settings, "settings restore");
+    words_of(restore, "settings restore", "FILE")->required()->expected(1);
+    writer(restore, RunRestore);
+
+    CLI::App *watch = AddCommand(*settings, "settings watch");
+    words_of(watch, "settings watch", "NAME");
+    option_of(watch, "--count", request->count);
+    option_of(watch, "--timeout", request->timeout);
+    action(watch, RunWatch);
+}
+
+Value ValueOf(DWORD type, const std::vector<BYTE> &data) {
+    const auto *chars = reinterpret_cast<const char *>(data.data());
+    const size_t bytes = data.size();
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        return std::string(chars, strnlen(chars, bytes));
+    }
+    if (type == REG_DWORD && bytes == 4) {
+        uint32_t number;
+        std::memcpy(&number, data.data(), 4);
+        return static_cast<int32_t>(number);
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const BYTE byte : data) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 0xf];
+    }
+    return hex;
 }
 
 void CheckInstanceName(const std::string &name) {

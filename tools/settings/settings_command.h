@@ -2,10 +2,14 @@
 // that live in their own files.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "command.h"
+#include "library_internals.h"
+#include "reg_file.h"
 #include "report.h"
 #include "text_encoding.h"
 
@@ -22,9 +26,28 @@ struct SettingsRequest {
     StoreEncoding encoding = StoreEncoding::kUtf8;
     bool dry_run = false;
     bool yes = false;
+    bool force = false;                  // copy: --force, an existing DST is overwritten
+    bool all = false;                    // compare: --all, equal values too
+    std::string file;                    // compare: --file FILE, B from a .reg or store file
+    std::optional<int64_t> to_revision;  // revert: --to REVISION
+    std::string since;                   // history: --since TIME
+    std::optional<int64_t> limit;        // history: --limit N
+    std::optional<std::string> retain;   // history: --retain [CHANGES[:DAYS]] ("" shows)
+    std::optional<int64_t> count;        // watch: --count N
+    std::optional<double> timeout;       // watch: --timeout SECONDS
 };
 
 using SettingsAction = int (*)(const Invocation &, const SettingsRequest &);
+
+// A value as the tool prints it: text up to its NUL, a DWORD in decimal, anything else as
+// lowercase hex digits.
+Value ValueOf(DWORD type, const std::vector<BYTE> &data);
+
+// Lists `changes` in the library's words (with --json as {"changes", "written"}), asks unless
+// --yes or --dry-run, and writes them (ApplyChanges). Exit status: 0 when written (or nothing to
+// write, or a dry run), 1 when not written.
+int ConfirmAndApply(const Invocation &invocation, const SettingsRequest &request, HKEY root,
+                    const std::vector<KeyChange> &changes);
 
 // Throws a UsageError unless `name` can name an instance key: a key directly under the settings
 // root, so neither empty nor holding a backslash.
@@ -55,5 +78,23 @@ int RunCheck(const Invocation &invocation, const SettingsRequest &request);
 
 // "backup FILE": a consistent copy of the live store (POSIX).
 int RunBackup(const Invocation &invocation, const SettingsRequest &request);
+
+// "history [KEY | NAME ...]": the store's recorded changes, newest first (POSIX).
+int RunHistory(const Invocation &invocation, const SettingsRequest &request);
+
+// "revert KEY --to REVISION": a key's values as they were right after REVISION (POSIX).
+int RunRevert(const Invocation &invocation, const SettingsRequest &request);
+
+// "watch [NAME ...]": each change as it is committed.
+int RunWatch(const Invocation &invocation, const SettingsRequest &request);
+
+// "compare A [B]": two instance keys, or one and a file's; exit status 0, 2 or 1.
+int RunCompare(const Invocation &invocation, const SettingsRequest &request);
+
+// "copy SRC DST": a new instance key with every value of another.
+int RunCopy(const Invocation &invocation, const SettingsRequest &request);
+
+// "restore FILE": every instance key of a backup into the live store (POSIX).
+int RunRestore(const Invocation &invocation, const SettingsRequest &request);
 
 }  // namespace tovarine_tool

@@ -223,8 +223,8 @@ std::optional<bool> AskOnTerminal() {
 #endif
 }
 
-// Lists `changes`, asks unless --yes or --dry-run, and writes. Exit status: 0 when written (or
-// nothing to write, or a dry run), 1 when not written.
+}  // namespace
+
 int ConfirmAndApply(const Invocation &invocation, const SettingsRequest &request, HKEY root,
                     const std::vector<KeyChange> &changes) {
     CheckWritable(changes, request.encoding);
@@ -264,6 +264,8 @@ int ConfirmAndApply(const Invocation &invocation, const SettingsRequest &request
     report("written");
     return 0;
 }
+
+namespace {
 
 // The changes that make the registry hold `keys`' values: values that differ or are missing;
 // values the registry has beyond them are kept. A key named twice takes both lists, the later

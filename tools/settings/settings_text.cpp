@@ -121,18 +121,20 @@ void TakeValues(std::vector<RawValue> raw, RegKey &key, StoreEncoding encoding,
     }
 }
 
-// Deletions are one transaction each in the store, so a change list holding one is written as
-// it comes (the delete command's: one key, or one value); any other is written in one
-// transaction: every key opened or made, every value set through its handle, then all of the
-// handles' writes committed together. A failure on the way, thrown, leaves the handles to
-// drop their writes: nothing is committed.
+// Every change is one transaction of the store: every key opened or made, every value set or
+// deleted through its handle (a key to delete marked so), then all of the handles' writes
+// committed together. A failure on the way, thrown, leaves the handles to drop their writes:
+// nothing is committed.
 void ApplyInOneTransaction(HKEY root, const std::vector<KeyChange> &changes,
                            StoreEncoding encoding) {
     std::vector<std::unique_ptr<Key> > keys;
     for (const KeyChange &change : changes) {
         const std::string key = *Utf8ToStore(change.key, encoding);
         if (change.remove) {
-            const LONG rc = RegDeleteKeyA(root, key.c_str());
+            keys.push_back(std::make_unique<Key>());
+            keys.back()->DiscardUnlessClosed();
+            LONG rc = RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, keys.back()->out());
+            if (rc == ERROR_SUCCESS) rc = tovarine::registry::DeleteKeyLater(keys.back()->get());
             if (rc != ERROR_SUCCESS)
                 throw RegistryFailure("cannot delete " + Quote(change.key), rc);
             continue;
@@ -152,7 +154,7 @@ void ApplyInOneTransaction(HKEY root, const std::vector<KeyChange> &changes,
                                     reinterpret_cast<const BYTE *>(text.c_str()),
                                     static_cast<DWORD>(text.size() + 1));
             } else {
-                rc = RegDeleteValueA(instance, name.c_str());
+                rc = tovarine::registry::DeleteValueLater(instance, name);
             }
             if (rc != ERROR_SUCCESS) {
                 throw RegistryFailure(

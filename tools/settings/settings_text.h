@@ -40,8 +40,8 @@ std::optional<RegKey> ReadInstance(HKEY root, const std::string &name, StoreEnco
 // Windows too, no write fails midway for them); throws naming the first that cannot.
 void CheckWritable(const std::vector<KeyChange> &changes, StoreEncoding encoding);
 
-// Writes `changes`. On POSIX they are one transaction of the store, all written or none, unless
-// they delete something: each deletion is a transaction of its own.
+// Writes `changes`. On POSIX they are one transaction of the store, deletions included: all
+// written or none.
 void ApplyChanges(HKEY root, const std::vector<KeyChange> &changes, StoreEncoding encoding);
 
 }  // namespace tovarine_tool
