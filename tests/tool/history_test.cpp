@@ -15,7 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/registry_store.h"
+#include "platform/posix/win32.h"
 #include "run_tool.h"
+#include "settings/settings_root.h"
 
 namespace {
 
@@ -273,6 +276,38 @@ TEST_F(ToolHistory, RevertDeletesWhatCameLaterAndStaysWithinTheHistory) {
               std::string::npos)
         << pruned.err;
     EXPECT_EQ(RunTool("settings show 'Lobby 1'").out, "port=82\n");
+}
+
+// A value written as a server might, through the registry itself.
+void SetValue(const std::string &key, const char *name, DWORD type, const void *data, DWORD size) {
+    HKEY handle = nullptr;
+    const std::string path = std::string(tovarine::kSettingsRootPath) + "\\" + key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &handle, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(handle, name, 0, type, static_cast<const BYTE *>(data), size),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCloseKey(handle), ERROR_SUCCESS);
+    tovarine::registry::CloseStore();
+}
+
+// A value that is not text, now or in a change to be undone, stops the revert before it writes.
+TEST_F(ToolHistory, RevertWritesNothingWhenAValueInTheWayIsNotText) {
+    Write("set 'Lobby 1' port 80");
+    const long before = NewestRevision();
+    const DWORD seven = 7;
+    SetValue("Lobby 1", "flags", REG_DWORD, &seven, sizeof seven);
+    EXPECT_EQ(Changes("--limit 1"), std::vector<std::string>{"Lobby 1: flags will be  7"});
+    const Result now = RunTool("settings revert 'Lobby 1' --yes --to " + std::to_string(before));
+    EXPECT_EQ(now.status, 1);
+    EXPECT_NE(now.err.find("is not text (type 4)"), std::string::npos) << now.err;
+
+    SetValue("Lobby 1", "flags", REG_SZ, "seven", 6);  // text now, a number in the history
+    const Result then = RunTool("settings revert 'Lobby 1' --yes --to " + std::to_string(before));
+    EXPECT_EQ(then.status, 1);
+    EXPECT_NE(then.err.find("was not text (type 4); nothing was written"), std::string::npos)
+        << then.err;
+    EXPECT_EQ(RunTool("settings show 'Lobby 1'").out, "port=80\nflags=seven\n");
 }
 
 // Reads a line of the pipe, nullopt at its end.
