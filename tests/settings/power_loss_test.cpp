@@ -330,8 +330,32 @@ struct Found {
     LONG error = ERROR_SUCCESS;
     bool root_found = false;
     Instances instances;
+    Instances replayed;        // the instances as the store's history of changes makes them
     bool takes_saves = false;  // a save made afterwards is there to load
 };
+
+// The instances as the history's changes, replayed from the first, leave them: each value's text
+// after its last change, a key deleted gone.
+Instances Replay(LONG *error) {
+    Instances replayed;
+    *error = registry::ForEachChange(0, true, [&](const registry::Change &change) {
+        if (change.whole_key) {
+            if (change.new_value) {
+                replayed[change.key];
+            } else {
+                replayed.erase(change.key);
+            }
+        } else if (change.new_value) {
+            const auto *text = reinterpret_cast<const char *>(change.new_value->data.data());
+            replayed[change.key][change.name] =
+                std::string(text, strnlen(text, change.new_value->data.size()));
+        } else {
+            replayed[change.key].erase(change.name);
+        }
+        return true;
+    });
+    return replayed;
+}
 
 // Opens the store at `db_path` (the file TOVARINE_REGISTRY names) both ways, then saves into
 // it: the store that a power loss left must go on working.
@@ -340,6 +364,9 @@ Found Examine(const fs::path &db_path) {
     found.integrity = IntegrityOf(db_path);
     registry::CloseStore();
     found.instances = ReadInstances(&found.root_found, &found.error);
+    LONG replay_error = ERROR_SUCCESS;
+    found.replayed = Replay(&replay_error);
+    if (found.error == ERROR_SUCCESS) found.error = replay_error;
     const std::string path = std::string(kRoot) + "\\After 0";
     Host after(kSaves + 1);
     f9832144782(1);
@@ -358,6 +385,9 @@ std::vector<std::string> Faults(const Found &found, const std::vector<Commit> &c
     if (found.error != ERROR_SUCCESS)
         faults.push_back("store read failed: " + std::to_string(found.error));
     if (!found.takes_saves) faults.push_back("a save made afterwards is not there");
+    // A change and its record of it are kept together or neither.
+    if (found.replayed != found.instances)
+        faults.push_back("the history of changes does not end in what the store holds");
     if (!found.root_found && commits[0].DurableAt() <= at)
         faults.push_back("the settings root, made durably before, is gone");
 
