@@ -146,6 +146,7 @@ TEST_F(ToolHistory, FiltersByKeyNameTimeAndCount) {
         {"'Sample Server 0' --limit 1", 1, "Sample Server 0: port deleted, was 8080"},
         {"--since 1d", 6, "Lobby 1: title will be  east wing"},
         {"--since 90s", 6, "Lobby 1: title will be  east wing"},
+        {"--since 11574074d", 6, "Lobby 1: title will be  east wing"},
         {"--since 2000-01-01", 6, "Lobby 1: title will be  east wing"},
         {"--since 2000-01-01T00:00:00.5Z", 6, "Lobby 1: title will be  east wing"},
         {"--since 2000-02-29T23:59:59", 6, "Lobby 1: title will be  east wing"},
@@ -163,8 +164,9 @@ TEST_F(ToolHistory, FiltersByKeyNameTimeAndCount) {
 
     for (const char *args :
          {"--limit 0", "--limit -3", "--limit x", "--since yesterday", "--since 7w",
-          "--since 2026-13-01", "--since 2026-02-29", "--since 2026-12-01T24:00:00",
-          "--since 2026-12-01T09:30", "--since 2026-12-01T09:30:00.Z", "--since 2026-12-01Z",
+          "--since 11574075d", "--since 2026-13-01", "--since 2026-02-29",
+          "--since 2026-12-01T24:00:00", "--since 2026-12-01T09:30",
+          "--since 2026-12-01T09:30:00.Z", "--since 2026-12-01Z",
           "--since 2026-12-01T09:30:00+01:00", "--retain 0", "--retain 5:", "--retain 5:0",
           "--retain x", "--retain 5 'Lobby 1'", "--retain --limit 2"}) {
         const Result result = RunTool("settings history " + std::string(args));

@@ -239,9 +239,12 @@ int64_t SinceMs(const std::string &since, int64_t now_ms) {
         static const std::map<char, int64_t> kUnitMs = {
             {'s', 1000}, {'m', 60000}, {'h', 3600000}, {'d', 86400000}};
         const auto unit = kUnitMs.find(since.back());
+        if (unit == kUnitMs.end()) throw bad;
+        // Ages up to some 30,000 years: any longer reaches before every change all the same.
         const std::optional<int64_t> age =
-            Digits(std::string_view(since).substr(0, since.size() - 1), int64_t{1} << 40);
-        if (unit == kUnitMs.end() || !age) throw bad;
+            Digits(std::string_view(since).substr(0, since.size() - 1),
+                   int64_t{1000000000000000} / unit->second);
+        if (!age) throw bad;
         return now_ms - *age * unit->second;
     }
     const std::string_view text = since;
