@@ -237,6 +237,12 @@ TEST_F(ToolHistory, RevertBringsADeletedKeyBackAndIsAChangeOfItsOwn) {
                                  std::to_string(before_delete + 3));
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(RunTool("settings show 'Sample Server 0'").status, 1);
+    // Made again, it is spelt as it was.
+    ASSERT_EQ(
+        RunTool("settings revert 'SAMPLE server 0' --yes " + revert.substr(revert.find("--to")))
+            .status,
+        0);
+    EXPECT_EQ(RunTool("settings list").out, "Sample Server 0\n");
 }
 
 TEST_F(ToolHistory, RevertDeletesWhatCameLaterAndStaysWithinTheHistory) {

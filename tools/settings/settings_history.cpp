@@ -637,6 +637,7 @@ int RunRevert(const Invocation &invocation, const SettingsRequest &request) {
     // The key and its later changes read until no change came between the first read and the
     // last, so that the one is the other's state.
     KeyState current, wanted;
+    std::string spelling = name;  // a key made again gets the name it had
     for (int attempt = 0;; ++attempt) {
         const tovarine::registry::HistorySpan span = ReadSpan();
         const bool held = span.oldest == 0 ? revision == span.last_given
@@ -659,6 +660,11 @@ int RunRevert(const Invocation &invocation, const SettingsRequest &request) {
             "cannot read the history; " + outcome);
         wanted = current;
         for (const Change &change : later) Undo(change, wanted, request.encoding);
+        if (instance) {
+            spelling = instance->name;
+        } else if (!later.empty()) {
+            spelling = StoreToUtf8(later.back().key, request.encoding).value_or(name);
+        }
         const tovarine::registry::HistorySpan after = ReadSpan();
         if (after.last_given == span.last_given &&
             (after.oldest == 0 || revision >= after.oldest - 1)) {
@@ -669,7 +675,8 @@ int RunRevert(const Invocation &invocation, const SettingsRequest &request) {
                                      " kept changing while its history was read; " + outcome);
         }
     }
-    return ConfirmAndApply(invocation, request, root.get(), ChangesBetween(name, current, wanted));
+    return ConfirmAndApply(invocation, request, root.get(),
+                           ChangesBetween(spelling, current, wanted));
 #endif
 }
 
