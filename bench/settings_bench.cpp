@@ -25,6 +25,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/registry_store.h"
+#include "platform/posix/registry_test_controls.h"
 #include "settings/settings_root.h"
 #include "tovarine.h"
 
@@ -126,9 +127,11 @@ void SetMode(int64_t silent) {
     f9832144782(silent != 0 ? 1 : 0);
 }
 
-void BM_Save(benchmark::State &state) {
+// `history`: whether the save records its changes in the store's history, as shipped.
+void Save(benchmark::State &state, bool history) {
     Store store;
     if (!store.ok()) return state.SkipWithError("no store");
+    tovarine::registry::KeepHistory(history);
     SetMode(state.range(1));
     Host host(static_cast<size_t>(state.range(0)));
     int64_t round = 0;
@@ -138,7 +141,11 @@ void BM_Save(benchmark::State &state) {
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
     f9832144782(0);
+    tovarine::registry::KeepHistory(true);
 }
+
+void BM_Save(benchmark::State &state) { Save(state, true); }
+void BM_SaveWithoutHistory(benchmark::State &state) { Save(state, false); }
 
 void BM_Load(benchmark::State &state) {
     Store store;
@@ -156,9 +163,11 @@ void BM_Load(benchmark::State &state) {
 }
 
 // Fixed-count saves for counting flushes under strace: one save making the instance, then 50.
+// With history (range 1: 1) or without (0).
 void BM_Flushes(benchmark::State &state) {
     Store store;
     if (!store.ok()) return state.SkipWithError("no store");
+    tovarine::registry::KeepHistory(state.range(1) != 0);
     SetMode(1);
     Host host(static_cast<size_t>(state.range(0)));
     host.Fill(0);
@@ -169,6 +178,7 @@ void BM_Flushes(benchmark::State &state) {
         qy70EE(nullptr, "Bench", host.table.data());
     }
     f9832144782(0);
+    tovarine::registry::KeepHistory(true);
 }
 
 // The baseline: the same texts, straight into SQLite with the store's durability.
@@ -274,6 +284,7 @@ void Sizes(benchmark::internal::Benchmark *b) {
 }  // namespace
 
 BENCHMARK(BM_Save)->Name("SettingsSave")->Apply(Sizes);
+BENCHMARK(BM_SaveWithoutHistory)->Name("SettingsSaveWithoutHistory")->Apply(Sizes);
 BENCHMARK(BM_Load)->Name("SettingsLoad")->Apply(Sizes);
 BENCHMARK(BM_BaselineSave)
     ->Name("BaselineSave")
@@ -293,9 +304,7 @@ BENCHMARK(BM_BaselineLoad)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Flushes)
     ->Name("SettingsFlushes/save")
-    ->Arg(1)
-    ->Arg(16)
-    ->Arg(256)
-    ->Arg(1024)
+    ->ArgNames({"n", "history"})
+    ->ArgsProduct({{1, 16, 256, 1024}, {1, 0}})
     ->Iterations(50)
     ->Unit(benchmark::kMicrosecond);

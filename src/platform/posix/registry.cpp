@@ -406,8 +406,10 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
             const int rc = old.Bind(1, handle->id).Bind(2, folded).Step();
             if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
             if (rc != SQLITE_ROW) return MapError(rc, false);
-            const StoredValue before{static_cast<DWORD>(old.Int(0)), old.Blob(1)};
-            record.ValueChanged(*path, old.Text(2), &before, 0, nullptr);
+            const ChangeRecord::Value before{static_cast<DWORD>(old.Int(0)),
+                                             static_cast<const BYTE *>(old.BlobData(1)),
+                                             old.Bytes(1)};
+            record.ValueChanged(*path, old.Text(2), &before, nullptr);
         }
         const int rc = Query(store, kDeleteValue).Bind(1, handle->id).Bind(2, folded).Run();
         if (rc != SQLITE_DONE) return MapError(rc, true);

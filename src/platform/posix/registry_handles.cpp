@@ -94,21 +94,24 @@ void RecordValue(ChangeRecord &record, const std::string &path, KnownValues &kno
     const bool had = found != known.values.end();
     if (value.remove) {
         if (!had) return;
-        const StoredValue before{found->second.type, std::move(found->second.data)};
-        record.ValueChanged(path, found->second.name, &before, 0, nullptr);
+        const ChangeRecord::Value before{found->second.type, found->second.data.data(),
+                                         found->second.data.size()};
+        record.ValueChanged(path, found->second.name, &before, nullptr);
         known.values.erase(found);
         return;
     }
     if (had) {
         KnownValue &now = found->second;
         if (now.type == value.type && now.data == value.data) return;
-        const StoredValue before{now.type, now.data};
-        record.ValueChanged(path, now.name, &before, value.type, &value.data);
+        const ChangeRecord::Value before{now.type, now.data.data(), now.data.size()};
+        const ChangeRecord::Value after{value.type, value.data.data(), value.data.size()};
+        record.ValueChanged(path, now.name, &before, &after);
         now.type = value.type;
         now.data = value.data;
         return;
     }
-    record.ValueChanged(path, value.name, nullptr, value.type, &value.data);
+    const ChangeRecord::Value after{value.type, value.data.data(), value.data.size()};
+    record.ValueChanged(path, value.name, nullptr, &after);
     known.values.emplace(value.folded, KnownValue{value.name, value.type, value.data});
 }
 
@@ -263,8 +266,10 @@ LONG DeleteKeyNow(Store &store, ChangeRecord &record, int64_t id) {
         query.Bind(1, id);
         int rc;
         while ((rc = query.Step()) == SQLITE_ROW) {
-            const StoredValue before{static_cast<DWORD>(query.Int(1)), query.Blob(2)};
-            record.ValueChanged(*path, query.Text(0), &before, 0, nullptr);
+            const ChangeRecord::Value before{static_cast<DWORD>(query.Int(1)),
+                                             static_cast<const BYTE *>(query.BlobData(2)),
+                                             query.Bytes(2)};
+            record.ValueChanged(*path, query.Text(0), &before, nullptr);
         }
         if (rc != SQLITE_DONE) return MapError(rc, false);
         record.KeyDeleted(*path);

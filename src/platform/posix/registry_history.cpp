@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cstdio>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include "module/text.h"
 #include "platform/platform.h"
 #include "platform/posix/registry_internal.h"
+#include "platform/posix/registry_test_controls.h"
 
 namespace tovarine::registry {
 
@@ -29,9 +31,12 @@ constexpr uint8_t kHasOld = 2;
 constexpr uint8_t kHasNew = 4;
 constexpr uint8_t kKeyFollows = 8;  // the change's key is written out; else the previous one's
 
-// At most this many of the oldest rows are looked at for their age after each commit: pruning
-// by age costs a commit a few rows, however much is due.
-constexpr int kAgedRowsPerCommit = 16;
+// The history is pruned by a commit that takes its revisions past a multiple of this many
+// changes, or that holds as many: a save of a few settings pays for the pruning statements once
+// in several saves. Each pruning looks at no more than the 128 oldest rows for their age
+// (kPruneAged), at least twice as many as the commits in between add, so that it keeps up
+// however much is due, and deletes every row beyond the bound's count of changes.
+constexpr int64_t kPruneEvery = 64;
 // A key deeper than this below HKEY_CURRENT_USER is not followed up to the root (a store whose
 // parents loop would otherwise never end the walk).
 constexpr int kMaxDepth = 512;
@@ -41,15 +46,18 @@ constexpr uint64_t kSpareRoom = 16u << 20;
 constexpr size_t kMaxPaths = 4096;
 
 constexpr const char kReadBound[] = "SELECT changes, seconds FROM history_bound WHERE id = 1";
-constexpr const char kLastGiven[] = "SELECT seq FROM sqlite_sequence WHERE name = 'history'";
+constexpr const char kLastGiven[] = "SELECT max(revision) FROM history";
 constexpr const char kInsertRow[] =
     "INSERT INTO history (revision, first, time, program, pid, user, command, changes)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
 constexpr const char kPruneCount[] = "DELETE FROM history WHERE revision <= ?1";
+// Neither ever deletes the newest row, which holds the last revision given.
 constexpr const char kPruneAged[] =
     "DELETE FROM history WHERE revision IN"
-    " (SELECT revision FROM history ORDER BY revision LIMIT 16) AND time < ?1";
-constexpr const char kPruneAllAged[] = "DELETE FROM history WHERE time < ?1";
+    " (SELECT revision FROM history ORDER BY revision LIMIT 128) AND time < ?1"
+    " AND revision < (SELECT max(revision) FROM history)";
+constexpr const char kPruneAllAged[] =
+    "DELETE FROM history WHERE time < ?1 AND revision < (SELECT max(revision) FROM history)";
 constexpr const char kSetBound[] = "INSERT OR REPLACE INTO history_bound VALUES (1, ?1, ?2)";
 constexpr const char kRowsUp[] =
     "SELECT revision, first, time, program, pid, user, command, changes FROM history"
@@ -58,7 +66,8 @@ constexpr const char kRowsDown[] =
     "SELECT revision, first, time, program, pid, user, command, changes FROM history"
     " WHERE revision > ?1 ORDER BY revision DESC";
 constexpr const char kKeyAndParent[] = "SELECT parent, name FROM keys WHERE id = ?1";
-static_assert(kAgedRowsPerCommit == 16, "kPruneAged's LIMIT");
+
+std::atomic<bool> g_keep_history{true};
 
 int64_t NowMs() {
     timespec now{};
@@ -97,11 +106,14 @@ std::string UserName(Writer &writer) {
 }
 
 void PutVarint(std::string &out, uint64_t value) {
+    char bytes[10];
+    size_t used = 0;
     while (value >= 0x80) {
-        out += static_cast<char>((value & 0x7F) | 0x80);
+        bytes[used++] = static_cast<char>((value & 0x7F) | 0x80);
         value >>= 7;
     }
-    out += static_cast<char>(value);
+    bytes[used++] = static_cast<char>(value);
+    out.append(bytes, used);
 }
 
 void PutBytes(std::string &out, const void *data, size_t bytes) {
@@ -242,7 +254,7 @@ LONG OpenForHistory(Globals &g, bool *kept) {
 
 std::string HistorySchema() {
     return "CREATE TABLE IF NOT EXISTS history ("
-           " revision INTEGER PRIMARY KEY AUTOINCREMENT,"
+           " revision INTEGER PRIMARY KEY,"
            " first INTEGER NOT NULL,"
            " time INTEGER NOT NULL,"
            " program TEXT NOT NULL,"
@@ -289,7 +301,7 @@ LONG AddHistory(Store &store, bool wait) {
 
 LONG ChangeRecord::PathOf(int64_t id, const std::string **path) {
     *path = nullptr;
-    if (!store_.history) return ERROR_SUCCESS;
+    if (!store_.history || !g_keep_history.load(std::memory_order_relaxed)) return ERROR_SUCCESS;
     if (const auto found = store_.paths.find(id); found != store_.paths.end()) {
         if (found->second) *path = &*found->second;
         return ERROR_SUCCESS;
@@ -334,18 +346,15 @@ void ChangeRecord::KeyMade(const std::string &key) { PutKey(key, kWholeKey | kHa
 
 void ChangeRecord::KeyDeleted(const std::string &key) { PutKey(key, kWholeKey | kHasOld); }
 
-void ChangeRecord::ValueChanged(const std::string &key, std::string_view name,
-                                const StoredValue *before, DWORD after_type,
-                                const std::vector<BYTE> *after_data) {
-    PutKey(key, static_cast<uint8_t>((before ? kHasOld : 0) | (after_data ? kHasNew : 0)));
+void ChangeRecord::ValueChanged(const std::string &key, std::string_view name, const Value *before,
+                                const Value *after) {
+    if (blob_.empty()) blob_.reserve(4096);
+    PutKey(key, static_cast<uint8_t>((before ? kHasOld : 0) | (after ? kHasNew : 0)));
     PutBytes(blob_, name.data(), name.size());
-    if (before) {
-        PutVarint(blob_, before->type);
-        PutBytes(blob_, before->data.data(), before->data.size());
-    }
-    if (after_data) {
-        PutVarint(blob_, after_type);
-        PutBytes(blob_, after_data->data(), after_data->size());
+    for (const Value *value : {before, after}) {
+        if (value == nullptr) continue;
+        PutVarint(blob_, value->type);
+        PutBytes(blob_, value->data, value->bytes);
     }
 }
 
@@ -353,7 +362,9 @@ LONG ChangeRecord::Write() {
     if (count_ == 0 || room_ == Room::kNoHistory) return ERROR_SUCCESS;
     if (room_ == Room::kMakeRoom || LowOnRoom(store_, blob_.size())) {
         // The oldest rows, until they hold as many bytes as the new one.
-        Query oldest(store_, "SELECT revision, length(changes) FROM history ORDER BY revision");
+        Query oldest(store_,
+                     "SELECT revision, length(changes) FROM history"
+                     " WHERE revision < (SELECT max(revision) FROM history) ORDER BY revision");
         int64_t freed = 0, upto = 0;
         int rc;
         while (freed < static_cast<int64_t>(blob_.size()) && (rc = oldest.Step()) == SQLITE_ROW) {
@@ -365,9 +376,20 @@ LONG ChangeRecord::Write() {
             if (rc != SQLITE_DONE) return MapError(rc, true);
         }
     }
-    const Retention bound = ReadBound(store_);
+    // The last revision given and the bound, in one statement.
+    Retention bound = kDefaultRetention;
     int64_t last = 0;
-    if (LONG err = LastGiven(store_, &last)) return err;
+    {
+        Query state(store_,
+                    "SELECT (SELECT max(revision) FROM history),"
+                    " (SELECT changes FROM history_bound WHERE id = 1),"
+                    " (SELECT seconds FROM history_bound WHERE id = 1)");
+        const int rc = state.Step();
+        if (rc != SQLITE_ROW) return MapError(rc, false);
+        last = state.Int(0);
+        if (!state.IsNull(1)) bound.changes = state.Int(1);
+        if (!state.IsNull(2)) bound.seconds = state.Int(2);
+    }
     const int64_t revision = last + count_;
     const int64_t now = NowMs();
     Writer &writer = TheWriter();
@@ -391,9 +413,11 @@ LONG ChangeRecord::Write() {
         insert.BindNull(7);
     }
     int rc = insert.BindBlob(8, blob_.data(), blob_.size()).Run();
-    if (rc == SQLITE_DONE && revision - bound.changes > 0)
+    const bool prune = count_ >= kPruneEvery || last / kPruneEvery != revision / kPruneEvery;
+    if (prune && rc == SQLITE_DONE && revision - bound.changes > 0)
         rc = Query(store_, kPruneCount).Bind(1, revision - bound.changes).Run();
-    if (rc == SQLITE_DONE) rc = Query(store_, kPruneAged).Bind(1, now - bound.seconds * 1000).Run();
+    if (prune && rc == SQLITE_DONE)
+        rc = Query(store_, kPruneAged).Bind(1, now - bound.seconds * 1000).Run();
     return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
 }
 
@@ -441,8 +465,7 @@ thread_local std::string t_history_lost;
 
 void TellHistoryLost(Store &store) {
     const char *file = sqlite3_db_filename(store.db, "main");
-    t_history_lost = file ? file : "";
-    if (t_history_lost.empty()) t_history_lost = "?";
+    t_history_lost.assign(file != nullptr && *file != '\0' ? file : "(in memory)");
 }
 
 void TellHistoryLoss() noexcept {
@@ -521,6 +544,8 @@ LONG SetRetention(const Retention &retention) {
         return txn.Commit();
     });
 }
+
+void KeepHistory(bool keep) { g_keep_history.store(keep, std::memory_order_relaxed); }
 
 void SetChangeCommand(std::optional<std::string> command) {
     Writer &writer = TheWriter();

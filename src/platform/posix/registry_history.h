@@ -3,8 +3,8 @@
 //
 // A row holds the changes of one commit, packed into one blob, under the revision of its last
 // change (`first` is its first change's): a save of n settings writes one row, not n, so that
-// keeping history costs a save little beyond its own writes. Revisions come from the table's
-// AUTOINCREMENT counter, which never goes back, also when every row has been pruned.
+// keeping history costs a save little beyond its own writes. A commit's revisions follow the
+// newest row's, and no pruning ever deletes the newest row, so that no revision is given twice.
 #pragma once
 
 #include <cstdint>
@@ -51,10 +51,14 @@ public:
 
     void KeyMade(const std::string &key);
     void KeyDeleted(const std::string &key);
-    // A value of `key` changed: `before` nullptr when it is new, `after_data` nullptr when it is
-    // deleted.
-    void ValueChanged(const std::string &key, std::string_view name, const StoredValue *before,
-                      DWORD after_type, const std::vector<BYTE> *after_data);
+    // A value of `key` changed: `before` null when it is new, `after` null when it is deleted.
+    struct Value {
+        DWORD type;
+        const BYTE *data;
+        size_t bytes;
+    };
+    void ValueChanged(const std::string &key, std::string_view name, const Value *before,
+                      const Value *after);
 
     bool Empty() const { return count_ == 0; }
     // Stores the changes as one row of the history and prunes it, within the transaction.

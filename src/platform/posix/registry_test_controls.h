@@ -16,4 +16,8 @@ int64_t TakeStatementSteps();
 // shipped wait back. For tests that hold the store's write lock on purpose.
 void SetBusyTimeout(int milliseconds);
 
+// Whether this process's commits record their changes in the store's history (the shipped
+// default: they do). For the benchmarks that weigh what keeping history costs a save.
+void KeepHistory(bool keep);
+
 }  // namespace tovarine::registry
