@@ -40,6 +40,13 @@ _tovarine() {
             mapfile -t COMPREPLY < <(compgen -W "utf-8 windows-1252" -- "$cur")
             return
             ;;
+        --file)
+            _tovarine_files
+            return
+            ;;
+        --to | --since | --limit | --retain | --count | --timeout)
+            return
+            ;;
     esac
 
     if [[ $cur == -* ]]; then
@@ -47,7 +54,12 @@ _tovarine() {
         [[ -z $command ]] && options+=" --version"
         case "$action" in
             export) options+=" -o --output --encoding" ;;
-            import | set | delete) options+=" --dry-run --yes --encoding" ;;
+            import | set | delete | restore) options+=" --dry-run --yes --encoding" ;;
+            revert) options+=" --to --dry-run --yes --encoding" ;;
+            copy) options+=" --force --dry-run --yes --encoding" ;;
+            compare) options+=" --file --all --encoding" ;;
+            history) options+=" --since --limit --retain" ;;
+            watch) options+=" --count --timeout" ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         return
@@ -66,15 +78,21 @@ _tovarine() {
         settings)
             case "$action" in
                 "")
-                    mapfile -t COMPREPLY < <(compgen -W "init list show export import set delete check backup" -- "$cur")
+                    mapfile -t COMPREPLY < <(compgen -W "init list show export import set delete check backup history revert compare copy restore watch" -- "$cur")
                     ;;
                 import)
                     _tovarine_files reg
                     ;;
-                backup | check)
+                backup | check | restore)
                     _tovarine_files
                     ;;
-                show | set | delete)
+                history | watch | compare | copy)
+                    # Every word is an instance key (or, for history and watch, a name).
+                    local IFS=$'\n'
+                    mapfile -t COMPREPLY < <(compgen -W "$(tovarine settings list 2>/dev/null)" -- "$cur")
+                    COMPREPLY=("${COMPREPLY[@]// /\\ }")
+                    ;;
+                show | set | delete | revert)
                     # The instance key is the first word after the action.
                     if [[ $prev == "$action" ]]; then
                         local IFS=$'\n'
