@@ -34,7 +34,7 @@ constexpr uint8_t kKeyFollows = 8;  // the change's key is written out; else the
 // The history is pruned by a commit that takes its revisions past a multiple of this many
 // changes, or that holds as many: a save of a few settings pays for the pruning statements once
 // in several saves. Each pruning looks at no more than the 128 oldest rows for their age
-// (kPruneAged), at least twice as many as the commits in between add, so that it keeps up
+// (kLastAged), at least twice as many as the commits in between add, so that it keeps up
 // however much is due, and deletes every row beyond the bound's count of changes.
 constexpr int64_t kPruneEvery = 64;
 // A key deeper than this below HKEY_CURRENT_USER is not followed up to the root (a store whose
@@ -52,10 +52,10 @@ constexpr const char kInsertRow[] =
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
 constexpr const char kPruneCount[] = "DELETE FROM history WHERE revision <= ?1";
 // Neither ever deletes the newest row, which holds the last revision given.
-constexpr const char kPruneAged[] =
-    "DELETE FROM history WHERE revision IN"
-    " (SELECT revision FROM history ORDER BY revision LIMIT 128) AND time < ?1"
-    " AND revision < (SELECT max(revision) FROM history)";
+// The newest row past the age among the 128 oldest: the rows up to it go (kPruneCount).
+constexpr const char kLastAged[] =
+    "SELECT max(revision) FROM"
+    " (SELECT revision, time FROM history ORDER BY revision LIMIT 128) WHERE time < ?1";
 constexpr const char kPruneAllAged[] =
     "DELETE FROM history WHERE time < ?1 AND revision < (SELECT max(revision) FROM history)";
 constexpr const char kSetBound[] = "INSERT OR REPLACE INTO history_bound VALUES (1, ?1, ?2)";
@@ -416,8 +416,20 @@ LONG ChangeRecord::Write() {
     const bool prune = count_ >= kPruneEvery || last / kPruneEvery != revision / kPruneEvery;
     if (prune && rc == SQLITE_DONE && revision - bound.changes > 0)
         rc = Query(store_, kPruneCount).Bind(1, revision - bound.changes).Run();
-    if (prune && rc == SQLITE_DONE)
-        rc = Query(store_, kPruneAged).Bind(1, now - bound.seconds * 1000).Run();
+    if (prune && rc == SQLITE_DONE) {
+        int64_t aged = 0;
+        {
+            Query last_aged(store_, kLastAged);
+            rc = last_aged.Bind(1, now - bound.seconds * 1000).Step();
+            if (rc == SQLITE_ROW) {
+                aged = last_aged.Int(0);
+                rc = SQLITE_DONE;
+            }
+        }
+        // The row just written is never among them: it is the newest.
+        if (rc == SQLITE_DONE && aged != 0 && aged < revision)
+            rc = Query(store_, kPruneCount).Bind(1, aged).Run();
+    }
     return rc == SQLITE_DONE ? ERROR_SUCCESS : MapError(rc, true);
 }
 
