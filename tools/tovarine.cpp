@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,6 +105,12 @@ int Run(const std::vector<std::string> &arguments) {
         Put(stdout, "tovarine " TOVARINE_VERSION "\n");
         return 0;
     } catch (const CLI::ParseError &error) {
+        // Exit status 2 from settings compare means "different": its bad command lines are
+        // failures like any other of its own, exit status 1.
+        if (tool.get_subcommand("settings")->got_subcommand("compare")) {
+            throw std::runtime_error(std::string(error.what()) +
+                                     "; try 'tovarine settings compare --help'");
+        }
         throw UsageError(error.what());
     }
     if (!invocation.run) throw UsageError("no command given");

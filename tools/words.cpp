@@ -204,8 +204,9 @@ const std::vector<Command> &Commands() {
          "  r42 2026-12-10T09:15:02.311Z tovarine[4711] ops  Sample Server 0: port changing "
          "from 80 to 8080\n"
          "\n"
-         "With --json, one array of {revision, time, program, pid, user, command, key, name,\n"
-         "old, new}; name is null for a key made or deleted whole, old and new null where absent.\n"
+         "Times are UTC. With --json, one array of {revision, time, program, pid, user,\n"
+         "command, key, name, old, new}: old and new null where absent; for a key made or\n"
+         "deleted whole name is null and old or new true on the side the key was there.\n"
          "On Windows the registry keeps no history: the command says so (exit status 1).\n",
          {{"KEY", "an instance key \"NAME n\", or a settings name: only its changes"}},
          {"--since", "--limit", "--retain", "--json"}},
@@ -229,7 +230,8 @@ const std::vector<Command> &Commands() {
          "\"= NAME TEXT\". With --file, B is the key named B of FILE, or the key named A when B\n"
          "is left out. With --json, one array of {name, a, b}, null where a side lacks the\n"
          "value. Names are the same in either letter case, as in the registry. Exit status 0\n"
-         "identical, 2 different, 1 when the comparison failed (a key missing on either side).\n",
+         "identical, 2 different, 1 when the comparison failed (a key missing on either side, a\n"
+         "file it cannot read, a bad command line).\n",
          {{"KEYS", "A and B, instance keys \"NAME n\""}},
          {"--file", "--all", "--encoding", "--json"}},
         {"settings copy",
@@ -258,8 +260,9 @@ const std::vector<Command> &Commands() {
          "[NAME...] [--count N] [--timeout SECONDS]",
          "prints each change below the settings root as it is committed, by any program, in "
          "the history's form, until interrupted, N changes or the time-out",
-         "Exit status 0 after N changes, 1 when the time-out came first. On POSIX a change is\n"
-         "printed within half a second of its commit. On Windows changes are found by\n"
+         "Exit status 0 after N changes or when interrupted (SIGINT, SIGTERM), 1 when the\n"
+         "time-out came first, with or without --count. On POSIX a change is printed within\n"
+         "half a second of its commit. On Windows changes are found by\n"
          "comparing the keys before and after the registry reports one, without program or user.\n"
          "With --json, one JSON object a line, as in the history's array.\n",
          {{"NAME", "an instance key or a settings name: only its changes"}},
@@ -306,7 +309,7 @@ const std::vector<Option> &Options() {
         {"--force", "", "overwrite an existing DST"},
         {"--count", "N", "stop after N changes (exit status 0)"},
         {"--timeout", "SECONDS",
-         "stop after SECONDS (exit status 1 when fewer than N changes came)"},
+         "stop after SECONDS (exit status 1: the time-out came before N changes)"},
         {"-y,--yes", "", "write without asking on the terminal"},
         {"-h,--help", "", "print the help of the command it follows, and exit"},
         {"--version", "", "print the version and exit"},
@@ -345,7 +348,8 @@ const std::vector<Section> &Sections() {
          "  tovarine help settings\n"},
         {"Exit status",
          "0 on success, 1 when input or output fails, the registry lacks what is asked for or\n"
-         "changes were not written, 2 for a bad command line.\n"},
+         "changes were not written, 2 for a bad command line; settings compare: 0 identical,\n"
+         "2 different, 1 failed.\n"},
     };
     return kSections;
 }

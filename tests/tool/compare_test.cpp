@@ -94,6 +94,13 @@ TEST_F(CompareSettings, CompareExitsZeroTwoOrOneWithExactLines) {
                     result.err.find(c.message) != std::string::npos)
             << c.args << ": " << result.err;
     }
+    // So is a command line the parser refuses.
+    for (const char *args :
+         {"settings compare", "settings compare A B C", "settings compare --x"}) {
+        const Result result = RunTool(args);
+        EXPECT_EQ(result.status, 1) << args;
+        EXPECT_NE(result.err.find("tovarine settings compare --help"), std::string::npos) << args;
+    }
 }
 
 TEST_F(CompareSettings, CompareTakesBFromAnExportOrABackup) {
