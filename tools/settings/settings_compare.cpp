@@ -69,21 +69,6 @@ KeyChange MakeEqual(std::optional<RegKey> current, RegKey wanted) {
 bool Changes(const KeyChange &change) { return !change.exists || !change.values.empty(); }
 
 #ifndef _WIN32
-// Store text as UTF-8, or an error naming `what` and ending in `outcome`.
-std::string FromStoreFile(std::string_view bytes, StoreEncoding encoding, const std::string &what,
-                          const std::string &outcome) {
-    std::optional<std::string> text = StoreToUtf8(bytes, encoding);
-    if (!text) {
-        throw std::runtime_error(
-            "settings: " + what + " is not valid " +
-            (encoding == StoreEncoding::kUtf8
-                 ? "UTF-8 (for a store of Windows ANSI text, give --encoding windows-1252)"
-                 : "windows-1252 text") +
-            "; " + outcome);
-    }
-    return *std::move(text);
-}
-
 // Every key below the settings root of the store file `file` with its values as text, read as
 // the live store's keys are read: a text ends at its first NUL, a value of another type than
 // REG_SZ is refused, and so is a name that is not valid in `encoding`.
@@ -113,7 +98,7 @@ std::vector<RegKey> ReadStoreFileKeys(const std::string &file, StoreEncoding enc
     keys.reserve(stored.size());
     for (tovarine::registry::FileKey &raw : stored) {
         RegKey key{
-            FromStoreFile(raw.name, encoding, "the key " + Quote(raw.name) + in, outcome), {}, 0};
+            FromStore(raw.name, encoding, "the key " + Quote(raw.name) + in, outcome), {}, 0};
         // The root's subkeys have plain names; a file that says otherwise is not followed into
         // keys elsewhere.
         if (key.name.empty() || key.name.find('\\') != std::string::npos) {
@@ -131,8 +116,8 @@ std::vector<RegKey> ReadStoreFileKeys(const std::string &file, StoreEncoding enc
                                   value.value.data.size());
             text = text.substr(0, text.find('\0'));
             key.values.push_back(
-                {FromStoreFile(value.name, encoding, "the name of " + what + in, outcome),
-                 FromStoreFile(text, encoding, what + in, outcome), 0});
+                {FromStore(value.name, encoding, "the name of " + what + in, outcome),
+                 FromStore(text, encoding, what + in, outcome), 0});
             value = {};
         }
         keys.push_back(std::move(key));

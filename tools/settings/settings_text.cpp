@@ -80,20 +80,6 @@ void ApplyOneByOne(HKEY root, const std::vector<KeyChange> &changes) {
 
 #else
 
-std::string FromStore(std::string_view bytes, StoreEncoding encoding, const std::string &what,
-                      const std::string &outcome) {
-    std::optional<std::string> text = StoreToUtf8(bytes, encoding);
-    if (!text) {
-        throw std::runtime_error(
-            "settings: " + what + " is not valid " +
-            (encoding == StoreEncoding::kUtf8
-                 ? "UTF-8 (for a store of Windows ANSI text, give --encoding windows-1252)"
-                 : "windows-1252 text") +
-            "; " + outcome);
-    }
-    return *text;
-}
-
 std::string ToStore(std::string_view text, StoreEncoding encoding, const std::string &what) {
     std::optional<std::string> bytes = Utf8ToStore(text, encoding);
     if (!bytes) {
@@ -178,6 +164,22 @@ void ApplyInOneTransaction(HKEY root, const std::vector<KeyChange> &changes,
 #endif
 
 }  // namespace
+
+#ifndef _WIN32
+std::string FromStore(std::string_view bytes, StoreEncoding encoding, const std::string &what,
+                      const std::string &outcome) {
+    std::optional<std::string> text = StoreToUtf8(bytes, encoding);
+    if (!text) {
+        throw std::runtime_error(
+            "settings: " + what + " is not valid " +
+            (encoding == StoreEncoding::kUtf8
+                 ? "UTF-8 (for a store of Windows ANSI text, give --encoding windows-1252)"
+                 : "windows-1252 text") +
+            "; " + outcome);
+    }
+    return *text;
+}
+#endif
 
 std::string Quote(std::string_view text) { return '"' + EscapeText(text) + '"'; }
 

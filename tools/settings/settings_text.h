@@ -16,6 +16,13 @@
 
 namespace tovarine_tool {
 
+#ifndef _WIN32
+// Store text (a name or a value's text, as the POSIX store holds it) as UTF-8 from `encoding`,
+// or an error naming `what` and ending in `outcome` ("nothing was written").
+std::string FromStore(std::string_view bytes, StoreEncoding encoding, const std::string &what,
+                      const std::string &outcome);
+#endif
+
 // "KEY" quoted and escaped for a message.
 std::string Quote(std::string_view text);
 
