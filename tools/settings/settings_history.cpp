@@ -649,7 +649,7 @@ int RunRevert(const Invocation &invocation, const SettingsRequest &request) {
         }
         std::optional<RegKey> instance = ReadInstance(root.get(), name, request.encoding, outcome);
         current.reset();
-        if (instance) current = std::move(instance->values);
+        if (instance) current.emplace(std::move(instance->values));
         std::vector<Change> later;  // the key's changes after REVISION, newest first
         EachChange(
             revision, false,

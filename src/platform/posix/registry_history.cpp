@@ -360,22 +360,6 @@ void ChangeRecord::ValueChanged(const std::string &key, std::string_view name, c
 
 LONG ChangeRecord::Write() {
     if (count_ == 0 || room_ == Room::kNoHistory) return ERROR_SUCCESS;
-    if (room_ == Room::kMakeRoom || LowOnRoom(store_, blob_.size())) {
-        // The oldest rows, until they hold as many bytes as the new one.
-        Query oldest(store_,
-                     "SELECT revision, length(changes) FROM history"
-                     " WHERE revision < (SELECT max(revision) FROM history) ORDER BY revision");
-        int64_t freed = 0, upto = 0;
-        int rc;
-        while (freed < static_cast<int64_t>(blob_.size()) && (rc = oldest.Step()) == SQLITE_ROW) {
-            upto = oldest.Int(0);
-            freed += oldest.Int(1);
-        }
-        if (upto != 0) {
-            rc = Query(store_, kPruneCount).Bind(1, upto).Run();
-            if (rc != SQLITE_DONE) return MapError(rc, true);
-        }
-    }
     // The last revision given and the bound, in one statement.
     Retention bound = kDefaultRetention;
     int64_t last = 0;
@@ -389,6 +373,21 @@ LONG ChangeRecord::Write() {
         last = state.Int(0);
         if (!state.IsNull(1)) bound.changes = state.Int(1);
         if (!state.IsNull(2)) bound.seconds = state.Int(2);
+    }
+    if (room_ == Room::kMakeRoom || LowOnRoom(store_, blob_.size())) {
+        // The oldest rows, until they hold as many bytes as the new one; the newest too when it
+        // must, since the new row, read its revision above, follows it.
+        Query oldest(store_, "SELECT revision, length(changes) FROM history ORDER BY revision");
+        int64_t freed = 0, upto = 0;
+        int rc;
+        while (freed < static_cast<int64_t>(blob_.size()) && (rc = oldest.Step()) == SQLITE_ROW) {
+            upto = oldest.Int(0);
+            freed += oldest.Int(1);
+        }
+        if (upto != 0) {
+            rc = Query(store_, kPruneCount).Bind(1, upto).Run();
+            if (rc != SQLITE_DONE) return MapError(rc, true);
+        }
     }
     const int64_t revision = last + count_;
     const int64_t now = NowMs();
