@@ -34,6 +34,8 @@ TOVARINE_STAGES=(
     "windows|demo build windows|the 64-bit DLL cross-built, its tests under the 64-bit Wine"
     "windows32|demo build windows|the 32-bit DLL cross-built, its tests under the 32-bit Wine (optional: skipped without it)"
     "packages|demo build windows packages|the release zip and .deb built and checked (scripts/package.sh)"
+    "abi|demo build abi|libtovarine.so's interface against the committed ABI baseline (abidiff)"
+    "examples|demo build examples|the example HTTP server built against the installed library and asked by real clients (Chromium optional)"
     "install-broken-mirror||the install stage again with a corrupt apt source and a package that cannot exist"
 )
 
@@ -51,6 +53,7 @@ stage_install() {
             done
         done
         [[ " ${TOVARINE_SELECTED[*]} " == *" windows32 "* ]] && optional+=(wine32)
+        [[ " ${TOVARINE_SELECTED[*]} " == *" examples "* ]] && optional+=(browser)
     fi
     local extras=()
     for stage in "${TOVARINE_SELECTED[@]}"; do
@@ -102,6 +105,17 @@ stage_windows32() {
 }
 
 stage_packages() { bash scripts/package.sh; }
+
+# The library's exported interface, read from the default build's debug information with
+# abidw, against abi/libtovarine.abi: a change that breaks hosts built against the baseline
+# fails the stage.
+stage_abi() { bash tests/package/check_abi.sh; }
+
+# examples/http_server installed beside the library into a scratch prefix, built against it
+# with pkg-config and with find_package, and asked by curl, Python's http.client and urllib and,
+# when it could be installed and started, headless Chromium. Where Chromium cannot run, one
+# line says why and the other clients still run.
+stage_examples() { bash tests/examples/run_clients.sh; }
 stage_install-broken-mirror() { bash tests/scripts/broken_mirror.sh; }
 
 # ---- the run ----------------------------------------------------------------------------------

@@ -18,8 +18,16 @@ declare -A TOVARINE_GROUPS=(
     # The Windows DLLs: the cross toolchains, GoogleTest's sources to build for them, and the
     # 64-bit Wine with a virtual X display to run their tests (reg.exe is one of Wine's own).
     [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest wine64 xvfb xauth"
-    # The Debian package: CPack reads its dependencies with dpkg-shlibdeps and file.
-    [packages]="dpkg-dev file"
+    # The Debian package: CPack reads its dependencies with dpkg-shlibdeps and file; lintian
+    # checks the package.
+    [packages]="dpkg-dev file lintian"
+    # The ABI check: libabigail's abidw and abidiff.
+    [abi]="abigail-tools"
+    # The example server's clients: curl, and Python for http.client, urllib and the model the
+    # answers are checked against.
+    [examples]="curl python3"
+    # Optional. Headless Chromium as one more client of the example server.
+    [browser]="chromium"
     # Optional. The 32-bit Wine, for the 32-bit DLL's tests (without it they are skipped).
     [wine32]="wine32:i386"
     # Optional. The benchmarks (scripts/bench.sh): Google Benchmark, the URL libraries the
@@ -29,9 +37,9 @@ declare -A TOVARINE_GROUPS=(
 )
 # The groups whose failure fails the install; the others only skip what needs them.
 # shellcheck disable=SC2034  # used by the scripts that source this file
-TOVARINE_REQUIRED_GROUPS=(demo build clang windows packages)
+TOVARINE_REQUIRED_GROUPS=(demo build clang windows packages abi examples)
 # shellcheck disable=SC2034
-TOVARINE_OPTIONAL_GROUPS=(wine32 bench plot)
+TOVARINE_OPTIONAL_GROUPS=(wine32 bench plot browser)
 
 # Why an optional group was not installed, one file per group, for the stages that need it.
 TOVARINE_INSTALL_NOTES="$TOVARINE_ROOT/build/install"
