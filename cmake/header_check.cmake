@@ -20,7 +20,7 @@ function(tovarine_add_header_check target)
          CONTENT "#include \"tovarine.h\"\n#include \"tovarine.h\"\n")
     add_library(${target} OBJECT ${sources} ${dir}/tovarine_h.c)
     target_include_directories(${target} PRIVATE
-        ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
+        ${TOVARINE_INCLUDE_DIRS} ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
     target_compile_definitions(${target} PRIVATE TOVARINE_BUILDING)
     set_source_files_properties(${dir}/tovarine_h.c PROPERTIES COMPILE_OPTIONS -pedantic)
 endfunction()

@@ -7,7 +7,8 @@ include(CMakePackageConfigHelpers)
 set(TOVARINE_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/tovarine
     CACHE STRING "Where the CMake package files are installed, relative to the prefix")
 
-install(FILES ${PROJECT_SOURCE_DIR}/include/tovarine.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/tovarine.h ${PROJECT_SOURCE_DIR}/include/tovarine_host.h
+              ${PROJECT_BINARY_DIR}/include/tovarine_version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT Development)
 
@@ -15,8 +16,7 @@ install(TARGETS tovarine EXPORT tovarineTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
                 NAMELINK_COMPONENT Development
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
-        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
 
 if(TARGET tovarine_tool)
     if(NOT WIN32 AND NOT APPLE)

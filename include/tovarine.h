@@ -11,6 +11,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* TOVARINE_VERSION_MAJOR, _MINOR, _PATCH and TOVARINE_VERSION_STRING ("0.1.0"): the version of
+ * the library this header belongs to. A host may test them with #if. */
+#include "tovarine_version.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #elif !defined(TOVARINE_WIN32_TYPES_DEFINED)

@@ -3,7 +3,8 @@
 #   tovarine-VERSION-windows.zip   x86/ and x64/, each with tovarine.dll, its MinGW import
 #                                  library libtovarine.dll.a, the import library for hosts built
 #                                  with MSVC tovarine.lib (made from the .def), tovarine.exe;
-#                                  include/tovarine.h and tovarine.def
+#                                  include/ (tovarine.h, tovarine_host.h, tovarine_version.h)
+#                                  and tovarine.def
 #   tovarine_VERSION_ARCH.deb      the shared library, the tool, the header, the pkg-config file
 #                                  and the CMake package, under /usr (CPack)
 # It builds the default, windows and windows32 presets (reusing the trees scripts/test.sh
@@ -37,7 +38,7 @@ for build in x64:windows:x86_64-w64-mingw32 x86:windows32:i686-w64-mingw32; do
        "build/$preset/tools/tovarine.exe" "$stage/$folder/"
     "$prefix-strip" --strip-debug "$stage/$folder/tovarine.dll" "$stage/$folder/tovarine.exe"
 done
-cp include/tovarine.h "$stage/include/"
+cp include/tovarine.h include/tovarine_host.h build/windows/include/tovarine_version.h "$stage/include/"
 cp build/windows/exports/tovarine.def "$stage/"  # made from src/exports.txt
 (cd "$out" && cmake -E tar cf "$name.zip" --format=zip "$name")
 rm -rf "$stage"

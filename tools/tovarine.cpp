@@ -72,7 +72,7 @@ int Run(const std::vector<std::string> &arguments) {
     CLI::App tool(words::CommandAt("").summary, "tovarine");
     tool.footer(words::ToolFooter());
     tool.set_help_flag(words::OptionNamed("--help").names, words::OptionNamed("--help").help);
-    tool.set_version_flag("--version", "tovarine " TOVARINE_VERSION,
+    tool.set_version_flag("--version", "tovarine " TOVARINE_VERSION_STRING,
                           words::OptionNamed("--version").help);
     tool.require_subcommand(1);
     AddJsonFlag(tool, invocation);
@@ -102,7 +102,7 @@ int Run(const std::vector<std::string> &arguments) {
         Put(stdout, tool.help("", CLI::AppFormatMode::All));
         return 0;
     } catch (const CLI::CallForVersion &) {
-        Put(stdout, "tovarine " TOVARINE_VERSION "\n");
+        Put(stdout, "tovarine " TOVARINE_VERSION_STRING "\n");
         return 0;
     } catch (const CLI::ParseError &error) {
         // Exit status 2 from settings compare means "different": its bad command lines are

@@ -34,7 +34,7 @@ grep -qx 'Status: install ok installed' <<<"$(dpkg --root="$root" -s tovarine)" 
     fail "dpkg does not list tovarine as installed"
 
 usr="$root/usr"
-for file in include/tovarine.h bin/tovarine lib/pkgconfig/tovarine.pc \
+for file in include/tovarine.h include/tovarine_host.h include/tovarine_version.h bin/tovarine lib/pkgconfig/tovarine.pc \
             lib/cmake/tovarine/tovarineConfig.cmake lib/libtovarine.so.0 lib/libtovarine.so; do
     [[ -e "$usr/$file" ]] || fail "the package has no /usr/$file"
 done

@@ -28,7 +28,7 @@ mapfile -t exports < <(sed 's/#.*//' "$source_dir/src/exports.txt" |
 (cd "$work" && cmake -E tar xf "$zip")
 top="$work/$(basename "$zip" .zip)"
 [[ -d "$top" ]] || fail "the zip has no folder $(basename "$top")"
-for file in include/tovarine.h tovarine.def; do
+for file in include/tovarine.h include/tovarine_host.h include/tovarine_version.h tovarine.def; do
     [[ -f "$top/$file" ]] || fail "the zip has no $file"
 done
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tovarine_version.h"
 #include "words.h"
 
 namespace {
@@ -126,7 +127,7 @@ std::string ManualPage() {
     std::string summary = tool.summary;
     summary[0] = static_cast<char>(std::tolower(summary[0]));
     if (summary.ends_with('.')) summary.pop_back();
-    std::string out = ".TH TOVARINE 1 \"2026\" \"tovarine " TOVARINE_VERSION
+    std::string out = ".TH TOVARINE 1 \"2026\" \"tovarine " TOVARINE_VERSION_STRING
                       "\" \"User Commands\"\n.SH NAME\ntovarine \\- " +
                       Roff(summary) + "\n.SH SYNOPSIS\n.nf\n";
     for (const Command &command : Commands()) {
