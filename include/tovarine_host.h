@@ -83,15 +83,15 @@ typedef struct tovarine_camera_outputs {
 static inline int32_t tovarine_read_live(const char *text, tovarine_live_outputs *out) {
     if (out == NULL) return 0;
     return f3121538644(text, &out->server, &out->device, &out->framerate, &out->timeout,
-                       &out->mozilla, &out->features, &out->sendtime, &out->sendstate,
-                       &out->cpid, &out->slide_show);
+                       &out->mozilla, &out->features, &out->sendtime, &out->sendstate, &out->cpid,
+                       &out->slide_show);
 }
 
 /* Reads a segment/channel stream request into *out (nothing when out is NULL). Returns 0. */
 static inline int32_t tovarine_read_stream(const char *text, tovarine_stream_outputs *out) {
     if (out == NULL) return 0;
-    return f373279(text, &out->server, &out->segment, &out->channel, &out->sendstate,
-                   &out->timeout, &out->features, &out->sendtime, &out->cpid);
+    return f373279(text, &out->server, &out->segment, &out->channel, &out->sendstate, &out->timeout,
+                   &out->features, &out->sendtime, &out->cpid);
 }
 
 /* Reads a camera control request into *out (nothing when out is NULL). Returns 0. */
