@@ -45,5 +45,6 @@ rm -rf "$stage"
 
 bash tests/package/check_deb.sh "$out"/tovarine_"$version"_*.deb
 bash tests/package/check_windows_zip.sh "$out/$name.zip"
+bash tests/package/check_versions.sh "$out"/tovarine_"$version"_*.deb "$out/$name.zip"
 echo "Packages in $out:"
 ls -l "$out"

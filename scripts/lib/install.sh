@@ -19,8 +19,8 @@ declare -A TOVARINE_GROUPS=(
     # 64-bit Wine with a virtual X display to run their tests (reg.exe is one of Wine's own).
     [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest wine64 xvfb xauth"
     # The Debian package: CPack reads its dependencies with dpkg-shlibdeps and file; lintian
-    # checks the package.
-    [packages]="dpkg-dev file lintian"
+    # checks the package; Python reads the DLLs' version resources.
+    [packages]="dpkg-dev file lintian python3"
     # The ABI check: libabigail's abidw and abidiff.
     [abi]="abigail-tools"
     # The example server's clients: curl, and Python for http.client, urllib and the model the
