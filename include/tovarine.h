@@ -3,7 +3,11 @@
  *
  * One header for C and C++ hosts. Hosts call the exports by name and pass arguments by
  * position, so the argument order of every declaration here is binding, and so is the byte
- * layout of MediaRequest.
+ * layout of MediaRequest. tovarine_host.h gives typed calls over these exports: one record of
+ * outputs per reader, and names for the message-box answers and setting types.
+ *
+ * The text each reader takes is the request from the character after the target's path (its
+ * "?") to the end of the header block, NUL-terminated: the parameters end at the first blank.
  */
 #ifndef TOVARINE_H
 #define TOVARINE_H
@@ -151,8 +155,10 @@ TOVARINE_API char *TOVARINE_CALL f385562(const char *name, int32_t count, char *
                                          char **values);
 
 /* Live video request: server, device, framerate, timeout (seconds in, milliseconds out),
- * Mozilla client flag (set to 1 only), features, sendtime, sendstate, cpid, slide_show.
- * Returns 0. Outputs whose parameter is absent, and NULL outputs, are not written. */
+ * mozilla, features, sendtime, sendstate, cpid, slide_show. mozilla is set to 1 (never to 0)
+ * when the word after the "User-Agent:" header begins with "Mozilla", the header's name and
+ * the word both matched in any letter case; the text must reach the end of the headers for
+ * it. Returns 0. Outputs whose parameter is absent, and NULL outputs, are not written. */
 TOVARINE_API int32_t TOVARINE_CALL f3121538644(const char *text, int32_t *server, int32_t *device,
                                                double *framerate, int32_t *timeout,
                                                int32_t *mozilla, int32_t *features,
