@@ -22,6 +22,13 @@ if(EXISTS ${prefix}/bin/tovarine)
     endforeach()
 endif()
 
+# The imported target names the installed include folder, once.
+file(READ ${prefix}/${LIBDIR}/cmake/tovarine/tovarineTargets.cmake targets)
+string(REGEX MATCH "INTERFACE_INCLUDE_DIRECTORIES \"([^\"]*)\"" found "${targets}")
+if(NOT CMAKE_MATCH_1 STREQUAL "\${_IMPORT_PREFIX}/include")
+    message(FATAL_ERROR "tovarine::tovarine's include folders are '${CMAKE_MATCH_1}'")
+endif()
+
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer -DCMAKE_PREFIX_PATH=${prefix}
     -DCMAKE_C_COMPILER=${CC} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
@@ -34,7 +41,9 @@ if(failed OR NOT flags MATCHES "-I${prefix}/include")
     message(FATAL_ERROR "pkg-config gave '${flags}'")
 endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
-run(${CC} -std=c11 -Wall -Wextra -pedantic -Werror ${CONSUMER_DIR}/consumer.c ${flags}
-    -o ${WORK_DIR}/consumer-pc)
+execute_process(COMMAND pkg-config --modversion tovarine
+                OUTPUT_VARIABLE pc_version OUTPUT_STRIP_TRAILING_WHITESPACE)
+run(${CC} -std=c11 -Wall -Wextra -pedantic -Werror "-DPACKAGE_VERSION=\"${pc_version}\""
+    ${CONSUMER_DIR}/consumer.c ${flags} -o ${WORK_DIR}/consumer-pc)
 run(${WORK_DIR}/consumer-pc)
 message(STATUS "installed package used through find_package and pkg-config")
