@@ -143,6 +143,34 @@ TEST(ToolRead, ExplainsWhatBecameOfEachParameter) {
               "\"outputs\":{\"server\":2}}\n");
 }
 
+// The client line and the media type's reason say what the readers do: "User-Agent:",
+// "Mozilla" and the media type's letter match in any letter case, so the line says so too.
+TEST(ToolRead, ExplainsTheCaseBlindMatches) {
+    const struct {
+        const char *args, *input, *line;
+    } cases[] = {
+        {"read live --explain", "GET /live HTTP/1.1\r\nuser-agent: MOZILLA/5.0\r\n\r\n",
+         "client: \"user-agent:\" on line 2 (user-agent: MOZILLA/5.0): the next word "
+         "\"MOZILLA/5.0\" begins with \"Mozilla\" (in any letter case): mozilla=1\n"},
+        {"read live --explain", "GET /live HTTP/1.1\r\nUSER-AGENT: curl/8\r\n\r\n",
+         "client: \"USER-AGENT:\" on line 2 (USER-AGENT: curl/8): the next word \"curl/8\" does "
+         "not begin with \"Mozilla\" (in any letter case): mozilla not set\n"},
+        {"read live --explain", "?server=2\n",
+         "client: no \"User-Agent:\" word (in any letter case): mozilla not set\n"},
+        {"read clip --explain", "?mediatype=x\n",
+         "#0 mediatype=x: ignored (no-media-type): the media type begins with neither \"A\" nor "
+         "\"V\" (in any letter case): nothing written\n"},
+    };
+    for (const auto &c : cases) {
+        const Result result = RunTool(c.args, c.input);
+        EXPECT_EQ(result.status, 0) << c.input;
+        EXPECT_NE(result.out.find(c.line), std::string::npos) << result.out;
+    }
+    // The flag itself follows the same rule as the line.
+    EXPECT_EQ(RunTool("read live", "GET /live HTTP/1.1\r\nuser-agent: mOzIlLa/4\r\n\r\n").out,
+              "mozilla=1\n");
+}
+
 TEST(ToolRead, EachReadsOneRequestALine) {
     const std::string lines =
         "http://h/live?server=2\n"

@@ -43,7 +43,9 @@ std::string FateText(const ParameterFate &p) {
         case Reason::kAfterBlank:
             return why + "after the first blank, not part of the parameters";
         case Reason::kNoMediaType:
-            return why + "the media type begins with neither \"A\" nor \"V\": nothing written";
+            return why +
+                   "the media type begins with neither \"A\" nor \"V\" (in any letter case): "
+                   "nothing written";
         case Reason::kNone:
             break;
     }
@@ -51,12 +53,17 @@ std::string FateText(const ParameterFate &p) {
 }
 
 std::string ClientText(const ClientScan &client) {
-    if (!client.found) return "client: no \"User-Agent:\" word: mozilla not set\n";
+    // Both words match in any ASCII letter case, as the reader's header scan compares them.
+    if (!client.found) {
+        return "client: no \"User-Agent:\" word (in any letter case): mozilla not set\n";
+    }
     std::string text = "client: " + Quoted(client.header) + " on line " +
                        std::to_string(client.line_number) + " (" + Shown(client.line) +
                        "): the next word " + Quoted(client.word);
-    return text + (client.mozilla ? " begins with \"Mozilla\": mozilla=1\n"
-                                  : " does not begin with \"Mozilla\": mozilla not set\n");
+    return text +
+           (client.mozilla
+                ? " begins with \"Mozilla\" (in any letter case): mozilla=1\n"
+                : " does not begin with \"Mozilla\" (in any letter case): mozilla not set\n");
 }
 
 }  // namespace
