@@ -2,7 +2,8 @@
 # Installs the Debian package with dpkg -i into a scratch root (its own dpkg database, nothing
 # outside it written), then checks what a user of the package gets: the files, the tool running,
 # the README's C example built with pkg-config and printing what the README says, and a CMake
-# project finding the package.
+# project finding the package; then the package's symbols file against its library
+# (dpkg-gensymbols), its Debian changelog against its version, and lintian (no error allowed).
 #   usage: check_deb.sh tovarine_VERSION_ARCH.deb
 set -euo pipefail
 
@@ -45,7 +46,7 @@ depends="$(dpkg-deb -f "$deb" Depends)"
 
 # The README's C example, as its reader would copy it, built with the package's pkg-config file.
 awk '/^```c$/ { inside = 1; text = ""; next }
-     /^```$/ && inside { if (text ~ /#include <tovarine.h>/ && text !~ /windows.h/) { printf "%s", text; exit }
+     /^```$/ && inside { if (text ~ /#include <tovarine(_host)?\.h>/ && text !~ /windows.h/) { printf "%s", text; exit }
                          inside = 0; next }
      inside { text = text $0 "\n" }' "$source_dir/README.md" >"$work/host.c"
 expected="$(sed -n 's|.*/\* \(server .*\) \*/.*|\1|p' "$work/host.c")"
@@ -66,4 +67,57 @@ if ! { cmake -S "$source_dir/tests/interface/consumer" -B "$work/consumer" \
     fail "find_package(tovarine) against the package failed"
 fi
 LD_LIBRARY_PATH="$usr/lib" "$work/consumer/consumer" || fail "the CMake consumer failed"
-echo "check_deb: $(basename "$deb") installs with dpkg -i; the README's example prints '$output'"
+# The symbols file against the library as installed: dpkg-gensymbols -c4 fails on an export the
+# file lacks (and on a library it does not name); it takes a line for a symbol the library no
+# longer has, when the line's version is the package's own, for a symbol yet to come, so the
+# names are also compared both ways here, and no line may name a version later than the
+# package's.
+version="$(dpkg-deb -f "$deb" Version)"
+control="$work/control"
+dpkg-deb -e "$deb" "$control"
+[[ -f "$control/symbols" ]] || fail "the package has no symbols file"
+library="$(readlink -f "$usr/lib/libtovarine.so.0")"
+if ! (cd "$work" && dpkg-gensymbols -ptovarine -v"$version" -e"$library" -c4 \
+                       -I"$control/symbols" -O"$work/symbols") >"$work/gensymbols.log" 2>&1; then
+    cat "$work/gensymbols.log" >&2
+    fail "the symbols file does not match $(basename "$library") (dpkg-gensymbols -c4)"
+fi
+nm -D --defined-only "$library" | awk 'NF == 3 && $2 ~ /^[TDBRVWiu]$/ { print $3 }' |
+    sort >"$work/exported"
+sed -n 's/^ \([^ @]*\)@[^ ]* .*/\1/p' "$control/symbols" | sort >"$work/listed"
+if ! diff -u --label exported --label symbols "$work/exported" "$work/listed" >"$work/names.diff"; then
+    cat "$work/names.diff" >&2
+    fail "the symbols file and the library's exports differ (-: not listed, +: not exported)"
+fi
+while read -r name since; do
+    dpkg --compare-versions "$since" le "$version" ||
+        fail "the symbols file gives $name version $since, later than the package's $version"
+done < <(sed -n 's/^ \([^ ]*\) \([^ ]*\).*/\1 \2/p' "$control/symbols")
+symbols="$(wc -l <"$work/listed")"
+
+# The newest entry of the Debian changelog is this version (a release without its entry would
+# ship the previous one's).
+changelog="$usr/share/doc/tovarine/changelog.gz"
+[[ -f "$changelog" ]] || fail "the package has no /usr/share/doc/tovarine/changelog.gz"
+gzip -dc "$changelog" >"$work/changelog"
+logged="$(dpkg-parsechangelog -l "$work/changelog" -S Version)" ||
+    fail "the Debian changelog does not parse"
+[[ "$logged" == "$version" ]] ||
+    fail "the Debian changelog's newest entry is $logged, the package is $version"
+
+# lintian: no error. Its warnings are printed; docs/testing.md says why each stays.
+command -v lintian >/dev/null || fail "lintian is not installed (package group packages)"
+started=$SECONDS
+lintian_status=0
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>"$work/lintian.err" || lintian_status=$?
+grep -v '^running with root privileges' "$work/lintian.err" >&2 || true
+cat "$work/lintian.log"
+errors="$(grep -c '^E: ' "$work/lintian.log" || true)"
+warnings="$(grep -c '^W: ' "$work/lintian.log" || true)"
+if ((lintian_status != 0 || errors != 0)); then
+    fail "lintian: $errors errors (exit $lintian_status)"
+fi
+
+echo "check_deb: $(basename "$deb") installs with dpkg -i; the README's example prints" \
+     "'$output'; symbols file matches ($symbols exports); lintian: 0 errors, $warnings" \
+     "warnings ($((SECONDS - started)) s)"
