@@ -59,6 +59,10 @@
 #define ACCEPTS_PER_TURN 16
 /* A connection that neither sends nor takes anything for this long is closed. */
 #define IDLE_SECONDS 30
+/* A connection closed after its answer is read from and discarded for at most this long, and at
+ * most DRAIN_BYTES: closing with unread bytes would reset it and lose the answer. */
+#define DRAIN_SECONDS 2
+#define DRAIN_BYTES (1024 * 1024)
 
 /* ---- settings ------------------------------------------------------------------------------ */
 
@@ -438,6 +442,9 @@ struct client {
     size_t out_length;
     size_t out_sent;
     int close_when_sent;
+    /* Answered and shut down for sending: what still comes is read and discarded. */
+    int draining;
+    size_t drained;
     /* The buffer may hold more complete requests than one turn answers: serve again soon. */
     int more;
     struct timespec last_active;
@@ -459,6 +466,8 @@ static void close_client(struct client *c) {
     c->out_length = 0;
     c->out_sent = 0;
     c->close_when_sent = 0;
+    c->draining = 0;
+    c->drained = 0;
     c->more = 0;
 }
 
@@ -479,7 +488,14 @@ static int flush_client(struct client *c) {
     c->out_length = 0;
     c->out_sent = 0;
     if (c->close_when_sent) {
-        close_client(c);
+        /* The answer is on its way: end the sending side, then read until the peer closes. */
+        if (shutdown(c->fd, SHUT_WR) != 0) {
+            close_client(c);
+        } else {
+            c->draining = 1;
+            c->in_length = 0;
+            c->more = 0;
+        }
         return -1;
     }
     return 0;
@@ -692,7 +708,7 @@ static void answer_request(struct client *c, size_t block_length) {
 static void serve_client(struct client *c) {
     int turn;
     c->more = 0;
-    for (turn = 0; c->fd >= 0 && c->out_length == 0; ++turn) {
+    for (turn = 0; c->fd >= 0 && !c->draining && c->out_length == 0; ++turn) {
         const char *const end = find_header_end(c->in, c->in_length);
         size_t block_length;
         if (end == NULL) {
@@ -719,7 +735,16 @@ static void serve_client(struct client *c) {
 }
 
 static void receive_from(struct client *c) {
-    const ssize_t n = recv(c->fd, c->in + c->in_length, RECEIVE_BYTES - c->in_length, 0);
+    ssize_t n;
+    if (c->draining) {
+        static char discarded[4096];
+        n = recv(c->fd, discarded, sizeof discarded, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        c->drained += n > 0 ? (size_t)n : 0;
+        if (n <= 0 || c->drained > DRAIN_BYTES) close_client(c);
+        return;
+    }
+    n = recv(c->fd, c->in + c->in_length, RECEIVE_BYTES - c->in_length, 0);
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n <= 0) {
         close_client(c); /* the peer closed, or the connection failed */
@@ -872,7 +897,7 @@ static void run(int listener, const char *settings_name) {
                 free_slot = 1;
                 continue;
             }
-            if (seconds_since(&c->last_active) > IDLE_SECONDS) {
+            if (seconds_since(&c->last_active) > (c->draining ? DRAIN_SECONDS : IDLE_SECONDS)) {
                 close_client(c);
                 free_slot = 1;
                 continue;

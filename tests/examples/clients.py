@@ -1,6 +1,7 @@
 """Real clients asking the example HTTP server, and the check of every answer against the model.
 
-  clients.py ask --port P --raw-log F --server N --timeout-ms N --results R [--chromium-skip W]
+  clients.py ask --port P --raw-log F --server N --timeout-ms N --results R [--chromium PROGRAM]
+                 [--chromium-skip WHY]
       asks the server with curl, Python's http.client and urllib, raw sockets (pipelined and odd
       requests) and headless Chromium over a fixed table of request targets, then checks each
       answer against model.py computed from the raw bytes the server logged for it; writes the
@@ -322,6 +323,7 @@ def read_answers(sock, count, heads=()):
 def raw_requests():
     pipelined = (b"GET /live?server=11 HTTP/1.1\r\nHost: x\r\nuser-agent:   Mozilla/4.0\r\n\r\n"
                  b"GET /stream?channel=R HTTP/1.1\r\nHost: x\r\nUser-Agent:\tmozillaX\r\n\r\n")
+    big_head = b"GET /live?x=1 HTTP/1.1\r\nX-Big: "
     many = b"".join(b"GET /live?cpid=%d HTTP/1.1\r\nHost: x\r\n\r\n" % i for i in range(40))
     return [
         ("two pipelined requests in one write", pipelined,
@@ -344,8 +346,12 @@ def raw_requests():
          ["/stream?server=14"], False),
         ("no method", b"BREW\r\n\r\n", [None], True),
         ("an empty target", b"GET  HTTP/1.1\r\n\r\n", [None], True),
-        ("a header block beyond the receive buffer",
-         b"GET /live?x=1 HTTP/1.1\r\nX-Big: " + b"a" * (16384 - 30), [None], True),
+        ("a header block that fills the receive buffer",
+         big_head + b"a" * (16384 - len(big_head)), [None], True),
+        ("a header block beyond the receive buffer, sent in one write",
+         big_head + b"a" * 40000, [None], True),
+        ("a POST with a large body", b"POST /clip?cpid=2 HTTP/1.1\r\nContent-Length: 100000\r\n"
+         b"\r\n" + b"x" * 100000, ["/clip?cpid=2"], True),
     ]
 
 
@@ -372,27 +378,28 @@ def ask_raw(port):
     return answers
 
 
-def ask_chromium(base, work):
+def ask_chromium(base, work, program):
     """Headless Chromium's --dump-dom of each target; returns (answers, why it was skipped)."""
     answers = []
     for i, target in enumerate(CHROMIUM_TARGETS):
         profile = tempfile.mkdtemp(dir=work, prefix="chromium-")
         try:
             done = subprocess.run(
-                ["timeout", str(CHROMIUM_SECONDS), "/usr/bin/chromium", "--headless",
+                ["timeout", str(CHROMIUM_SECONDS), program, "--headless",
                  "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update",
                  "--disable-sync", f"--user-data-dir={profile}", "--dump-dom", base + target],
                 capture_output=True, check=False)
         except OSError as e:
-            return [], f"cannot start /usr/bin/chromium: {e}"
+            return [], f"cannot start {program}: {e}"
         finally:
             shutil.rmtree(profile, ignore_errors=True)
         m = re.search(rb"<pre[^>]*>(.*?)</pre>", done.stdout, re.S)
         if m is None:
             if i == 0:
-                last = done.stderr.decode(errors="replace").strip().splitlines()[-1:] or [""]
-                return [], f"it did not start or show a page (exit {done.returncode}): {last[0]}"
+                last = done.stderr.decode(errors="replace").strip().splitlines()[-1:]
+                return [], f"it did not start or show a page (exit {done.returncode})" + \
+                    (f": {last[0][:200]}" if last else "")
             answers.append(Answer("chromium", None, problem=f"no page for {target}"))
             continue
         text = html.unescape(m.group(1).decode("utf-8", errors="surrogateescape"))
@@ -481,7 +488,7 @@ def ask(args):
         runs.append(("python raw socket", ask_raw(args.port)))
         skipped = args.chromium_skip
         if not skipped:
-            answers, skipped = ask_chromium(base, work)
+            answers, skipped = ask_chromium(base, work, args.chromium)
             if not skipped:
                 runs.append(("chromium", answers))
     finally:
@@ -586,6 +593,7 @@ def main():
     a.add_argument("--server", type=int, required=True)
     a.add_argument("--timeout-ms", type=int, required=True)
     a.add_argument("--results", required=True)
+    a.add_argument("--chromium", default="/usr/bin/chromium")
     a.add_argument("--chromium-skip", default="")
     s = commands.add_parser("summary")
     s.add_argument("--results", required=True)

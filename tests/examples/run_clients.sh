@@ -11,7 +11,8 @@
 #   bash tests/examples/run_clients.sh        (from anywhere; bash scripts/test.sh examples)
 #
 # TOVARINE_EXAMPLES_LIBRARY_BUILD=DIR installs the library from an already built tree DIR instead
-# of building the default preset first (for working on the example alone).
+# of building the default preset first (for working on the example alone);
+# TOVARINE_EXAMPLES_CHROMIUM=PROGRAM runs another browser program than /usr/bin/chromium.
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/lib.sh"
@@ -69,7 +70,7 @@ start_server() {
         --raw-log "$SCRATCH/$label.raw" --settings "$SETTINGS_NAME" "$@" \
         >"$SCRATCH/$label.out" 2>"$SCRATCH/$label.err" &
     server_pid=$!
-    if ! wait_for 10 grep -q '^listening on 127\.0\.0\.1:[0-9]*$' "$SCRATCH/$label.out"; then
+    if ! wait_for 10 grep -qs '^listening on 127\.0\.0\.1:[0-9]*$' "$SCRATCH/$label.out"; then
         echo "examples: the server printed no port line within 10 s:" >&2
         cat "$SCRATCH/$label.out" "$SCRATCH/$label.err" >&2
         return 1
@@ -139,13 +140,14 @@ check "the loaded settings are in use" grep -qF \
     "$log"
 
 # ---- 4. and 5. the clients, each answer against the model --------------------------------------
+chromium="${TOVARINE_EXAMPLES_CHROMIUM:-/usr/bin/chromium}"
 chromium_skip="$(tovarine_optional_reason browser)"
-if [[ -z "$chromium_skip" && ! -x /usr/bin/chromium ]]; then
-    chromium_skip="/usr/bin/chromium is not there"
+if [[ -z "$chromium_skip" && ! -x "$chromium" ]]; then
+    chromium_skip="$chromium is not there"
 fi
 timeout 150 python3 tests/examples/clients.py ask --port "$port" --raw-log "$SCRATCH/main.raw" \
     --server 3 --timeout-ms 4500 --results "$SCRATCH/results.json" \
-    --chromium-skip "$chromium_skip"
+    --chromium "$chromium" --chromium-skip "$chromium_skip"
 chromium_skip="$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["chromium_skipped"] or "")' \
     "$SCRATCH/results.json")"
 if [[ -n "$chromium_skip" ]]; then
