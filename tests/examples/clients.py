@@ -30,6 +30,7 @@ import time
 import urllib.error
 import urllib.request
 
+sys.dont_write_bytecode = True  # nothing left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import model  # noqa: E402
 

@@ -19,6 +19,7 @@ source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/lib.sh"
 # shellcheck source=scripts/lib/stages.sh
 source "$TOVARINE_ROOT/scripts/lib/stages.sh"
 cd "$TOVARINE_ROOT"
+export PYTHONDONTWRITEBYTECODE=1
 
 SCRATCH="$(mktemp -d "${TMPDIR:-/tmp}/tovarine-examples.XXXXXX")"
 PREFIX="$SCRATCH/prefix"
@@ -34,7 +35,7 @@ cleanup() {
         kill -KILL "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
     fi
-    rm -rf "$SCRATCH"
+    if [[ -n "${TOVARINE_EXAMPLES_KEEP:-}" ]]; then echo "examples: kept $SCRATCH"; else rm -rf "$SCRATCH"; fi
 }
 trap cleanup EXIT
 
