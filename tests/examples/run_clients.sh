@@ -141,6 +141,8 @@ check "the loaded settings are in use" grep -qF \
     "$log"
 
 # ---- 4. and 5. the clients, each answer against the model --------------------------------------
+check "the model keeps the host guide's examples (tests/examples/model_test.py)" \
+    python3 tests/examples/model_test.py -q
 chromium="${TOVARINE_EXAMPLES_CHROMIUM:-/usr/bin/chromium}"
 chromium_skip="$(tovarine_optional_reason browser)"
 if [[ -z "$chromium_skip" && ! -x "$chromium" ]]; then
