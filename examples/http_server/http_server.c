@@ -14,7 +14,9 @@
  *                    diagnostics and message boxes, stop (default: standard error)
  *   --raw-log FILE   every request's raw bytes, one line each: its number, a blank, base64
  *   --settings NAME  the settings name its instances are saved under (default "Example Server")
- * Signals: SIGHUP saves the settings, SIGTERM and SIGINT stop the server (exit status 0).
+ * Signals: SIGHUP loads the settings again (an operator's edits take effect) and saves them
+ * with the server's own count of requests served; SIGTERM and SIGINT stop the server (exit
+ * status 0).
  *
  * Build against an installed library, with pkg-config:
  *   cc -std=c11 http_server.c -o http_server $(pkg-config --cflags --libs tovarine) \
@@ -70,6 +72,10 @@ static char setting_title[64] = "Example Server";
 static int32_t setting_timeout_ms = 10000;
 static int32_t setting_server = 1;
 static unsigned char setting_key[4] = {0x00, 0x00, 0x00, 0x00};
+/* The server's own state among its settings: requests answered over every run. The others are
+ * the operator's to change; this one only the server writes. */
+static int32_t setting_requests_served = 0;
+static int32_t served_before_start;
 
 static SettingDescriptor settings_table[] = {
     {"title", TOVARINE_SETTING_TEXT, (int16_t)sizeof setting_title, setting_title, NULL},
@@ -78,6 +84,8 @@ static SettingDescriptor settings_table[] = {
     {"default_server", TOVARINE_SETTING_INT32, (int16_t)sizeof setting_server, &setting_server,
      NULL},
     {"key", TOVARINE_SETTING_BYTES, (int16_t)sizeof setting_key, setting_key, NULL},
+    {"requests_served", TOVARINE_SETTING_INT32, (int16_t)sizeof setting_requests_served,
+     &setting_requests_served, NULL},
     {NULL, 0, 0, NULL, NULL},
 };
 
@@ -109,9 +117,10 @@ static void log_line(const char *format, ...) {
 
 static void log_settings(const char *what) {
     log_line(
-        "settings %s: title=\"%s\" default_timeout_ms=%d default_server=%d key=%02x%02x%02x%02x",
+        "settings %s: title=\"%s\" default_timeout_ms=%d default_server=%d key=%02x%02x%02x%02x"
+        " requests_served=%d",
         what, setting_title, (int)setting_timeout_ms, (int)setting_server, setting_key[0],
-        setting_key[1], setting_key[2], setting_key[3]);
+        setting_key[1], setting_key[2], setting_key[3], (int)setting_requests_served);
 }
 
 /* The library's diagnostics (a save that could not be written, a store that cannot be opened). */
@@ -870,8 +879,16 @@ static int write_port_file(const char *path, unsigned port) {
     return rename(temporary, path);
 }
 
+/* A save writes every setting of the table. So that it does not undo what an operator changed
+ * in the store since the server loaded it ('tovarine settings set'), the settings are loaded
+ * again first: the operator's values take effect, and only the server's own state is its to
+ * write. */
 static void save_settings(const char *name) {
-    const int32_t result = tovarine_save_settings(NULL, name, settings_table);
+    const unsigned long total = (unsigned long)served_before_start + requests_answered;
+    int32_t result = tovarine_load_settings(NULL, name, settings_table);
+    log_line("settings reload of \"%s\" returned %d", name, (int)result);
+    setting_requests_served = total > INT32_MAX ? INT32_MAX : (int32_t)total;
+    result = tovarine_save_settings(NULL, name, settings_table);
     log_settings("save");
     log_line("settings save of \"%s\" returned %d", name, (int)result);
 }
@@ -986,6 +1003,7 @@ int main(int argc, char **argv) {
         log_line("settings load of \"%s\" returned %d", o.settings, (int)result);
     }
     log_settings("in use");
+    served_before_start = setting_requests_served < 0 ? 0 : setting_requests_served;
 
     listener = open_listener(o.address, o.port, &port);
     if (listener < 0) return 1;

@@ -4,9 +4,9 @@
 # scratch settings store, asked by real clients (curl, Python's http.client and urllib, raw
 # sockets, headless Chromium when it can run) over a fixed table of requests, and every answer
 # checked against an independent model (tests/examples/model.py) computed from the raw bytes the
-# server logged. Then SIGHUP must save the server's settings into the store, a save into a
-# damaged store must reach the server's log as a diagnostic, and SIGTERM must stop it with exit
-# status 0. Ends with a table (one row per client) and "N passed, N failed".
+# server logged. Then SIGHUP must reload the settings (an operator's edit is kept) and save them
+# with the server's count of requests, a save into a damaged store must reach the server's log
+# as a diagnostic, and SIGTERM must stop it with exit status 0. Ends with a table (one row per client) and "N passed, N failed".
 #
 #   bash tests/examples/run_clients.sh        (from anywhere; bash scripts/test.sh examples)
 #
@@ -158,17 +158,21 @@ if [[ -n "$chromium_skip" ]]; then
     tovarine_stage_note "Chromium SKIPPED: $chromium_skip"
 fi
 
-# ---- 6. SIGHUP saves: an operator's change made meanwhile is written over ----------------------
+# ---- 6. SIGHUP reloads, then saves: an operator's change made meanwhile is kept ----------------
 "$TOOL" settings set "$INSTANCE" default_server 9 --yes >/dev/null
+served="$(wc -l <"$SCRATCH/main.raw")"
 kill -HUP "$server_pid"
 check "SIGHUP: the save is logged" \
     wait_for 10 grep -q "settings save of \"$SETTINGS_NAME\" returned 0\$" "$log"
+check "SIGHUP: the reload took the operator's change" grep -qF \
+    "settings save: title=\"Lobby east\" default_timeout_ms=4500 default_server=9 key=c0ffee01 requests_served=$served" \
+    "$log"
 shown="$("$TOOL" settings show "$INSTANCE" --json)"
-check "SIGHUP: the store holds the server's values again" python3 -c '
+check "SIGHUP: the store keeps the operator's change and holds the server's count" python3 -c '
 import json, sys
-want = {"title": "Lobby east", "default_timeout_ms": "4500", "default_server": "3",
-        "key": "c0ffee01"}
-sys.exit(0 if json.loads(sys.argv[1]) == want else 1)' "$shown"
+want = {"title": "Lobby east", "default_timeout_ms": "4500", "default_server": "9",
+        "key": "c0ffee01", "requests_served": sys.argv[2]}
+sys.exit(0 if json.loads(sys.argv[1]) == want else 1)' "$shown" "$served"
 check "SIGHUP: the save went into the loaded instance, no new one" \
     test "$("$TOOL" settings list "$SETTINGS_NAME" | grep -c "$SETTINGS_NAME [0-9]")" = 1
 
