@@ -11,3 +11,10 @@ TOVARINE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$TOVARINE_ROOT/scripts/lib/install.sh"
 # shellcheck source=scripts/lib/presets.sh
 source "$TOVARINE_ROOT/scripts/lib/presets.sh"
+
+# The library's version, MAJOR.MINOR.PATCH, from project(VERSION) in CMakeLists.txt: the one
+# place it is given. Prints nothing when it cannot be read there.
+tovarine_project_version() {
+    sed -n 's/^project(tovarine VERSION \([0-9][0-9]*\.[0-9][0-9]*\.[0-9][0-9]*\).*/\1/p' \
+        "$TOVARINE_ROOT/CMakeLists.txt"
+}

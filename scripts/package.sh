@@ -15,7 +15,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$TOVARINE_ROOT"
 
 tovarine_install demo build windows packages
-version="$(sed -n 's/^project(tovarine VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)"
+version="$(tovarine_project_version)"
 out=build/packages
 rm -rf "$out"
 mkdir -p "$out"

@@ -34,7 +34,7 @@ fail() {
 
 baseline=abi/libtovarine.abi
 build=build/default
-version="$(sed -n 's/^project(tovarine VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)"
+version="$(tovarine_project_version)"
 [[ "$version" =~ ^([0-9]+)\.[0-9]+\.[0-9]+$ ]] || fail "no VERSION in CMakeLists.txt's project()"
 major="${BASH_REMATCH[1]}"
 

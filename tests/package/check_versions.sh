@@ -13,10 +13,12 @@ fi
 deb="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 zip="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+# shellcheck source=scripts/lib.sh
+source "$source_dir/scripts/lib.sh"  # tovarine_project_version
 work="$(mktemp -d "${TMPDIR:-/tmp}/tovarine-versions.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-expected="$(sed -n 's/^project(tovarine VERSION \([0-9][0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")"
+expected="$(tovarine_project_version)"
 [[ "$expected" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] ||
     { echo "check_versions: no MAJOR.MINOR.PATCH version in CMakeLists.txt" >&2; exit 1; }
 
